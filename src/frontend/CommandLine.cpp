@@ -1,0 +1,169 @@
+#include "frontend/CommandLine.h"
+
+#include <array>
+#include <string_view>
+
+#include "frontend/Console.h"
+#include "frontend/Help.h"
+#include "platform/FileNames.h"
+#include "platform/FileSystem.h"
+
+namespace tarvix {
+
+namespace {
+
+constexpr std::array<std::string_view, 25> kUsageLines = {
+    "",
+    "tarvix utility 1.0 - converts between NCW and WAV",
+    "----------------",
+    "Usage:",
+    "",
+    "tarvix [flags] file|dir [file|dir]...",
+    "",
+    "tarvix file                   - converts file",
+    "tarvix file1 file2 file3...   - converts files",
+    "tarvix -l list_file           - converts files from list file",
+    "tarvix dir                    - converts files from directory",
+    "tarvix dir1 dir2              - converts files from dir1 and ",
+    "                                put output files into dir2",
+    "----------------",
+    "Flags:",
+    "-h,-?        - detailed help information",
+    "-w2n         - convert WAV files to NCW",
+    "-n2w         - convert NCW files to WAV",
+    "-rw,-rewrite - rewrite existing files",
+    "-rec,-r      - recursive directory search (including subdirectories)",
+    "-l           - list mode",
+    "-whs         - standard WAV header",
+    "-whe         - extended WAV header",
+    "-wha         - auto WAV header, depending on WAV properties",
+    "----------------",
+};
+
+constexpr std::string_view kUsageHint = "TARVIX -h for more detalied help";
+
+enum class TFlagScan { kNotAFlag, kApplied, kHelp };
+
+// Compares `arg` exactly with each flag; applies the first that matches.
+TFlagScan ApplyFlag(const std::string& arg, TRunOptions& options) {
+  if (arg == "-h" || arg == "-?") return TFlagScan::kHelp;
+  if (arg == "-r" || arg == "-rec") {
+    options.recursive = true;
+  } else if (arg == "-rw" || arg == "-rewrite") {
+    options.rewrite = true;
+  } else if (arg == "-w2n") {
+    options.direction = TConvertDirection::kWavToNcw;
+  } else if (arg == "-n2w") {
+    options.direction = TConvertDirection::kNcwToWav;
+  } else if (arg == "-whs") {
+    options.wavHeaderKind = TWavHeaderKind::kStandard;
+  } else if (arg == "-whe") {
+    options.wavHeaderKind = TWavHeaderKind::kExtended;
+  } else if (arg == "-wha") {
+    options.wavHeaderKind = TWavHeaderKind::kAuto;
+  } else if (arg == "-l") {
+    options.runMode = TRunMode::kList;
+  } else {
+    return TFlagScan::kNotAFlag;
+  }
+  return TFlagScan::kApplied;
+}
+
+TParseResult Refuse(TConsole& console, std::initializer_list<std::string> lines) {
+  for (const std::string& line : lines) console.WriteLine(line);
+  return TParseResult::kRefused;
+}
+
+TParseResult ValidateListMode(TRunOptions& options, TConsole& console) {
+  const std::vector<std::string>& params = options.parameters;
+  if (params.size() > 1) {
+    return Refuse(console, {"ERROR: For list mode only 1 parameter is allowed (list file name)",
+                            "       TARVIX -l list_file"});
+  }
+  if (!FileExists(params[0])) {
+    return Refuse(console, {"ERROR: '" + params[0] + "' list file doesn't exist"});
+  }
+  return TParseResult::kRun;
+}
+
+TParseResult ValidateDirectoryMode(TRunOptions& options, TConsole& console) {
+  const std::vector<std::string>& params = options.parameters;
+  if (options.direction == TConvertDirection::kNotGiven) {
+    return Refuse(console, {"ERROR: Convert direction must be specified (-w2n or -n2w flags)"});
+  }
+  if (params.size() > 2) {
+    return Refuse(console, {"ERROR: For directory mode only 1 or 2 parameters are allowed "
+                            "(source and dest directory)",
+                            "       TARVIX source", "       TARVIX source dest"});
+  }
+  options.sourceDirectory = AddTrailingDelimiter(params[0]);
+  options.destinationDirectory =
+      params.size() == 2 ? AddTrailingDelimiter(params[1]) : options.sourceDirectory;
+  return TParseResult::kRun;
+}
+
+TParseResult ValidateFileMode(TRunOptions& options, TConsole& console) {
+  for (const std::string& param : options.parameters) {
+    std::string extension = UpperCaseAscii(ExtractFileExt(param));
+    if (extension != ".WAV" && extension != ".NCW") {
+      return Refuse(console,
+                    {"ERROR: wrong parameter '" + param + "' - files must be WAV or NCW"});
+    }
+  }
+  // The first file alone sets the direction; -w2n and -n2w do not count in this mode.
+  bool firstIsWav = UpperCaseAscii(ExtractFileExt(options.parameters[0])) == ".WAV";
+  options.direction = firstIsWav ? TConvertDirection::kWavToNcw : TConvertDirection::kNcwToWav;
+  return TParseResult::kRun;
+}
+
+TParseResult Validate(TRunOptions& options, TConsole& console) {
+  const std::vector<std::string>& params = options.parameters;
+  if (params.empty()) {
+    return Refuse(console, {"ERROR: At least one non-flag parameter must be used",
+                            "       TARVIX [flags] file|dir [file|dir] [file|fir]..."});
+  }
+  if (options.runMode == TRunMode::kList) return ValidateListMode(options, console);
+  bool isDirectory = DirectoryExists(params[0]);
+  if (!isDirectory && !FileExists(params[0])) {
+    return Refuse(console, {"ERROR: '" + params[0] + "' file or directory doesn't exist"});
+  }
+  options.runMode = isDirectory ? TRunMode::kDirectory : TRunMode::kFile;
+  return isDirectory ? ValidateDirectoryMode(options, console)
+                     : ValidateFileMode(options, console);
+}
+
+}  // namespace
+
+TParseResult ParseCommandLine(const std::vector<std::string>& args, TRunOptions& options,
+                              TConsole& console) {
+  if (args.empty()) {
+    ShowUsage(console, true);
+    return TParseResult::kStopped;
+  }
+  bool flagsAllowed = true;
+  for (const std::string& arg : args) {
+    if (flagsAllowed) {
+      TFlagScan scan = ApplyFlag(arg, options);
+      if (scan == TFlagScan::kHelp) {
+        ShowHelp(console);
+        return TParseResult::kStopped;
+      }
+      if (scan == TFlagScan::kApplied) continue;
+      flagsAllowed = false;  // the first non-flag parameter ends the flags for good
+    }
+    options.parameters.push_back(arg);
+  }
+  return Validate(options, console);
+}
+
+void ShowUsage(TConsole& console, bool hint) {
+  for (std::string_view line : kUsageLines) console.WriteLine(line);
+  if (hint) console.WriteLine(kUsageHint);
+}
+
+std::string AddTrailingDelimiter(const std::string& path) {
+  if (!path.empty() && path.back() == kPathDelimiter) return path;
+  return path + kPathDelimiter;
+}
+
+}  // namespace tarvix

@@ -1,0 +1,31 @@
+// The command line: flags, non-flag parameters, their validation and the choice of run mode.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "frontend/RunOptions.h"
+
+namespace tarvix {
+
+class TConsole;
+
+enum class TParseResult {
+  kRun,      // a run mode was chosen and its options are valid
+  kStopped,  // the usage text or the help text was shown
+  kRefused,  // an error of the command line was shown
+};
+
+// Reads `args` (the parameters after the program name) into `options`: the flags while they
+// are allowed, then every parameter as a non-flag one; validates them and chooses the run mode.
+// Usage, help and errors go to `console`.
+TParseResult ParseCommandLine(const std::vector<std::string>& args, TRunOptions& options,
+                              TConsole& console);
+
+// The usage text; with `hint` a closing line that points to the detailed help.
+void ShowUsage(TConsole& console, bool hint);
+
+// The path with one path delimiter appended unless it already ends in one; "" gives "/".
+std::string AddTrailingDelimiter(const std::string& path);
+
+}  // namespace tarvix

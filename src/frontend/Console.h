@@ -1,0 +1,72 @@
+// The console of standard output and its status line: each file's progress text is written at
+// one remembered position, the previous one blanked first, and error lines stay visible below.
+//
+// On a terminal the cursor is moved with the terminal's control sequences; the unit follows the
+// cursor through everything it writes, so it knows where the remembered position lies without
+// asking the terminal. Anything else (a pipe, a log file) gets no status line: each progress
+// text becomes a line of its own, so a log shows one line per file with its errors below it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarvix {
+
+class TConsole {
+ public:
+  // Binds to `fd` and asks whether it is a terminal.
+  explicit TConsole(int fd);
+  // For tests: behaves as a terminal of `width` columns (or as no terminal) whatever `fd` is.
+  TConsole(int fd, bool isTerminal, int width);
+  ~TConsole();
+  TConsole(const TConsole&) = delete;
+  TConsole& operator=(const TConsole&) = delete;
+
+  bool IsTerminal() const { return fIsTerminal; }
+
+  void Write(std::string_view text);
+  void WriteLine(std::string_view text = {});
+  void Flush();
+
+  // Remembers the cursor position as the status line's start.
+  void SaveStatusPosition();
+  // Moves the cursor back to the remembered position.
+  void RestoreStatusPosition();
+  // Blanks width - 1 cells from the cursor on; with `returnCursor` the cursor goes back to
+  // where the blanks began.
+  void ClearStatusLine(bool returnCursor);
+
+  // A progress text: on a terminal without a line end, else as a whole line; flushed.
+  void WriteProgressText(std::string_view text);
+  // The line end that ends a progress text before error lines (a terminal only: elsewhere the
+  // progress line is already ended).
+  void EndProgressLine();
+  // End of a file-mode or list-mode run: the last progress text is blanked and the line ended.
+  void CloseStatusLine();
+  // Before a report on standard error: ends a line that is still open, so the report starts on
+  // a fresh line.
+  void EndLineForReport();
+
+  // The width used for the status line: the terminal's, or 80 when it cannot be read.
+  int Width() const;
+
+ private:
+  struct TPosition {
+    int64_t row = 0;  // rows below the first row the unit wrote on; grows without bound
+    int column = 0;   // 0-based; equal to the width while the terminal waits to wrap
+  };
+
+  void Track(std::string_view text, int width);  // moves fCursor as the terminal would
+  void MoveCursorTo(TPosition target);
+  void WriteRaw(std::string_view bytes);  // control sequences: not tracked, not filtered
+
+  int fFd;
+  bool fIsTerminal;
+  int fFixedWidth;       // > 0: the width to use instead of asking the terminal
+  std::string fPending;  // written but not yet flushed
+  TPosition fCursor;     // where the terminal's cursor is
+  TPosition fSaved;      // the status line's start
+};
+
+}  // namespace tarvix

@@ -1,0 +1,79 @@
+#include "frontend/Program.h"
+
+#include <unistd.h>
+
+#include <new>
+
+#include "batch/DirectoryMode.h"
+#include "batch/ListMode.h"
+#include "frontend/CommandLine.h"
+#include "frontend/Console.h"
+#include "jobs/FileMode.h"
+#include "platform/Errors.h"
+
+namespace tarvix {
+
+namespace {
+
+int ExitStatusOf(TRunOutcome outcome) {
+  switch (outcome) {
+    case TRunOutcome::kAllConverted:
+      return kExitSuccess;
+    case TRunOutcome::kSomeFailed:
+      return kExitFailure;
+    case TRunOutcome::kRefused:
+      return kExitRefused;
+  }
+  return kExitFailure;
+}
+
+void ReportError(TConsole& console, int errorFd, const std::string& report) {
+  console.EndLineForReport();
+  std::string line = "ERROR: " + report + "\n";
+  ssize_t ignored = ::write(errorFd, line.data(), line.size());
+  (void)ignored;
+}
+
+}  // namespace
+
+TRunOutcome RunDriver(TRunContext& context) {
+  switch (context.options.runMode) {
+    case TRunMode::kFile:
+      return RunFileMode(context);
+    case TRunMode::kDirectory:
+      return RunDirectoryMode(context);
+    case TRunMode::kList:
+      return RunListMode(context);
+    case TRunMode::kNone:
+      break;
+  }
+  return TRunOutcome::kRefused;
+}
+
+int RunTarvix(const std::vector<std::string>& args, TConsole& console, int errorFd) {
+  try {
+    TRunContext context{TRunOptions{}, console};
+    switch (ParseCommandLine(args, context.options, console)) {
+      case TParseResult::kStopped:
+        console.Flush();
+        return kExitSuccess;
+      case TParseResult::kRefused:
+        console.Flush();
+        return kExitRefused;
+      case TParseResult::kRun:
+        break;
+    }
+    int status = ExitStatusOf(RunDriver(context));
+    console.Flush();
+    return status;
+  } catch (const TError& error) {
+    ReportError(console, errorFd, error.Report());
+  } catch (const std::bad_alloc&) {
+    ReportError(console, errorFd, "Not enough memory");
+  } catch (const std::exception& error) {
+    ReportError(console, errorFd, error.what());
+  }
+  return kExitFailure;
+}
+
+}  // namespace tarvix

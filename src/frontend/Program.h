@@ -1,0 +1,21 @@
+// The program's entry logic, apart from the process itself so that tests and fuzz targets can
+// run it in-process.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "frontend/RunOptions.h"
+
+namespace tarvix {
+
+class TConsole;
+
+// Runs the driver of the chosen run mode.
+TRunOutcome RunDriver(TRunContext& context);
+
+// Parses `args` (the parameters after the program name), runs the chosen mode and returns the
+// exit status. An error that ends the run is reported as one line on `errorFd`.
+int RunTarvix(const std::vector<std::string>& args, TConsole& console, int errorFd);
+
+}  // namespace tarvix

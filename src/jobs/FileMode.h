@@ -1,0 +1,10 @@
+// The driver of file mode.
+#pragma once
+
+#include "frontend/RunOptions.h"
+
+namespace tarvix {
+
+TRunOutcome RunFileMode(TRunContext& context);
+
+}  // namespace tarvix

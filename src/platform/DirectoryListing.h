@@ -1,0 +1,37 @@
+// Listing the entries of one folder that match a wildcard mask.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvix {
+
+// Wildcard match: "*" stands for any run of characters, "?" for one character; letter case is
+// ignored (ASCII letters). A mask ending in ".*" also matches names without a dot, so "*.*"
+// matches every name.
+bool MatchesMask(std::string_view name, std::string_view mask);
+
+struct TDirEntry {
+  std::string name;
+  bool isDirectory = false;  // after following a link
+};
+
+// One open listing, delivered in name order so that runs are repeatable. Hidden entries are
+// included; "." and ".." are not.
+class TDirListing {
+ public:
+  // Lists `dir` (with or without a trailing delimiter). True when it could be read and at least
+  // one entry matches `mask`; Current() is then the first.
+  bool Open(const std::string& dir, std::string_view mask);
+  // Moves to the next matching entry; false when there is none.
+  bool Next();
+  const TDirEntry& Current() const { return fEntries[fIndex]; }
+  void Close();
+
+ private:
+  std::vector<TDirEntry> fEntries;
+  size_t fIndex = 0;
+};
+
+}  // namespace tarvix

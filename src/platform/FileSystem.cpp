@@ -1,0 +1,121 @@
+#include "platform/FileSystem.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <memory>
+
+#include "platform/FileStream.h"
+
+namespace tarvix {
+
+namespace {
+
+bool StatFollowingLinks(const std::string& name, struct stat& info) {
+  return !name.empty() && ::stat(name.c_str(), &info) == 0;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& name) {
+  struct stat info;
+  return StatFollowingLinks(name, info) && !S_ISDIR(info.st_mode);
+}
+
+bool DirectoryExists(const std::string& name) {
+  struct stat info;
+  return StatFollowingLinks(name, info) && S_ISDIR(info.st_mode);
+}
+
+bool CreateDir(const std::string& path) {
+  return !path.empty() && ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool DeleteFileName(const std::string& name) { return ::unlink(name.c_str()) == 0; }
+
+int RenameReplacing(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  int error = errno;
+  if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return error;
+  // The file system cannot rename without replacing; a hard link fails on an existing target
+  // just the same, and the temporary name is dropped after it.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return 0;
+  }
+  error = errno;
+  if (error != EPERM && error != ENOTSUP && error != EOPNOTSUPP) return error;
+  // Neither is available: test, then rename. Another process could slip in between; there is
+  // nothing better on such a file system.
+  if (::access(to.c_str(), F_OK) == 0) return EEXIST;
+  return RenameReplacing(from, to);
+}
+
+std::string CreateTempFile(const std::string& dir) {
+  static constexpr char kPattern[] = "tarvix-XXXXXX.tmp";
+  static constexpr int kSuffixLength = 4;  // ".tmp"
+  std::string name = dir + kPattern;
+  int fd = ::mkostemps(name.data(), kSuffixLength, O_CLOEXEC);
+  if (fd < 0) return {};
+  // mkostemps makes the file private; outputs get the mode of a normally created file.
+  ::fchmod(fd, NewFileMode());
+  ::close(fd);
+  return name;
+}
+
+std::string GetCurrentDir() {
+  char* path = ::getcwd(nullptr, 0);
+  if (path == nullptr) return ".";
+  std::string result(path);
+  ::free(path);
+  return result;
+}
+
+bool IsWritableFile(const std::string& name) { return ::access(name.c_str(), W_OK) == 0; }
+
+mode_t NewFileMode() {
+  // umask can only be read by setting it; the program is single-threaded, so setting it back at
+  // once is safe. The value cannot change during a run, so it is read once.
+  static const mode_t mode = [] {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
+}
+
+std::vector<std::string> SplitTextLines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t end = text.find('\0');
+  if (end != std::string_view::npos) text = text.substr(0, end);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t lineEnd = text.find_first_of("\r\n", start);
+    if (lineEnd == std::string_view::npos) {
+      lines.emplace_back(text.substr(start));
+      break;
+    }
+    lines.emplace_back(text.substr(start, lineEnd - start));
+    start = lineEnd + 1;
+    if (text[lineEnd] == '\r' && start < text.size() && text[start] == '\n') ++start;
+  }
+  return lines;
+}
+
+std::vector<std::string> ReadTextFileLines(const std::string& name) {
+  TFileSource file(name);
+  std::string text(file.Size(), '\0');
+  text.resize(file.Read(text.data(), text.size()));
+  return SplitTextLines(text);
+}
+
+}  // namespace tarvix

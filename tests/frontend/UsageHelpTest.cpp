@@ -1,0 +1,175 @@
+// The usage and help texts, line by line. Each expected line ends in "$" so that trailing
+// blanks are visible and cannot be lost by an editor.
+#include <gtest/gtest.h>
+
+#include "frontend/CommandLine.h"
+#include "frontend/Help.h"
+#include "support/CapturedConsole.h"
+#include "support/ProcessHarness.h"
+
+namespace tarvix {
+namespace {
+
+constexpr const char* kUsage = R"($
+tarvix utility 1.0 - converts between NCW and WAV$
+----------------$
+Usage:$
+$
+tarvix [flags] file|dir [file|dir]...$
+$
+tarvix file                   - converts file$
+tarvix file1 file2 file3...   - converts files$
+tarvix -l list_file           - converts files from list file$
+tarvix dir                    - converts files from directory$
+tarvix dir1 dir2              - converts files from dir1 and $
+                                put output files into dir2$
+----------------$
+Flags:$
+-h,-?        - detailed help information$
+-w2n         - convert WAV files to NCW$
+-n2w         - convert NCW files to WAV$
+-rw,-rewrite - rewrite existing files$
+-rec,-r      - recursive directory search (including subdirectories)$
+-l           - list mode$
+-whs         - standard WAV header$
+-whe         - extended WAV header$
+-wha         - auto WAV header, depending on WAV properties$
+----------------$
+)";
+
+constexpr const char* kHint = "TARVIX -h for more detalied help$\n";
+
+constexpr const char* kHelp = R"(SAMPLE USAGE:$
+  TARVIX PIANO.WAV$
+  TARVIX PIANO1.WAV PIANO2.WAV PIANO3.WAV VIOLIN.WAV$
+  TARVIX KICK.NCW SNARE.NCW$
+  TARVIX KICK.NCW NEWKICK.WAV SNARE.NCW NEWSNARE.WAV$
+  TARVIX -n2w D:\Piano\Samples D:\Piano\WAVSamples$
+  TARVIX -w2n -rec -rw D:\Drums\Mywav D:\Drums\myNCW$
+----------------$
+$
+MODES:$
+  If -l parameter is used then program works in list mode$
+  If no -l parameter is used and the first non-flag parameter is a file$
+  then the program works in file mode.$
+  If no -l parameter is used and the first non-flag parameter is a $
+  directory then the program works in directory mode$
+$
+--------------------------------$
+FILE MODE:$
+  In file mode -w2n, -n2w, -rec flags are ignored$
+  Program converts files based on first file extension. Thus if first$
+  file is a WAV file then WAV->NCW conversion applied to this and next$
+  files$
+$
+  By default output files would have the same name, but different extension$
+  i.e. "TARVIX VIOLA.NCW" would create file 'VIOLA.WAV'$
+$
+  If file name is followed by a file name with different extesnion,$
+  this new name would be used as an output file name instead$
+  i.e. "TARVIX VIOLA.NCW NEW_VIOLA.WAV" would create file 'NEW_VIOLA.WAV'$
+$
+  If file with the same name exists already, and no -rw flag is used$
+  then program would add underscore and a number to the file name$
+  i.e. "TARVIX PIANO.WAV" would create 'PIANO_2.NCW' if PIANO.NCW $
+  exists already, or 'PIANO_3.NCW' if PIANO_2.NCW exists etc$
+$
+  If -rw flag is used then existing files would be overwritten$
+$
+--------------------------------$
+DIRECTORY MODE:$
+  In directory mode one of the flags -w2n or -n2w is obligatory.$
+  If no output directory specifed, program would save output files$
+  in the same source directory$
+$
+  If second directory is specified, it would be used for storing output$
+  files. If -rec flag is used, then the source directory structure would$
+  be mirrored in destination directory$
+$
+  If no -rec flag is used, program searches files only in the$
+  specified directory but not in its subdirectories. To include$
+  files from all subdirectories use -rec flag$
+$
+--------------------------------$
+LIST MODE:$
+  In list mode first non-flag parameter must be a name of a list file.$
+  List file may have any extension, but it has to have a particular $
+  structure. It must be a text file with first string '@tarvixlist1'$
+  or '@tarvixlist2'$
+$
+  If first string is '@tarvixlist1' then second and next strings are$
+  names of files to convert. Output files would be put in the same$
+  directory as source files.$
+  Output files would have the same name as source files but different$
+  extension.$
+$
+  If first string is '@tarvixlist2' then list file must consist of$
+  source file names followed by output file names.$
+  i.e.    @tarvixlist2$
+          D:\samples\viloin.ncw$
+          D:\WAVs\viloin.wav$
+          D:\samples\piano.ncw$
+          D:\WAVs\piano.wav$
+          ...$
+$
+  If -rw flag is used then existing files would be rewritten.$
+  If -rw flag is not used and there is a file with the same name, then$
+  the program would add underscore and a number to the output file name$
+$
+  In list mode -w2n,-n2w,-rec flags are ignored. Conversion would be$
+  made based on files extensions. Thus list mode allows you to convert$
+  files in both directions.$
+)";
+
+// Drops the "$" that marks each line's end.
+std::vector<std::string> Expected(const std::string& marked) {
+  std::vector<std::string> lines = test::Lines(marked);
+  for (std::string& line : lines) {
+    EXPECT_EQ(line.back(), '$');
+    line.pop_back();
+  }
+  return lines;
+}
+
+TEST(UsageText, WithAndWithoutHint) {
+  test::TCapturedConsole withHint, withoutHint;
+  ShowUsage(withHint.Console(), true);
+  ShowUsage(withoutHint.Console(), false);
+  EXPECT_EQ(test::Lines(withHint.Text()), Expected(std::string(kUsage) + kHint));
+  EXPECT_EQ(test::Lines(withoutHint.Text()), Expected(kUsage));
+  EXPECT_EQ(Expected(kUsage).size(), 25u);
+}
+
+TEST(HelpText, IsTheUsageWithoutHintFollowedByTheModes) {
+  test::TCapturedConsole console;
+  ShowHelp(console.Console());
+  std::vector<std::string> expected = Expected(std::string(kUsage) + kHelp);
+  EXPECT_EQ(expected.size(), 105u);
+  EXPECT_EQ(test::Lines(console.Text()), expected);
+}
+
+TEST(UsageAndHelpEndToEnd, ExitZeroOnStandardOutputOnly) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string expected;
+  } cases[] = {
+      {{}, std::string(kUsage) + kHint},
+      {{"-h"}, std::string(kUsage) + kHelp},
+      {{"-w2n", "-?", "ignored.wav"}, std::string(kUsage) + kHelp},
+  };
+  for (const Case& c : cases) {
+    for (bool terminal : {false, true}) {
+      SCOPED_TRACE(testing::PrintToString(c.args) + (terminal ? " on a terminal" : " piped"));
+      test::TProcessOptions options;
+      if (terminal) options.terminalWidth = 80;
+      test::TProcessResult result = test::RunTarvix(c.args, options);
+      EXPECT_EQ(result.exitCode, 0);
+      EXPECT_EQ(result.err, "");
+      EXPECT_EQ(test::Lines(result.out), Expected(c.expected));
+      EXPECT_EQ(result.out.back(), '\n');
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvix

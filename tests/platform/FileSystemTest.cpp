@@ -1,0 +1,151 @@
+#include "platform/FileSystem.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "platform/Errors.h"
+#include "platform/FileNames.h"
+#include "support/TempDir.h"
+
+namespace tarvix {
+namespace {
+
+using test::TTempDir;
+
+class FileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fFile = fDir.WriteFile("file.wav", "x");
+    fSubdir = fDir.MakeDir("sub");
+    ASSERT_EQ(::symlink(fFile.c_str(), (fDir / "link-to-file").c_str()), 0);
+    ASSERT_EQ(::symlink(fSubdir.c_str(), (fDir / "link-to-dir").c_str()), 0);
+    ASSERT_EQ(::symlink((fDir / "nowhere").c_str(), (fDir / "dangling").c_str()), 0);
+  }
+  TTempDir fDir;
+  std::string fFile, fSubdir;
+};
+
+TEST_F(FileSystemTest, ExistenceFollowsLinksAndTellsFilesFromDirectories) {
+  struct Case {
+    std::string name;
+    bool file, directory;
+  } cases[] = {
+      {"file.wav", true, false},     {"sub", false, true},       {"sub/", false, true},
+      {"link-to-file", true, false}, {"link-to-dir", false, true}, {"dangling", false, false},
+      {"missing", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FileExists(fDir / c.name), c.file);
+    EXPECT_EQ(DirectoryExists(fDir / c.name), c.directory);
+  }
+  EXPECT_FALSE(FileExists(""));
+  EXPECT_FALSE(DirectoryExists(""));
+}
+
+TEST_F(FileSystemTest, TempFilesAreNewEmptyUniqueAndNeverLookLikeSources) {
+  std::set<std::string> names;
+  for (int i = 0; i < 20; ++i) {
+    std::string name = CreateTempFile(fDir.Path() + "/");
+    ASSERT_FALSE(name.empty());
+    EXPECT_TRUE(names.insert(name).second) << "duplicate " << name;
+    EXPECT_EQ(ExtractFilePath(name), fDir.Path() + "/");
+    EXPECT_EQ(ExtractFileExt(name), ".tmp");
+    struct stat info;
+    ASSERT_EQ(::stat(name.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 0);
+    EXPECT_EQ(info.st_mode & 0777, NewFileMode());
+  }
+}
+
+TEST_F(FileSystemTest, TempFileInMissingDirectoryFails) {
+  EXPECT_EQ(CreateTempFile(fDir / "missing/"), "");
+}
+
+TEST_F(FileSystemTest, RenameNoReplaceNeverReplacesAnything) {
+  std::string from = fDir.WriteFile("from", "new");
+  std::string taken = fDir.WriteFile("taken", "old");
+  EXPECT_EQ(RenameNoReplace(from, taken), EEXIST);
+  EXPECT_EQ(test::ReadFileText(taken), "old");
+  EXPECT_EQ(RenameNoReplace(from, fSubdir), EEXIST);
+  EXPECT_EQ(RenameNoReplace(from, fDir / "free"), 0);
+  EXPECT_EQ(test::ReadFileText(fDir / "free"), "new");
+  EXPECT_FALSE(FileExists(from));
+}
+
+TEST_F(FileSystemTest, RenameReplacingSwapsContentAtomically) {
+  std::string from = fDir.WriteFile("from", "new");
+  std::string taken = fDir.WriteFile("taken", "old");
+  EXPECT_EQ(RenameReplacing(from, taken), 0);
+  EXPECT_EQ(test::ReadFileText(taken), "new");
+  EXPECT_EQ(RenameReplacing(taken, fSubdir), EISDIR);
+}
+
+TEST_F(FileSystemTest, CreateDirMakesOneLevelOnly) {
+  EXPECT_TRUE(CreateDir(fDir / "one"));
+  EXPECT_FALSE(CreateDir(fDir / "one"));
+  EXPECT_FALSE(CreateDir(fDir / "two/three"));
+  EXPECT_FALSE(CreateDir(""));
+}
+
+TEST(SplitTextLines, SplitsAtEveryKindOfLineEndAndStopsAtNul) {
+  using Lines = std::vector<std::string>;
+  struct Case {
+    std::string text;
+    Lines lines;
+  } cases[] = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\n", {"a"}},
+      {"a\nb", {"a", "b"}},
+      {"a\rb", {"a", "b"}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\n\rb", {"a", "", "b"}},  // LF then CR: two line ends
+      {"a\r\r\nb", {"a", "", "b"}},
+      {"\n\n", {"", ""}},
+      {std::string("a\nb\0c\nd", 7), {"a", "b"}},
+      {std::string("\0a", 2), {}},
+      {"  padded \t", {"  padded \t"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    EXPECT_EQ(SplitTextLines(c.text), c.lines);
+  }
+}
+
+TEST(ReadTextFileLines, ReadsWholeFileAndReportsMissingOne) {
+  TTempDir dir;
+  std::string name = dir.WriteFile("list.txt", std::string("one\r\ntwo\rthree\nfour\0five", 24));
+  EXPECT_EQ(ReadTextFileLines(name), (std::vector<std::string>{"one", "two", "three", "four"}));
+  EXPECT_THROW(ReadTextFileLines(dir / "missing.txt"), TFileError);
+}
+
+TEST(FileNames, ExtensionsPathsAndCase) {
+  struct Case {
+    std::string name, ext, changed, path;
+  } cases[] = {
+      {"PIANO.WAV", ".WAV", "PIANO.ncw", ""},
+      {"/a/b/kick.Ncw", ".Ncw", "/a/b/kick.ncw", "/a/b/"},
+      {"dir.x/name", "", "dir.x/name.ncw", "dir.x/"},
+      {"noext", "", "noext.ncw", ""},
+      {"a.b.c", ".c", "a.b.ncw", ""},
+      {"trailing.", ".", "trailing.ncw", ""},
+      {"dir/", "", "dir/.ncw", "dir/"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ExtractFileExt(c.name), c.ext);
+    EXPECT_EQ(ChangeFileExt(c.name, ".ncw"), c.changed);
+    EXPECT_EQ(ExtractFilePath(c.name), c.path);
+  }
+  EXPECT_EQ(UpperCaseAscii("a.Wav\xc3\xa9"), "A.WAV\xc3\xa9");
+  EXPECT_EQ(LowerCaseAscii("A.NCW"), "a.ncw");
+  EXPECT_EQ(TrimControlAndBlanks(" \t\x01x y\r\n "), "x y");
+  EXPECT_EQ(TrimControlAndBlanks(" \t "), "");
+}
+
+}  // namespace
+}  // namespace tarvix
