@@ -1,4 +1,5 @@
-// The driver of directory mode.
+// Directory mode: every file of one format in the source directory (and below it with the
+// recursive flag) is converted into the destination directory at the same relative path.
 #pragma once
 
 #include "frontend/RunOptions.h"

@@ -1,9 +1,21 @@
-// The driver of list mode.
+// List mode: a text file names the files to convert, optionally each with its output name; the
+// direction is chosen per file from its extension.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "frontend/RunOptions.h"
+#include "jobs/WorkList.h"
 
 namespace tarvix {
+
+class TConsole;
+
+// Validates the lines of a list file and builds its work list. False (after printing the
+// first failed check) when the list is refused; nothing is converted then.
+bool BuildListWorkItems(const std::vector<std::string>& lines, std::vector<TWorkItem>& items,
+                        TConsole& console);
 
 TRunOutcome RunListMode(TRunContext& context);
 

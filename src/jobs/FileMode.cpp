@@ -1,13 +1,50 @@
 #include "jobs/FileMode.h"
 
 #include "frontend/Console.h"
+#include "platform/FileNames.h"
 
 namespace tarvix {
 
-// Conversions arrive with the codec; until then the mode says so and converts nothing.
+bool PairFileParameters(const std::vector<std::string>& parameters, TConvertDirection direction,
+                        std::vector<TWorkItem>& items, TConsole& console) {
+  const bool wavToNcw = direction == TConvertDirection::kWavToNcw;
+  const std::string sourceExtension = wavToNcw ? ".wav" : ".ncw";
+  const std::string outputExtension = wavToNcw ? ".ncw" : ".wav";
+  auto derived = [&](const std::string& source) { return ChangeFileExt(source, outputExtension); };
+
+  items.clear();
+  bool awaitingOutput = false;
+  for (const std::string& parameter : parameters) {
+    const std::string extension = LowerCaseAscii(ExtractFileExt(parameter));
+    if (items.empty()) {
+      items.push_back({parameter, {}, direction});
+      awaitingOutput = true;
+    } else if (awaitingOutput && extension == outputExtension) {
+      items.back().output = parameter;
+      awaitingOutput = false;
+    } else if (awaitingOutput) {
+      items.back().output = derived(items.back().source);
+      items.push_back({parameter, {}, direction});
+    } else if (extension == sourceExtension) {
+      items.push_back({parameter, {}, direction});
+      awaitingOutput = true;
+    } else {
+      console.WriteLine("ERROR: file '" + parameter + "' is expected to be '" + sourceExtension +
+                        "' file");
+      return false;
+    }
+  }
+  if (awaitingOutput) items.back().output = derived(items.back().source);
+  return true;
+}
+
 TRunOutcome RunFileMode(TRunContext& context) {
-  context.console.WriteLine("ERROR: file mode is not available yet");
-  return TRunOutcome::kRefused;
+  std::vector<TWorkItem> items;
+  if (!PairFileParameters(context.options.parameters, context.options.direction, items,
+                          context.console)) {
+    return TRunOutcome::kRefused;
+  }
+  return ConvertWorkList(items, context);
 }
 
 }  // namespace tarvix

@@ -1,9 +1,21 @@
-// The driver of file mode.
+// File mode: the parameters are source files, each optionally followed by its output name.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "frontend/RunOptions.h"
+#include "jobs/WorkList.h"
 
 namespace tarvix {
+
+class TConsole;
+
+// Pairs the parameters into sources and outputs. A parameter with the output extension right
+// after a source is that source's output; any other source gets its name with the output
+// extension. False (after printing why) when an output name follows an output name.
+bool PairFileParameters(const std::vector<std::string>& parameters, TConvertDirection direction,
+                        std::vector<TWorkItem>& items, TConsole& console);
 
 TRunOutcome RunFileMode(TRunContext& context);
 

@@ -1,0 +1,55 @@
+// Packing runs of integers into streams of fixed-width bit fields, and unpacking them plainly or
+// as differences accumulated from a base value.
+//
+// Packed stream: field i of width b occupies stream bits i*b .. i*b+b-1, least significant bit
+// first; stream bit k is bit (k mod 8) of byte (k div 8). n fields take ceil(n*b/8) bytes and
+// the bits above the last field are zero.
+//
+// Nothing here checks its arguments: the caller guarantees a width of 0 to 32, a source holding
+// the bytes read and a destination with room for the bytes written (see each operation).
+#pragma once
+
+#include <cstdint>
+
+#include "bits/SampleContainers.h"
+
+namespace tarvix {
+
+class TMyBits {
+ public:
+  TMyBits() = delete;  // class-level operations only
+
+  // Reads `count` values of the container width from `source` and writes their low `width`
+  // bits as ceil(count*width/8) bytes to `dest`. Bits of a field above the container width are
+  // zero: the value is taken without sign extension.
+  template <class C>
+  static void PackBits(int32_t count, int32_t width, const uint8_t* source, uint8_t* dest);
+
+  // Writes `count` values of the container width to `dest`.
+  // delta: value 0 is `baseValue` cut to the container; value i adds field i-1 of `source`,
+  //   sign-extended from `width` bits, to value i-1, wrapping at the container width. Reads
+  //   ceil((count-1)*width/8) bytes.
+  // !delta: copies count*container bytes from `source`; width and base are not used.
+  template <class C>
+  static void UnpackBits(int32_t count, int32_t width, const uint8_t* source, int32_t baseValue,
+                         uint8_t* dest, bool delta);
+
+  static void PackBits8(int32_t count, int32_t width, const void* source, void* dest);
+  static void PackBits16(int32_t count, int32_t width, const void* source, void* dest);
+  static void PackBits24(int32_t count, int32_t width, const void* source, void* dest);
+  static void PackBits32(int32_t count, int32_t width, const void* source, void* dest);
+
+  static void UnpackBits8(int32_t count, int32_t width, const void* source, int32_t baseValue,
+                          void* dest, bool delta);
+  static void UnpackBits16(int32_t count, int32_t width, const void* source, int32_t baseValue,
+                           void* dest, bool delta);
+  static void UnpackBits24(int32_t count, int32_t width, const void* source, int32_t baseValue,
+                           void* dest, bool delta);
+  static void UnpackBits32(int32_t count, int32_t width, const void* source, int32_t baseValue,
+                           void* dest, bool delta);
+};
+
+// The larger of two signed 32-bit integers.
+inline int32_t Max32(int32_t a, int32_t b) { return a > b ? a : b; }
+
+}  // namespace tarvix

@@ -1,0 +1,161 @@
+// The reading side of TNCWParser: every block is checked first (positions, widths, channel
+// modes, nothing past the end of the file), then the samples are allocated and decoded without
+// further checks.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "bits/BitProcess3.h"
+#include "ncw/NCWParser3.h"
+#include "platform/Errors.h"
+
+namespace tarvix {
+
+namespace {
+
+// How a channel block's Bits field reads: its field width and whether it holds differences.
+struct TChannelBlockKind {
+  int width;
+  bool delta;
+};
+
+TChannelBlockKind KindOf(int16_t bits, int bitsPerSample) {
+  if (bits > 0) return {bits, true};
+  if (bits < 0) return {-bits, false};
+  return {bitsPerSample, false};  // never written, read as a plain block
+}
+
+std::string Where(size_t block, size_t channel) {
+  return "block " + std::to_string(block) + ", channel " + std::to_string(channel);
+}
+
+// Writes the block area's channels frame by frame into the interleaved output.
+template <class C>
+void Interleave(const uint8_t* area, size_t channels, size_t frames, uint8_t* out) {
+  constexpr size_t kChannelStride = kFramesPerBlock * C::kBytes;
+  for (size_t j = 0; j < frames; ++j) {
+    for (size_t ch = 0; ch < channels; ++ch) {
+      std::memcpy(out, area + ch * kChannelStride + j * C::kBytes, C::kBytes);
+      out += C::kBytes;
+    }
+  }
+}
+
+// A sum/difference pair: channel 0 = a + b, channel 1 = a - b, wrapping at the container.
+template <class C>
+void CombineSumDifference(const uint8_t* area, size_t frames, uint8_t* out) {
+  const uint8_t* first = area;
+  const uint8_t* second = area + kFramesPerBlock * C::kBytes;
+  for (size_t j = 0; j < frames; ++j) {
+    uint32_t a = C::Load(first + j * C::kBytes);
+    uint32_t b = C::Load(second + j * C::kBytes);
+    C::Store(out, a + b);
+    C::Store(out + C::kBytes, a - b);
+    out += 2 * C::kBytes;
+  }
+}
+
+}  // namespace
+
+// Decoding stops once NumSamples frames are complete, so later blocks are never read.
+size_t TNCWParser::BlocksToDecode() const {
+  if (BlockTable.empty()) return 0;
+  size_t needed = (size_t{Header.NumSamples} + kFramesPerBlock - 1) / kFramesPerBlock;
+  return std::min(BlockTable.size() - 1, needed);
+}
+
+template <class C>
+void TNCWParser::CheckBlocks(size_t blocks) const {
+  const int bitsPerSample = C::kBits;
+  const size_t channels = Header.Channels;
+  for (size_t k = 0; k < blocks; ++k) {
+    if (BlockTable[k] < 0) {
+      Refuse("Damaged NCW file: bad block table entry for block " + std::to_string(k));
+    }
+    uint64_t position = uint64_t{Header.DataOffset} + static_cast<uint32_t>(BlockTable[k]);
+    uint16_t channelMode = 0;
+    for (size_t ch = 0; ch < channels; ++ch) {
+      if (position + kChannelBlockHeaderBytes > fInputSize) {
+        Refuse("NCW file is cut short (" + Where(k, ch) + ")");
+      }
+      TChannelBlockHeader header = TChannelBlockHeader::FromImage(fInput.get() + position);
+      if (header.Bits > bitsPerSample || header.Bits < -bitsPerSample) {
+        Refuse("Unsupported NCW file: field width " + std::to_string(header.Bits) + " in " +
+               Where(k, ch) + " exceeds BitsPerSample " + std::to_string(bitsPerSample));
+      }
+      if (header.Bits < 0 && -header.Bits != bitsPerSample) {
+        Refuse("Unsupported NCW file: plain block of " + std::to_string(-header.Bits) +
+               " bits in " + Where(k, ch) + " of a " + std::to_string(bitsPerSample) +
+               "-bit file");
+      }
+      position += kChannelBlockHeaderBytes + PayloadBytes(KindOf(header.Bits, bitsPerSample).width);
+      if (position > fInputSize) Refuse("NCW file is cut short (" + Where(k, ch) + ")");
+      channelMode = header.ChannelMode;
+    }
+    // Only the last channel block's mode counts, and a pair needs exactly two channels.
+    if (channelMode == 1 && channels != 2) {
+      Refuse("Unsupported NCW file: sum/difference block " + std::to_string(k) + " in a file of " +
+             std::to_string(channels) + " channels");
+    }
+  }
+}
+
+template <class C>
+void TNCWParser::DecodeAs() {
+  const size_t blocks = BlocksToDecode();
+  CheckBlocks<C>(blocks);
+
+  const size_t channels = Header.Channels;
+  const size_t frames = Header.NumSamples;
+  TSampleArray<C>& samples = SamplesOf<C>();
+  std::vector<uint8_t> area;
+  try {
+    samples.SetLength(frames * channels);  // frames no block covers stay zero
+    area.resize(channels * kFramesPerBlock * C::kBytes);
+  } catch (const std::bad_alloc&) {
+    Refuse("Not enough memory to decode the NCW file");
+  }
+
+  const uint8_t* input = fInput.get();
+  for (size_t k = 0; k < blocks; ++k) {
+    const size_t firstFrame = k * kFramesPerBlock;
+    const size_t blockFrames = std::min<size_t>(kFramesPerBlock, frames - firstFrame);
+    uint8_t* out = samples.Bytes() + firstFrame * channels * C::kBytes;
+    // A whole mono block is unpacked straight into place.
+    const bool direct = channels == 1 && blockFrames == kFramesPerBlock;
+    const uint8_t* p = input + Header.DataOffset + static_cast<uint32_t>(BlockTable[k]);
+    uint16_t channelMode = 0;
+    for (size_t ch = 0; ch < channels; ++ch) {
+      TChannelBlockHeader header = TChannelBlockHeader::FromImage(p);
+      TChannelBlockKind kind = KindOf(header.Bits, C::kBits);
+      p += kChannelBlockHeaderBytes;
+      uint8_t* dest = direct ? out : area.data() + ch * kFramesPerBlock * C::kBytes;
+      TMyBits::UnpackBits<C>(kFramesPerBlock, kind.width, p, header.BaseValue, dest, kind.delta);
+      p += PayloadBytes(kind.width);
+      channelMode = header.ChannelMode;
+    }
+    if (direct) continue;
+    if (channelMode == 1) {
+      CombineSumDifference<C>(area.data(), blockFrames, out);
+    } else {
+      Interleave<C>(area.data(), channels, blockFrames, out);
+    }
+  }
+}
+
+void TNCWParser::Decode() {
+  switch (Header.BitsPerSample) {
+    case 8:
+      return DecodeAs<TSample8>();
+    case 16:
+      return DecodeAs<TSample16>();
+    case 24:
+      return DecodeAs<TSample24>();
+    case 32:
+      return DecodeAs<TSample32>();
+    default:
+      return;  // nothing to decode; saving refuses the width
+  }
+}
+
+}  // namespace tarvix

@@ -1,0 +1,114 @@
+// TWavParser: one RIFF/WAVE file of integer PCM samples. Reading opens a file, validates its
+// header, finds the data chunk and reads all sample bytes at once; writing creates a file with a
+// standard (44-byte) or extended (68-byte) header and takes the sample bytes in pieces.
+//
+// The reader never raises: every failure records a message in fErrorText and returns false.
+// It reads through TByteSource, so it runs on memory as well as on files.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/FileStream.h"
+
+namespace tarvix {
+
+constexpr uint16_t kWaveFormatPcm = 1;
+constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
+
+// KSDATAFORMAT_SUBTYPE_PCM, {00000001-0000-0010-8000-00AA00389B71}, as stored in a file.
+constexpr std::array<uint8_t, 16> kSubtypePcm = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                                 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// A WAV header from the RIFF identifier through SubFormat, field for field.
+struct TWavHeader {
+  std::array<char, 4> RiffId{};
+  uint32_t RiffSize = 0;  // file length minus 8
+  std::array<char, 4> WaveId{};
+  std::array<char, 4> FmtId{};
+  uint32_t FmtSize = 0;  // 16 or 40 when written
+  uint16_t wFormatTag = 0;
+  uint16_t nChannels = 0;
+  uint32_t nSamplesPerSec = 0;
+  uint32_t nAvgBytesPerSec = 0;
+  uint16_t nBlockAlign = 0;          // bytes per frame
+  uint16_t wBitsPerSample = 0;       // container width of one sample
+  uint16_t cbSize = 0;               // extensible form only, from here on
+  uint16_t wValidBitsPerSample = 0;  // significant bits in the container
+  uint32_t dwChannelMask = 0;
+  std::array<uint8_t, 16> SubFormat{};
+
+  static constexpr size_t kStandardBytes = 36;  // RIFF identifier through wBitsPerSample
+  static constexpr size_t kExtendedBytes = 60;  // RIFF identifier through SubFormat
+
+  // The header's bytes as they stand in a file, little-endian.
+  std::array<uint8_t, kExtendedBytes> Image() const;
+};
+
+// What the encoder and the conversion job take from a parsed file.
+struct TStreamDescription {
+  uint16_t nChannels = 0;
+  uint32_t nSamplesPerSec = 0;
+  uint16_t wBitsPerSample = 0;  // container width: selects the sample array
+  uint32_t fFrameCount = 0;
+};
+
+class TWavParser {
+ public:
+  TWavParser() = default;
+  virtual ~TWavParser();
+  TWavParser(const TWavParser&) = delete;
+  TWavParser& operator=(const TWavParser&) = delete;
+
+  // Reading.
+  bool OpenFile(const std::string& fileName);
+  // Reads from any byte source instead of a file (memory, for tests and fuzzing).
+  bool OpenSource(std::unique_ptr<TByteSource> source, const std::string& name);
+  bool ParseHeader();
+  // Reads the data chunk's bytes into `dest`, at most `destSize` of them; bytes the file does
+  // not hold stay as they were.
+  bool ReadData(uint8_t* dest, size_t destSize);
+  void CloseFile();
+  void SetError(const std::string& message, const std::string& reason = {});
+  TStreamDescription StreamDescription() const;
+
+  // Writing. The caller sets wFormatTag, nChannels, nSamplesPerSec, nAvgBytesPerSec,
+  // nBlockAlign, wBitsPerSample and fDataSize first. WriteData and CloseFile raise TFileError
+  // when the data does not reach the file.
+  bool CreateOutputFile(const std::string& fileName);
+  bool WriteHeader();
+  bool WriteStandardHeader();
+  bool WriteExtendedHeader();
+  void WriteData(const void* buffer, int32_t count);
+
+  std::string fFileName;     // the file opened for reading
+  std::string fErrorText;    // the last error message
+  std::string fErrorReason;  // the system's reason for the last error, where there is one
+  bool fOpened = false;      // from a successful OpenFile until CloseFile
+  std::unique_ptr<TByteSource> fStream;  // the file being read
+  std::unique_ptr<TFileSink> fOutput;    // the file being written
+  TWavHeader fHeader;
+  bool fExtensible = false;
+  uint32_t fDataOffset = 0;  // position of the first sample byte
+  uint32_t fDataSize = 0;    // the data chunk's stated size
+  uint32_t fFrameCount = 0;  // fDataSize / nBlockAlign
+
+ private:
+  bool Fail(const std::string& message);
+  bool ReadTag(const char (&tag)[5]);
+  uint16_t ReadU16();
+  uint32_t ReadU32();
+  bool RiffSizeMatchesFile();
+  bool ReadPcmFormat(uint32_t fmtSize);
+  bool ReadExtensibleFormat();
+  bool ByteRateMatches() const;
+  bool BlockAlignMatches() const;
+  bool FindDataChunk(uint64_t position);
+  uint64_t PadAfterOddChunk(uint64_t position);
+  bool ParseSteps();
+  void WriteDataChunkHeader();
+};
+
+}  // namespace tarvix
