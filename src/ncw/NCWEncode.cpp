@@ -102,7 +102,7 @@ void TNCWParser::EncodeAs(const TStreamDescription& stream) {
   EncodedData = std::make_unique<TMemoryStream>();
   // Room for every block stored plain, so the stream never grows while blocks are appended.
   uint64_t largest = blocks * channels * (kChannelBlockHeaderBytes + PayloadBytes(C::kBits));
-  EncodedData->TryReserve(std::min<uint64_t>(largest, kMaxNcwFileBytes));
+  EncodedData->TryReserve(std::min<uint64_t>(largest, fMaxFileBytes));
   BlockTable.assign(entries, 0);
 
   alignas(16) uint8_t gathered[kFramesPerBlock * C::kBytes];
@@ -121,7 +121,7 @@ void TNCWParser::EncodeAs(const TStreamDescription& stream) {
       offset += EncodeChannelBlock<C>(block, deltas, *EncodedData);
     }
     // Positions are signed 32-bit numbers: a larger file would be unreadable.
-    if (dataOffset + offset > kMaxNcwFileBytes) {
+    if (dataOffset + offset > fMaxFileBytes) {
       throw TError("The NCW file would exceed the format's limit of 2 GiB");
     }
   }

@@ -172,7 +172,7 @@ void TNCWParser::SaveWav(const std::string& fileName, uint16_t formatTag) const 
       samples = {Samples32.Bytes(), Samples32.ByteSize()};
       break;
     default:
-      // The output then holds its header only; the caller removes it.
+      wav.CloseFile();  // the output holds its header only; the caller removes it
       throw TError("NCWPARSER.SaveToWav: Unsupported BitsPerSample", fFileName);
   }
   size_t total = std::min<size_t>(wav.fDataSize, samples.size());

@@ -62,6 +62,8 @@ class TNCWParser {
   TSampleArray<TSample24> Samples24;
   TSampleArray<TSample32> Samples32;
   std::unique_ptr<TMemoryStream> EncodedData;  // the channel blocks, after Encode
+  // The largest file Encode lets grow; tests lower it to reach the limit with little data.
+  uint64_t fMaxFileBytes = kMaxNcwFileBytes;
 
  private:
   void LoadInput(TFileSource& file);

@@ -122,6 +122,7 @@ void TFileSink::WriteThrough(const uint8_t* data, size_t count) {
 
 void TFileSink::Write(const void* data, size_t count) {
   if (fFd < 0) throw TFileError("Error while writing the file", fName, EBADF);
+  if (count == 0) return;
   const auto* in = static_cast<const uint8_t*>(data);
   if (fBuffered + count <= kWriteBufferSize) {
     if (!fBuffer) fBuffer = std::make_unique_for_overwrite<uint8_t[]>(kWriteBufferSize);

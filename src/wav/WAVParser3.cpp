@@ -169,15 +169,26 @@ bool TWavParser::ReadExtensibleFormat() {
 }
 
 // After a chunk of odd size comes a pad byte, which some writers leave out. A zero byte is the
-// pad; otherwise the pad is taken to be missing when a chunk identifier starts right there and
-// not one byte later.
+// pad. Otherwise the pad is taken to be missing when a plausible chunk header starts right
+// there and not one byte later.
 uint64_t TWavParser::PadAfterOddChunk(uint64_t position) {
-  uint8_t next[5] = {};
+  uint8_t next[kChunkHeaderBytes + 1] = {};
   fStream->Seek(position);
-  if (fStream->Read(next, sizeof next) < 4) return 1;
-  if (next[0] == 0) return 1;
-  if (LooksLikeChunkId(next) && !LooksLikeChunkId(next + 1)) return 0;
-  return 1;
+  size_t got = fStream->Read(next, sizeof next);
+  if (got == 0 || next[0] == 0) return 1;
+  const uint64_t length = fStream->Size();
+  // Printable identifier, and a size that stays within the file (a data chunk may reach past
+  // it: such files are read as far as they go).
+  auto plausible = [&](const uint8_t* header, uint64_t at) {
+    if (at + kChunkHeaderBytes > length || !LooksLikeChunkId(header)) return false;
+    if (std::memcmp(header, "data", 4) == 0) return true;
+    uint32_t size = uint32_t{header[4]} | uint32_t{header[5]} << 8 | uint32_t{header[6]} << 16 |
+                    uint32_t{header[7]} << 24;
+    return at + kChunkHeaderBytes + size <= length;
+  };
+  bool here = got >= kChunkHeaderBytes && plausible(next, position);
+  bool oneLater = got == sizeof next && plausible(next + 1, position + 1);
+  return here && !oneLater ? 0 : 1;
 }
 
 // Walks the chunks after the fmt chunk until "data"; chunks after it are never looked at.

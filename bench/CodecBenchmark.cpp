@@ -1,0 +1,317 @@
+// Codec throughput in bytes of PCM per second: the bit packer on single 512-value blocks, and
+// the NCW encoder and decoder on 64 MiB streams of several kinds of signal.
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "bits/BitProcess3.h"
+#include "bits/SampleContainers.h"
+#include "ncw/NCWFormat.h"
+#include "ncw/NCWParser3.h"
+#include "wav/WAVParser3.h"
+
+namespace tarvix {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A small deterministic generator, so every run measures the same data.
+class TRandom {
+ public:
+  explicit TRandom(uint64_t seed) : fState(seed) {}
+  uint64_t Next() {
+    fState ^= fState << 13;
+    fState ^= fState >> 7;
+    fState ^= fState << 17;
+    return fState;
+  }
+  // Uniform in [-1, 1).
+  double Unit() { return static_cast<double>(Next() >> 11) * 0x1p-52 - 1.0; }
+
+ private:
+  uint64_t fState;
+};
+
+Bytes RandomBytes(size_t size, uint64_t seed) {
+  TRandom random(seed);
+  Bytes bytes(size);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(random.Next() >> 24);
+  return bytes;
+}
+
+// ---- The bit packer on one block ----
+
+constexpr int32_t kBlockValues = kFramesPerBlock;
+
+template <class C>
+void BM_PackBits(benchmark::State& state) {
+  const auto width = static_cast<int32_t>(state.range(0));
+  const Bytes source = RandomBytes(kBlockValues * C::kBytes, 1);
+  Bytes dest(PayloadBytes(32) + 8);
+  for (auto _ : state) {
+    TMyBits::PackBits<C>(kBlockValues, width, source.data(), dest.data());
+    benchmark::DoNotOptimize(dest.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * kBlockValues * C::kBytes);
+}
+
+// delta: 512 values rebuilt from a base and 511 differences; plain: 512 values copied.
+template <class C>
+void BM_UnpackBits(benchmark::State& state) {
+  const auto width = static_cast<int32_t>(state.range(0));
+  const bool delta = state.range(1) != 0;
+  const Bytes source = RandomBytes(PayloadBytes(32) + 8, 2);
+  Bytes dest(kBlockValues * C::kBytes);
+  for (auto _ : state) {
+    TMyBits::UnpackBits<C>(kBlockValues, width, source.data(), 1234, dest.data(), delta);
+    benchmark::DoNotOptimize(dest.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * kBlockValues * C::kBytes);
+}
+
+// Field widths the encoder produces often (small differences of quiet and music-like signals),
+// the whole-byte widths that take their own path, and the full container (plain blocks).
+template <class C>
+void PackWidths(benchmark::internal::Benchmark* b) {
+  for (int width : {3, 7, 8, 12, 15, 16, 20, 24, 32}) {
+    if (width <= C::kBits) b->Arg(width);
+  }
+}
+
+template <class C>
+void UnpackWidths(benchmark::internal::Benchmark* b) {
+  for (int width : {3, 7, 8, 12, 15, 16, 20, 24, 32}) {
+    if (width <= C::kBits) b->Args({width, 1});
+  }
+  b->Args({C::kBits, 0});
+}
+
+BENCHMARK_TEMPLATE(BM_PackBits, TSample8)->Apply(PackWidths<TSample8>);
+BENCHMARK_TEMPLATE(BM_PackBits, TSample16)->Apply(PackWidths<TSample16>);
+BENCHMARK_TEMPLATE(BM_PackBits, TSample24)->Apply(PackWidths<TSample24>);
+BENCHMARK_TEMPLATE(BM_PackBits, TSample32)->Apply(PackWidths<TSample32>);
+BENCHMARK_TEMPLATE(BM_UnpackBits, TSample8)
+    ->ArgNames({"width", "delta"})
+    ->Apply(UnpackWidths<TSample8>);
+BENCHMARK_TEMPLATE(BM_UnpackBits, TSample16)
+    ->ArgNames({"width", "delta"})
+    ->Apply(UnpackWidths<TSample16>);
+BENCHMARK_TEMPLATE(BM_UnpackBits, TSample24)
+    ->ArgNames({"width", "delta"})
+    ->Apply(UnpackWidths<TSample24>);
+BENCHMARK_TEMPLATE(BM_UnpackBits, TSample32)
+    ->ArgNames({"width", "delta"})
+    ->Apply(UnpackWidths<TSample32>);
+
+// ---- Whole streams ----
+
+constexpr size_t kStreamBytes = size_t{64} << 20;
+
+enum class TSignal { kMusic, kNoise, kSilence };
+
+// A sine by rotation of a unit vector: two multiplications a sample instead of a call to sin,
+// so that making a 64 MiB signal takes a fraction of a second.
+class TOscillator {
+ public:
+  TOscillator(double frequency, double rate, double phase)
+      : fRe(std::cos(phase)),
+        fIm(std::sin(phase)),
+        fStepRe(std::cos(2.0 * std::numbers::pi * frequency / rate)),
+        fStepIm(std::sin(2.0 * std::numbers::pi * frequency / rate)) {}
+
+  double Next() {
+    const double value = fIm;
+    const double re = fRe * fStepRe - fIm * fStepIm;
+    fIm = fRe * fStepIm + fIm * fStepRe;
+    fRe = re;
+    if (++fSteps % 4096 == 0) {  // keeps rounding from changing the amplitude
+      const double norm = std::sqrt(fRe * fRe + fIm * fIm);
+      fRe /= norm;
+      fIm /= norm;
+    }
+    return value;
+  }
+
+ private:
+  double fRe, fIm, fStepRe, fStepIm;
+  uint32_t fSteps = 0;
+};
+
+// Interleaved samples of `frames` frames, as the WAV data of such a recording would hold them.
+// Music: a chord of five partials under slow envelopes, the channels a little apart, with a
+// noise floor of a few steps of the 16-bit scale; noise: every bit random; silence: zeros.
+template <class C>
+Bytes MakeSignal(TSignal signal, int channels, size_t frames) {
+  Bytes bytes(frames * static_cast<size_t>(channels) * C::kBytes, 0);
+  if (signal == TSignal::kSilence) return bytes;
+  TRandom random(42);
+  if (signal == TSignal::kNoise) {
+    for (size_t i = 0; i < bytes.size(); i += C::kBytes) {
+      C::Store(bytes.data() + i, static_cast<uint32_t>(random.Next() >> 16));
+    }
+    return bytes;
+  }
+  constexpr double kRate = 44100.0;
+  constexpr std::array<double, 5> kFrequency = {110.0, 164.81, 220.0, 277.18, 440.0};
+  constexpr std::array<double, 5> kLevel = {0.20, 0.12, 0.10, 0.06, 0.04};
+  std::vector<TOscillator> tones;
+  std::vector<TOscillator> envelopes;
+  for (int ch = 0; ch < channels; ++ch) {
+    for (size_t p = 0; p < kFrequency.size(); ++p) {
+      tones.emplace_back(kFrequency[p], kRate, 0.3 * ch * static_cast<double>(p + 1));
+      envelopes.emplace_back(0.13 + 0.07 * static_cast<double>(p), kRate, ch);
+    }
+  }
+  const double fullScale = std::ldexp(1.0, C::kBits - 1) - 1.0;
+  const double noise = std::ldexp(4.0, C::kBits - 16);  // a few 16-bit steps
+  uint8_t* out = bytes.data();
+  for (size_t j = 0; j < frames; ++j) {
+    for (size_t ch = 0; ch < static_cast<size_t>(channels); ++ch) {
+      double x = 0.0;
+      for (size_t p = 0; p < kFrequency.size(); ++p) {
+        const size_t k = ch * kFrequency.size() + p;
+        x += kLevel[p] * (0.6 + 0.4 * envelopes[k].Next()) * tones[k].Next();
+      }
+      const double value = std::round(x * fullScale + noise * random.Unit());
+      C::Store(out, static_cast<uint32_t>(static_cast<int32_t>(value)));
+      out += C::kBytes;
+    }
+  }
+  return bytes;
+}
+
+struct TCase {
+  TSignal signal;
+  int channels;
+};
+
+// Each signal is made once and shared by the encoder's and the decoder's benchmark.
+template <class C>
+const Bytes& SignalOf(const TCase& c) {
+  static std::map<std::pair<int, int>, Bytes> cache;
+  const auto key = std::make_pair(static_cast<int>(c.signal), c.channels);
+  auto found = cache.find(key);
+  if (found == cache.end()) {
+    const size_t frames = kStreamBytes / (static_cast<size_t>(c.channels) * C::kBytes);
+    found = cache.emplace(key, MakeSignal<C>(c.signal, c.channels, frames)).first;
+  }
+  return found->second;
+}
+
+template <class C>
+TStreamDescription DescriptionOf(const TCase& c, const Bytes& pcm) {
+  TStreamDescription stream;
+  stream.nChannels = static_cast<uint16_t>(c.channels);
+  stream.nSamplesPerSec = 44100;
+  stream.wBitsPerSample = static_cast<uint16_t>(C::kBits);
+  stream.fFrameCount = static_cast<uint32_t>(pcm.size() / (c.channels * C::kBytes));
+  return stream;
+}
+
+template <class C>
+void FillSamples(TNCWParser& ncw, const Bytes& pcm) {
+  TSampleArray<C>& samples = ncw.SamplesOf<C>();
+  samples.SetLength(pcm.size() / C::kBytes);
+  std::memcpy(samples.Bytes(), pcm.data(), pcm.size());
+}
+
+// The file image SaveToNcw would write: header, block table, channel blocks.
+Bytes NcwImage(const TNCWParser& ncw) {
+  Bytes image;
+  const auto header = ncw.Header.Image();
+  image.insert(image.end(), header.begin(), header.end());
+  for (int32_t entry : ncw.BlockTable) {
+    const auto value = static_cast<uint32_t>(entry);
+    for (int i = 0; i < 4; ++i) image.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  }
+  image.insert(image.end(), ncw.EncodedData->Data(),
+               ncw.EncodedData->Data() + ncw.EncodedData->Size());
+  return image;
+}
+
+template <class C>
+void BM_Encode(benchmark::State& state, TCase c) {
+  const Bytes& pcm = SignalOf<C>(c);
+  const TStreamDescription stream = DescriptionOf<C>(c, pcm);
+  TNCWParser ncw;
+  FillSamples<C>(ncw, pcm);
+  for (auto _ : state) {
+    ncw.Encode(stream);
+    benchmark::DoNotOptimize(ncw.EncodedData->Data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * pcm.size()));
+  state.counters["ncw/pcm"] =
+      static_cast<double>(ncw.EncodedData->Size()) / static_cast<double>(pcm.size());
+}
+
+template <class C>
+void BM_Decode(benchmark::State& state, TCase c) {
+  const Bytes& pcm = SignalOf<C>(c);
+  Bytes image;
+  {
+    TNCWParser encoder;
+    FillSamples<C>(encoder, pcm);
+    encoder.Encode(DescriptionOf<C>(c, pcm));
+    image = NcwImage(encoder);
+  }
+  {
+    TNCWParser check;
+    check.OpenBytes(image.data(), image.size(), "memory");
+    check.Decode();
+    const TSampleArray<C>& samples = check.SamplesOf<C>();
+    if (samples.ByteSize() != pcm.size() ||
+        std::memcmp(samples.Bytes(), pcm.data(), pcm.size()) != 0) {
+      state.SkipWithError("decoded samples differ from the encoded ones");
+      return;
+    }
+  }
+  for (auto _ : state) {
+    TNCWParser ncw;
+    ncw.OpenBytes(image.data(), image.size(), "memory");
+    ncw.Decode();
+    benchmark::DoNotOptimize(ncw.SamplesOf<C>().Bytes());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * pcm.size()));
+  state.counters["ncw/pcm"] = static_cast<double>(image.size()) / static_cast<double>(pcm.size());
+}
+
+// Whole-stream runs take tens of milliseconds each: wall time, since the encoder's output
+// buffer and the decoder's sample array are fresh memory every time, as in the program.
+template <class C>
+void RegisterStream(const std::string& name, TCase c) {
+  benchmark::RegisterBenchmark(("BM_Encode/" + name).c_str(), BM_Encode<C>, c)
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime();
+  benchmark::RegisterBenchmark(("BM_Decode/" + name).c_str(), BM_Decode<C>, c)
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime();
+}
+
+void RegisterStreams() {
+  RegisterStream<TSample16>("music_16bit_stereo", {TSignal::kMusic, 2});
+  RegisterStream<TSample24>("music_24bit_stereo", {TSignal::kMusic, 2});
+  RegisterStream<TSample8>("music_8bit_mono", {TSignal::kMusic, 1});
+  RegisterStream<TSample16>("noise_16bit_stereo", {TSignal::kNoise, 2});
+  RegisterStream<TSample16>("silence_16bit_stereo", {TSignal::kSilence, 2});
+}
+
+}  // namespace
+}  // namespace tarvix
+
+int main(int argc, char** argv) {
+  tarvix::RegisterStreams();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

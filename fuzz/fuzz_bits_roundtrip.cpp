@@ -1,0 +1,153 @@
+// The bit packer of every container width: packing at any field width must lay the fields out
+// bit for bit as the stream format says; plain unpacking must give the values back, and so must
+// delta unpacking of their successive differences packed at a width that holds them. Every
+// buffer has exactly the size the operation may touch, so ASan reports any byte beyond it.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "bits/BitProcess3.h"
+
+using namespace tarvix;
+
+namespace {
+
+constexpr int kMaxCount = 1200;  // a few groups of 32 fields and a remainder, at every width
+constexpr uint8_t kFill = 0xA5;  // what the packer must overwrite
+
+void Check(bool condition) {
+  if (!condition) __builtin_trap();
+}
+
+// A buffer of exactly `bytes` bytes, also for 0, filled with a pattern.
+std::unique_ptr<uint8_t[]> ExactBuffer(size_t bytes) {
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[bytes]);
+  std::memset(buffer.get(), kFill, bytes);
+  return buffer;
+}
+
+size_t PackedBytes(int count, int width) {
+  return (static_cast<size_t>(count) * static_cast<size_t>(width) + 7) / 8;
+}
+
+uint64_t FieldMask(int width) {
+  return width >= 32 ? 0xFFFFFFFFull : (uint64_t{1} << width) - 1;
+}
+
+// The stream as the format defines it, one bit at a time: field i at bits i*width on, least
+// significant first, and zeros above the last field.
+template <class C>
+std::unique_ptr<uint8_t[]> ReferencePack(int count, int width, const uint8_t* values) {
+  const size_t bytes = PackedBytes(count, width);
+  std::unique_ptr<uint8_t[]> stream(new uint8_t[bytes]());
+  for (int i = 0; i < count; ++i) {
+    const uint64_t field = C::Load(values + i * C::kBytes) & FieldMask(width);
+    for (int b = 0; b < width; ++b) {
+      if ((field >> b & 1) == 0) continue;
+      const size_t bit = static_cast<size_t>(i) * static_cast<size_t>(width) + b;
+      stream[bit / 8] = static_cast<uint8_t>(stream[bit / 8] | 1u << (bit % 8));
+    }
+  }
+  return stream;
+}
+
+// The narrowest width whose signed fields hold every difference; 0 when all are zero.
+template <class C>
+int DeltaWidth(int fields, const uint8_t* deltas) {
+  int width = 0;
+  for (int i = 0; i < fields; ++i) {
+    const int32_t d = C::LoadSigned(deltas + i * C::kBytes);
+    if (d == 0) continue;
+    // n bits hold -2^(n-1) .. 2^(n-1)-1; ~d of a negative d is the magnitude that needs as many.
+    const uint32_t magnitude = d < 0 ? ~static_cast<uint32_t>(d) : static_cast<uint32_t>(d);
+    width = std::max(width, static_cast<int>(std::bit_width(magnitude)) + 1);
+  }
+  return width;
+}
+
+template <class C>
+void Run(FuzzedDataProvider& in) {
+  const int width = in.ConsumeIntegralInRange<int>(0, 32);
+  const int count = in.ConsumeIntegralInRange<int>(0, kMaxCount);
+  // 0: the values are taken as they come; k: each value adds a k-bit step to the one before,
+  // so that narrow differences, and with them narrow delta widths, are common.
+  const int stepBits = in.ConsumeIntegralInRange<int>(0, 32);
+  const uint32_t baseHighBits = in.ConsumeIntegral<uint32_t>();
+
+  const size_t valueBytes = static_cast<size_t>(count) * C::kBytes;
+  std::unique_ptr<uint8_t[]> values = ExactBuffer(valueBytes);
+  uint32_t previous = 0;
+  for (int i = 0; i < count; ++i) {
+    uint32_t value = in.ConsumeIntegral<uint32_t>();
+    if (stepBits > 0 && i > 0) {
+      const int shift = 32 - stepBits;
+      value = previous + static_cast<uint32_t>(static_cast<int32_t>(value << shift) >> shift);
+    }
+    C::Store(values.get() + i * C::kBytes, value);
+    previous = value;
+  }
+
+  // Packing at the chosen width, against the reference layout.
+  {
+    const size_t bytes = PackedBytes(count, width);
+    std::unique_ptr<uint8_t[]> packed = ExactBuffer(bytes);
+    TMyBits::PackBits<C>(count, width, values.get(), packed.get());
+    std::unique_ptr<uint8_t[]> expected = ReferencePack<C>(count, width, values.get());
+    Check(bytes == 0 || std::memcmp(packed.get(), expected.get(), bytes) == 0);
+  }
+
+  // Plain: packed at the container width and unpacked without differences.
+  {
+    std::unique_ptr<uint8_t[]> packed = ExactBuffer(valueBytes);
+    TMyBits::PackBits<C>(count, C::kBits, values.get(), packed.get());
+    std::unique_ptr<uint8_t[]> unpacked = ExactBuffer(valueBytes);
+    TMyBits::UnpackBits<C>(count, C::kBits, packed.get(), 0, unpacked.get(), false);
+    Check(valueBytes == 0 || std::memcmp(unpacked.get(), values.get(), valueBytes) == 0);
+  }
+
+  // Delta: the differences, wrapped to the container, packed at a width that holds them (the
+  // chosen one when it is wider, even wider than the container), unpacked from the first value.
+  if (count == 0) return;
+  const int fields = count - 1;
+  std::unique_ptr<uint8_t[]> deltas = ExactBuffer(static_cast<size_t>(fields) * C::kBytes);
+  for (int i = 0; i < fields; ++i) {
+    const uint32_t d =
+        C::Load(values.get() + (i + 1) * C::kBytes) - C::Load(values.get() + i * C::kBytes);
+    C::Store(deltas.get() + i * C::kBytes, d);
+  }
+  const int deltaWidth = std::max(width, DeltaWidth<C>(fields, deltas.get()));
+  std::unique_ptr<uint8_t[]> packed = ExactBuffer(PackedBytes(fields, deltaWidth));
+  TMyBits::PackBits<C>(fields, deltaWidth, deltas.get(), packed.get());
+  // The base is cut to the container, so bits above it must not matter.
+  uint32_t base = C::Load(values.get());
+  if (C::kBits < 32) base |= baseHighBits << C::kBits;
+  std::unique_ptr<uint8_t[]> unpacked = ExactBuffer(valueBytes);
+  TMyBits::UnpackBits<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
+                         unpacked.get(), true);
+  Check(std::memcmp(unpacked.get(), values.get(), valueBytes) == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider in(data, size);
+  switch (in.ConsumeIntegralInRange<int>(1, 4)) {
+    case 1:
+      Run<TSample8>(in);
+      break;
+    case 2:
+      Run<TSample16>(in);
+      break;
+    case 3:
+      Run<TSample24>(in);
+      break;
+    default:
+      Run<TSample32>(in);
+      break;
+  }
+  return 0;
+}

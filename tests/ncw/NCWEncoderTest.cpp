@@ -1,0 +1,200 @@
+// What the encoder writes, byte for byte.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/Errors.h"
+#include "support/NcwCodec.h"
+#include "support/TempDir.h"
+
+namespace tarvix {
+namespace {
+
+using test::Bytes;
+using Samples = std::vector<int64_t>;
+
+struct TFileView {
+  Bytes bytes;
+  TNcwHeader header;
+  std::vector<uint32_t> table;
+
+  explicit TFileView(Bytes file) : bytes(std::move(file)) {
+    header = TNcwHeader::FromImage(bytes.data());
+    for (uint32_t p = header.BlockTableOffset; p < header.DataOffset; p += 4) {
+      table.push_back(bytes[p] | bytes[p + 1] << 8 | bytes[p + 2] << 16 |
+                      static_cast<uint32_t>(bytes[p + 3]) << 24);
+    }
+  }
+  // The channel block `channel` of block `block`, given the widths before it.
+  size_t ChannelBlockAt(size_t block, size_t channel) const {
+    size_t position = header.DataOffset + table[block];
+    for (size_t ch = 0; ch < channel; ++ch) {
+      auto h = TChannelBlockHeader::FromImage(bytes.data() + position);
+      position += kChannelBlockHeaderBytes + PayloadBytes(std::abs(h.Bits));
+    }
+    return position;
+  }
+  TChannelBlockHeader Channel(size_t block, size_t channel) const {
+    return TChannelBlockHeader::FromImage(bytes.data() + ChannelBlockAt(block, channel));
+  }
+  Bytes Payload(size_t block, size_t channel) const {
+    size_t position = ChannelBlockAt(block, channel);
+    auto h = TChannelBlockHeader::FromImage(bytes.data() + position);
+    auto begin = bytes.begin() + static_cast<long>(position + kChannelBlockHeaderBytes);
+    return Bytes(begin, begin + PayloadBytes(std::abs(h.Bits)));
+  }
+};
+
+Samples Repeat(int64_t a, int64_t b, size_t count) {
+  Samples s;
+  for (size_t i = 0; i < count; ++i) s.push_back(i % 2 == 0 ? a : b);
+  return s;
+}
+
+TEST(NcwEncoder, AlternatingSamplesGiveTheWorkedChannelBlock) {
+  TFileView file(test::EncodeToNcwBytes(16, 1, Repeat(1000, 1001, 512)));
+  size_t position = file.ChannelBlockAt(0, 0);
+  Bytes header(file.bytes.begin() + static_cast<long>(position),
+               file.bytes.begin() + static_cast<long>(position) + 16);
+  EXPECT_EQ(header, (Bytes{0x16, 0x0C, 0x9A, 0x3E, 0xE8, 0x03, 0x00, 0x00, 0x02, 0x00, 0x00,
+                           0x00, 0x00, 0x00, 0x00, 0x00}));
+  Bytes payload(127, 0xDD);
+  payload.push_back(0x1D);
+  EXPECT_EQ(file.Payload(0, 0), payload);
+}
+
+TEST(NcwEncoder, FileLayoutForEdgeLengths) {
+  struct Case {
+    size_t frames;
+    uint32_t dataOffset;
+    std::vector<uint32_t> table;
+    size_t fileSize;
+  } cases[] = {
+      {0, 124, {0}, 124},
+      {1, 128, {0, 144}, 272},
+      {512, 128, {0, 144}, 272},
+      {513, 132, {0, 144, 288}, 132 + 288},
+      {1024, 132, {0, 144, 288}, 132 + 288},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.frames);
+    TFileView file(test::EncodeToNcwBytes(16, 1, Samples(c.frames, 0), 48000));
+    EXPECT_EQ(file.bytes.size(), c.fileSize);
+    EXPECT_EQ(Bytes(file.bytes.begin(), file.bytes.begin() + 8),
+              Bytes(kNcwSignature.begin(), kNcwSignature.end()));
+    EXPECT_EQ(file.header.Channels, 1);
+    EXPECT_EQ(file.header.BitsPerSample, 16);
+    EXPECT_EQ(file.header.SampleRate, 48000u);
+    EXPECT_EQ(file.header.NumSamples, c.frames);
+    EXPECT_EQ(file.header.BlockTableOffset, 120u);
+    EXPECT_EQ(file.header.DataOffset, c.dataOffset);
+    EXPECT_EQ(file.header.DataSize, c.table.back());
+    EXPECT_EQ(file.header.Reserved, (std::array<uint8_t, 88>{}));
+    EXPECT_EQ(file.table, c.table);
+    for (size_t k = 0; k + 1 < c.table.size(); ++k) {
+      TChannelBlockHeader h = file.Channel(k, 0);
+      EXPECT_EQ(h.Bits, 2);  // silence: never a width below 2
+      EXPECT_EQ(h.BaseValue, 0);
+      EXPECT_EQ(file.Payload(k, 0), Bytes(128, 0));
+    }
+  }
+}
+
+struct WidthCase {
+  std::string name;
+  int bits;
+  Samples samples;  // one mono block or less
+  int16_t expectedBits;
+};
+
+TEST(NcwEncoder, ChoosesTheSmallestWidthOrAPlainBlock) {
+  Samples step16384(512, 0), steps16383, wrap(512, 32767), lastReal, equal(512, -12345);
+  for (size_t i = 256; i < 512; ++i) step16384[i] = 16384;
+  for (size_t i = 0; i < 512; ++i) steps16383.push_back((i % 2) * 16383 - 8000);
+  for (size_t i = 256; i < 512; ++i) wrap[i] = -32768;
+  lastReal = Samples(100, 20000);  // followed by 412 padding zeros: a step of -20000
+  Samples eightBitNarrow, eightBitWide;
+  for (size_t i = 0; i < 512; ++i) eightBitNarrow.push_back((i % 2) * 63 + 100);
+  for (size_t i = 0; i < 512; ++i) eightBitWide.push_back((i % 2) * 64 + 100);
+  const WidthCase cases[] = {
+      {"a step of 16384 needs 16 bits: plain", 16, step16384, -16},
+      {"steps of at most 16383 need 15 bits", 16, steps16383, 15},
+      {"32767 -> -32768 is the difference +1", 16, wrap, 2},
+      {"padding after 20000 widens the last block", 16, lastReal, -16},
+      {"equal samples need 2 bits whatever the value", 16, equal, 2},
+      {"8-bit steps within -64..63 stay delta", 8, eightBitNarrow, 7},
+      {"an 8-bit step of 64 is plain", 8, eightBitWide, -8},
+      {"24-bit silence", 24, Samples(512, -1), 2},
+      {"32-bit full range", 32, {INT32_MIN, INT32_MAX}, -32},
+      {"32-bit small steps", 32, {-5, 5, -5}, 5},
+  };
+  for (const WidthCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFileView file(test::EncodeToNcwBytes(c.bits, 1, c.samples));
+    TChannelBlockHeader h = file.Channel(0, 0);
+    EXPECT_EQ(h.Bits, c.expectedBits);
+    EXPECT_EQ(h.ChannelMode, 0);
+    EXPECT_EQ(h.BlockSignature, kBlockSignature);
+    EXPECT_EQ(file.Payload(0, 0).size(), PayloadBytes(std::abs(c.expectedBits)));
+    Samples padded = c.samples;
+    padded.resize(512, 0);
+    int shift = 64 - c.bits;
+    EXPECT_EQ(h.BaseValue, static_cast<int64_t>(static_cast<uint64_t>(padded[0]) << shift) >> shift);
+    if (c.expectedBits < 0) {
+      // A plain block holds the samples as they are, for 8 bits the WAV bytes unchanged.
+      EXPECT_EQ(file.Payload(0, 0), test::SampleBytes(c.bits, padded));
+    }
+  }
+}
+
+TEST(NcwEncoder, EightBitBaseValueIsTheFirstByteReadAsSigned) {
+  TFileView file(test::EncodeToNcwBytes(8, 1, Samples(512, 0x90)));
+  EXPECT_EQ(file.Channel(0, 0).BaseValue, -112);
+}
+
+TEST(NcwEncoder, StereoBlocksHoldChannelZeroThenChannelOne) {
+  Samples stereo;
+  for (int i = 0; i < 600; ++i) {
+    stereo.push_back(i);            // steps of 1: width 2
+    stereo.push_back(i % 2 * 300);  // steps of 300: width 10
+  }
+  TFileView file(test::EncodeToNcwBytes(16, 2, stereo));
+  ASSERT_EQ(file.table.size(), 3u);
+  EXPECT_EQ(file.Channel(0, 0).Bits, 2);
+  EXPECT_EQ(file.Channel(0, 1).Bits, 10);
+  EXPECT_EQ(file.Channel(0, 1).ChannelMode, 0);
+  EXPECT_EQ(file.table[1], 16 + 128 + 16 + 640u);
+  EXPECT_EQ(file.Channel(1, 0).BaseValue, 512);
+}
+
+TEST(NcwEncoder, UnsupportedWidthLeavesEverythingUntouched) {
+  TNCWParser ncw;
+  test::EncodeSamples(ncw, 20, 1, Samples(10, 0));
+  EXPECT_EQ(ncw.Header.Signature, (std::array<uint8_t, 8>{}));
+  EXPECT_TRUE(ncw.BlockTable.empty());
+  EXPECT_EQ(ncw.EncodedData, nullptr);
+  test::TTempDir dir;
+  EXPECT_THROW(ncw.SaveToNcw(dir / "x.ncw"), TError);
+}
+
+TEST(NcwEncoder, RefusesToGrowAFileBeyondItsPositionLimit) {
+  std::mt19937 rng(3);
+  Samples noise;
+  for (int i = 0; i < 4 * 512; ++i) noise.push_back(static_cast<int16_t>(rng()));
+  // Four plain blocks make 120 + 20 + 4 * 1040 = 4300 bytes.
+  TNCWParser fits;
+  fits.fMaxFileBytes = 4300;
+  test::EncodeSamples(fits, 16, 1, noise);
+  EXPECT_EQ(fits.Header.DataSize, 4160u);
+  TNCWParser tooLarge;
+  tooLarge.fMaxFileBytes = 4299;
+  try {
+    test::EncodeSamples(tooLarge, 16, 1, noise);
+    FAIL() << "an NCW file larger than the limit was encoded";
+  } catch (const TError& error) {
+    EXPECT_EQ(error.Message(), "The NCW file would exceed the format's limit of 2 GiB");
+  }
+}
+
+}  // namespace
+}  // namespace tarvix
