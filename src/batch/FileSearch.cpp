@@ -94,6 +94,7 @@ bool TFileSearch::GetNextFile() {
   fSearchRec.Close();
   fFoundFile.clear();
   fIsFirstSearch = true;
+  fFolderIndex = folderCount;  // a further call finds nothing until the next InitSearch
   return false;
 }
 

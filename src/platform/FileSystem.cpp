@@ -80,7 +80,13 @@ std::string GetCurrentDir() {
   return result;
 }
 
-bool IsWritableFile(const std::string& name) { return ::access(name.c_str(), W_OK) == 0; }
+bool IsWritableFile(const std::string& name) {
+  // A file without any write permission is read-only for this program even where the process
+  // could write it anyway (as root does): its owner made it so to keep it.
+  struct stat info;
+  if (!StatFollowingLinks(name, info) || (info.st_mode & 0222) == 0) return false;
+  return ::access(name.c_str(), W_OK) == 0;
+}
 
 mode_t NewFileMode() {
   // umask can only be read by setting it; the program is single-threaded, so setting it back at

@@ -41,7 +41,8 @@ std::string CreateTempFile(const std::string& dir);
 // The working directory's full path, without a trailing delimiter ("/" for the root).
 std::string GetCurrentDir();
 
-// True when the calling process may write to an existing file.
+// True when an existing file may be written: the process may write it and it has a write
+// permission bit set.
 bool IsWritableFile(const std::string& name);
 
 // 0666 less the process's umask: the mode of a file created the usual way.

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
 #include "support/ProcessHarness.h"
@@ -25,6 +26,7 @@ bool MakeSoxWav(const std::string& name, int bits, int channels, int rate, doubl
                 const std::string& type) {
   std::string sox = FindProgram("sox");
   if (sox.empty()) return false;
+  std::filesystem::create_directories(std::filesystem::path(name).parent_path());
   TProcessResult result = RunProcess(
       sox, {"-R", "-n", "-r", std::to_string(rate), "-b", std::to_string(bits), "-c",
             std::to_string(channels), "-t", type, name, "synth", std::to_string(seconds), "sine",

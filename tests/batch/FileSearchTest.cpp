@@ -1,0 +1,75 @@
+#include "batch/FileSearch.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "support/TempDir.h"
+
+namespace tarvix {
+namespace {
+
+std::vector<std::string> FindAll(const std::string& spec, bool recursive) {
+  TFileSearch search;
+  search.fRecursive = recursive;
+  search.InitSearch(spec);
+  std::vector<std::string> found;
+  while (search.GetNextFile()) found.push_back(search.fFoundFile);
+  EXPECT_EQ(search.fFoundFile, "");
+  EXPECT_FALSE(search.GetNextFile());  // stays at the end
+  return found;
+}
+
+class FileSearchTest : public ::testing::Test {
+ protected:
+  // R/ b.wav A.WAV .hidden.wav x.ncw x.wav/ (a folder)  A/ a1.wav  A/A1/ deep.Wav  B/ (empty)
+  //   C/ c.wav
+  void SetUp() override {
+    for (const char* name : {"b.wav", "A.WAV", ".hidden.wav", "x.ncw", "A/a1.wav",
+                             "A/A1/deep.Wav", "C/c.wav", "x.wav/inside.wav"}) {
+      fDir.WriteFile(std::string("R/") + name, "");
+    }
+    fDir.MakeDir("R/B");
+    fRoot = fDir / "R/";
+  }
+  test::TTempDir fDir;
+  std::string fRoot;
+};
+
+TEST_F(FileSearchTest, RootFilesFirstThenEachFolderInDepthFirstOrder) {
+  EXPECT_EQ(FindAll(fRoot + "*.wav", true),
+            (std::vector<std::string>{fRoot + ".hidden.wav", fRoot + "A.WAV", fRoot + "b.wav",
+                                      fRoot + "A/a1.wav", fRoot + "A/A1/deep.Wav",
+                                      fRoot + "C/c.wav", fRoot + "x.wav/inside.wav"}));
+}
+
+TEST_F(FileSearchTest, WithoutRecursionOnlyTheRootIsListed) {
+  EXPECT_EQ(FindAll(fRoot + "*.wav", false),
+            (std::vector<std::string>{fRoot + ".hidden.wav", fRoot + "A.WAV", fRoot + "b.wav"}));
+  EXPECT_EQ(FindAll(fRoot + "A/A1/*.ncw", false), std::vector<std::string>{});
+  EXPECT_EQ(FindAll(fRoot + "B/*.wav", true), std::vector<std::string>{});
+  EXPECT_EQ(FindAll(fDir / "missing/*.wav", true), std::vector<std::string>{});
+}
+
+TEST_F(FileSearchTest, AnEmptyRootStillLeadsToTheFilesBelowIt) {
+  EXPECT_EQ(FindAll(fRoot + "A/*.WAV", true),
+            (std::vector<std::string>{fRoot + "A/a1.wav", fRoot + "A/A1/deep.Wav"}));
+  EXPECT_EQ(FindAll(fRoot + "*.ncw", true), (std::vector<std::string>{fRoot + "x.ncw"}));
+}
+
+TEST_F(FileSearchTest, ASpecWithoutFolderSearchesTheCurrentDirectory) {
+  test::TWorkingDirectory cwd(fRoot + "C");
+  EXPECT_EQ(FindAll("*.wav", true), (std::vector<std::string>{"./c.wav"}));
+}
+
+TEST_F(FileSearchTest, LinksToFoldersAreFollowedButALoopIsNotEnteredAgain) {
+  ASSERT_EQ(::symlink((fRoot + "A").c_str(), (fRoot + "A/A1/up").c_str()), 0);
+  ASSERT_EQ(::symlink((fRoot + "C").c_str(), (fRoot + "B/toC").c_str()), 0);
+  std::vector<std::string> found = FindAll(fRoot + "*.wav", true);
+  EXPECT_EQ(found, (std::vector<std::string>{fRoot + ".hidden.wav", fRoot + "A.WAV",
+                                             fRoot + "b.wav", fRoot + "A/a1.wav",
+                                             fRoot + "A/A1/deep.Wav", fRoot + "B/toC/c.wav",
+                                             fRoot + "C/c.wav", fRoot + "x.wav/inside.wav"}));
+}
+
+}  // namespace
+}  // namespace tarvix

@@ -1,0 +1,90 @@
+// The status line on a terminal of 80 columns, and plain lines when output is redirected.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "support/Fixtures.h"
+#include "support/ProcessHarness.h"
+
+namespace tarvix {
+namespace {
+
+using Screen = std::vector<std::string>;
+
+const std::string kBlank79 = std::string(79, ' ');
+// What every progress text is preceded by: back to the line start, 79 blanks, back again.
+const std::string kClear = "\r" + kBlank79 + "\r";
+
+class TerminalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::WriteWav(fDir, "a.wav");
+    test::WriteWav(fDir, "b.wav");
+    fDir.WriteFile("bad.wav", "RIFF");
+    fDir.WriteFile("list.txt", "@tarvixlist1\na.wav\nmissing.wav\nb.wav\n");
+  }
+  test::TProcessResult Run(const std::vector<std::string>& args) {
+    test::TProcessOptions options;
+    options.workingDirectory = fDir.Path();
+    options.terminalWidth = 80;
+    return test::RunTarvix(args, options);
+  }
+  test::TTempDir fDir;
+};
+
+TEST_F(TerminalTest, FileModeOverwritesItsProgressAndEndsOnAFreshLine) {
+  test::TProcessResult result = Run({"a.wav", "b.wav"});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.out, kClear + "[1 from 2]  a.wav..." + kClear + "[2 from 2]  b.wav..." +
+                            kClear + "\n");
+  EXPECT_EQ(test::TerminalScreen(result.out, 80), (Screen{"", ""}));
+}
+
+TEST_F(TerminalTest, ErrorLinesStayBelowTheirProgressText) {
+  test::TProcessResult result = Run({"a.wav", "bad.wav", "b.wav"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(test::TerminalScreen(result.out, 80),
+            (Screen{"[2 from 3]  bad.wav...", "  ERROR: bad.wav is not a correct WAV file",
+                    "  WAVPARSER: Wrong file size or bad header", "", ""}));
+}
+
+TEST_F(TerminalTest, ListModeEndsOnAFreshLineToo) {
+  test::TProcessResult result = Run({"-l", "list.txt"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(test::TerminalScreen(result.out, 80),
+            (Screen{"[2 from 3]  missing.wav...", "  ERROR: 'missing.wav' doesn't exist.  skipped",
+                    "", ""}));
+  EXPECT_EQ(result.out.substr(result.out.size() - kClear.size() - 1), kClear + "\n");
+}
+
+TEST_F(TerminalTest, DirectoryModeLeavesItsLastProgressText) {
+  fDir.WriteFile("0bad.wav", "RIFF");  // listed first
+  ::unlink((fDir / "bad.wav").c_str());
+  test::TProcessResult result = Run({"-w2n", "."});
+  EXPECT_EQ(result.exitCode, 1);  // 0bad.wav is refused
+  EXPECT_EQ(test::TerminalScreen(result.out, 80),
+            (Screen{"./0bad.wav...", "  ERROR: ./0bad.wav is not a correct WAV file",
+                    "  WAVPARSER: Wrong file size or bad header", "./b.wav..."}));
+  EXPECT_NE(result.out.back(), '\n');
+}
+
+TEST_F(TerminalTest, AnErrorEndingTheRunIsReportedOnAFreshLine) {
+  fDir.WriteFile("x.ncw", "no NCW");
+  test::TProcessResult result = Run({"x.ncw"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, kClear + "[1 from 1]  x.ncw...\n");
+  EXPECT_EQ(result.err, "ERROR: Wrong file signature: 'x.ncw'\n");
+}
+
+TEST_F(TerminalTest, RedirectedOutputGetsOneLinePerFileAndNoControlSequences) {
+  test::TProcessOptions options;
+  options.workingDirectory = fDir.Path();
+  test::TProcessResult result = test::RunTarvix({"-rw", "a.wav", "bad.wav", "b.wav"}, options);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out,
+            "[1 from 3]  a.wav...\n[2 from 3]  bad.wav...\n"
+            "  ERROR: bad.wav is not a correct WAV file\n"
+            "  WAVPARSER: Wrong file size or bad header\n[3 from 3]  b.wav...\n");
+}
+
+}  // namespace
+}  // namespace tarvix

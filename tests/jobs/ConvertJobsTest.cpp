@@ -1,0 +1,210 @@
+// The jobs' choices and their failures: header kinds, output placement, write failures and
+// interruption. Nothing may ever be lost or left half-written.
+#include "jobs/ConvertJobs.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "jobs/OutputNaming.h"
+#include "platform/FileSystem.h"
+#include "support/Fixtures.h"
+#include "support/NcwCodec.h"
+#include "support/ProcessHarness.h"
+
+namespace tarvix {
+namespace {
+
+namespace fs = std::filesystem;
+
+test::TProcessResult RunIn(const test::TTempDir& dir, const std::vector<std::string>& args,
+                           test::TProcessOptions options = {}) {
+  options.workingDirectory = dir.Path();
+  test::TProcessResult result = test::RunTarvix(args, options);
+  EXPECT_EQ(test::LeftoverTempFiles(dir), std::vector<std::string>{});
+  return result;
+}
+
+// ---- Output naming ----
+
+TEST(MakeNumberedName, FirstFreeNumberAfterTheUnnumberedName) {
+  test::TTempDir dir;
+  struct Case {
+    std::vector<std::string> existing;
+    std::string name, expected;
+  } cases[] = {
+      {{}, "P.ncw", "P.ncw"},
+      {{"P.ncw"}, "P.ncw", "P_1.ncw"},
+      {{"P.ncw", "P_1.ncw"}, "P.ncw", "P_2.ncw"},
+      {{"P_1.ncw"}, "P.ncw", "P.ncw"},
+      {{"P.ncw", "P_1.ncw", "P_3.ncw"}, "P.ncw", "P_2.ncw"},
+      {{"OUT"}, "OUT", "OUT_1"},
+      {{"a.b.WAV"}, "a.b.WAV", "a.b_1.WAV"},
+      {{"d.x/f"}, "d.x/f", "d.x/f_1"},
+  };
+  for (const auto& c : cases) {
+    test::TTempDir local;
+    for (const std::string& name : c.existing) local.WriteFile(name, "");
+    local.MakeDir("P_2.ncw.dir");
+    EXPECT_EQ(MakeNumberedName(local / c.name), local / c.expected);
+  }
+  dir.MakeDir("D.ncw");  // a directory does not count as existing
+  EXPECT_EQ(MakeNumberedName(dir / "D.ncw"), dir / "D.ncw");
+  dir.WriteFile("E.ncw", "");
+  dir.MakeDir("E_1.ncw");
+  EXPECT_EQ(MakeNumberedName(dir / "E.ncw"), dir / "E_1.ncw");
+}
+
+TEST(ForceDirectoryPath, MakesEveryMissingLevel) {
+  test::TTempDir dir;
+  EXPECT_TRUE(ForceDirectoryPath(dir / "a/b/c/"));
+  EXPECT_TRUE(DirectoryExists(dir / "a/b/c"));
+  EXPECT_TRUE(ForceDirectoryPath(dir / "a/b/c"));
+  EXPECT_TRUE(ForceDirectoryPath("/"));
+  dir.WriteFile("file", "");
+  EXPECT_FALSE(ForceDirectoryPath(dir / "file/sub"));
+}
+
+TEST(PlaceOutput, NumbersOrReplacesAndTheTemporaryNameIsGone) {
+  test::TTempDir dir;
+  std::string output = dir.WriteFile("o.ncw", "first");
+  for (bool rewrite : {false, true}) {
+    TTempFile temp(dir.Path() + "/");
+    ASSERT_FALSE(temp.Name().empty());
+    std::string tempName = temp.Name();
+    TPlacement placement = PlaceOutput(temp, output, rewrite);
+    EXPECT_TRUE(placement.placed);
+    EXPECT_EQ(placement.finalName, rewrite ? output : dir / "o_1.ncw");
+    EXPECT_FALSE(FileExists(tempName));
+    EXPECT_EQ(temp.Name(), "");  // placed: nothing left to remove
+  }
+  EXPECT_EQ(test::ReadFileText(output), "");  // replaced by the empty temporary file
+}
+
+// ---- Header kinds ----
+
+struct HeaderCase {
+  int channels;
+  int bits;
+  uint32_t rate;
+  bool extendedUnderAuto;
+};
+
+TEST(NcwToWavHeaderKinds, AutoChoosesByChannelsWidthAndRate) {
+  const HeaderCase cases[] = {
+      {2, 16, 44100, false}, {1, 8, 8000, false},  {2, 16, 44101, true}, {2, 16, 48000, true},
+      {2, 24, 44100, true},  {1, 32, 22050, true}, {3, 16, 44100, true}, {2, 8, 44100, false},
+  };
+  for (const HeaderCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.channels) + " channels, " + std::to_string(c.bits) +
+                 " bits, " + std::to_string(c.rate));
+    test::TTempDir dir;
+    std::vector<int64_t> samples(static_cast<size_t>(c.channels) * 700, 3);
+    dir.WriteFile("s.ncw", test::EncodeToNcwBytes(c.bits, c.channels, samples, c.rate));
+    for (auto [flag, extended] : {std::pair<std::string, bool>{"-whs", false},
+                                  {"-whe", true},
+                                  {"-wha", c.extendedUnderAuto}}) {
+      ASSERT_EQ(RunIn(dir, {"-rw", flag, "s.ncw"}).exitCode, 0);
+      test::Bytes wav = test::ReadFileBytes(dir / "s.wav");
+      size_t headerBytes = extended ? 68 : 44;
+      ASSERT_EQ(wav.size(), headerBytes + samples.size() * static_cast<size_t>(c.bits / 8))
+          << flag;
+      EXPECT_EQ(wav[20] | wav[21] << 8, extended ? 0xFFFE : 1) << flag;
+    }
+  }
+}
+
+// ---- Faults ----
+
+TEST(JobFaults, AWriteFailureLeavesNoTemporaryFileAndNoOutput) {
+  test::TTempDir dir;
+  test::WriteWav(dir, "small.wav", 16, 1, 44100, 100);
+  test::WriteWav(dir, "large.wav", 16, 2, 44100, 100000);  // 400 KB
+  test::TProcessOptions limited;
+  limited.limits = {{RLIMIT_FSIZE, 64 * 1024}};
+  test::TProcessResult result = RunIn(dir, {"small.wav", "large.wav"}, limited);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "ERROR: Error while writing the file: 'large.ncw' (File too large)\n");
+  EXPECT_TRUE(fs::exists(dir / "small.ncw"));  // finished before the failure
+  EXPECT_FALSE(fs::exists(dir / "large.ncw"));
+
+  ASSERT_EQ(RunIn(dir, {"large.wav"}).exitCode, 0);
+  test::TProcessResult back = RunIn(dir, {"large.ncw", "large2.wav"}, limited);
+  EXPECT_EQ(back.exitCode, 1);
+  EXPECT_EQ(back.err, "ERROR: Error while writing the file: 'large2.wav' (File too large)\n");
+  EXPECT_FALSE(fs::exists(dir / "large2.wav"));
+}
+
+TEST(JobFaults, AnOutputNameTakenByADirectoryIsReportedAndTheRunGoesOn) {
+  test::TTempDir dir;
+  test::WriteWav(dir, "a.wav");
+  test::WriteWav(dir, "b.wav");
+  dir.MakeDir("a.ncw");
+  for (const char* rewrite : {"-rw", "-whs"}) {
+    test::TProcessResult result = RunIn(dir, {rewrite, "a.wav", "b.wav"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(test::Lines(result.out),
+              (std::vector<std::string>{"[1 from 2]  a.wav...",
+                                        "  ERROR: can't write 'a.ncw' (Is a directory)",
+                                        "[2 from 2]  b.wav..."}));
+    EXPECT_TRUE(fs::is_directory(dir / "a.ncw"));
+    EXPECT_TRUE(fs::exists(dir / "b.ncw"));
+    fs::remove(dir / "b.ncw");
+  }
+}
+
+TEST(JobFaults, ReadOnlyOutputsAreNumberedOrRefusedButNeverLost) {
+  test::TTempDir dir;
+  test::WriteWav(dir, "a.wav");
+  std::string old = dir.WriteFile("a.ncw", "precious");
+  ::chmod(old.c_str(), 0444);
+  EXPECT_EQ(RunIn(dir, {"a.wav"}).exitCode, 0);
+  EXPECT_TRUE(fs::exists(dir / "a_1.ncw"));
+  test::TProcessResult rewrite = RunIn(dir, {"-rw", "a.wav"});
+  EXPECT_EQ(rewrite.exitCode, 1);
+  EXPECT_EQ(test::Lines(rewrite.out),
+            (std::vector<std::string>{"[1 from 1]  a.wav...",
+                                      "  ERROR: can't write 'a.ncw' (Permission denied)"}));
+  EXPECT_EQ(test::ReadFileText(old), "precious");
+}
+
+TEST(JobFaults, AnOutputDirectoryThatCannotBeMadeEndsTheRun) {
+  test::TTempDir dir;
+  test::WriteWav(dir, "a.wav");
+  dir.WriteFile("blocker", "a file where a directory should be");
+  test::TProcessResult result = RunIn(dir, {"a.wav", "blocker/sub/a.ncw"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "ERROR: Can't create temporary file: 'blocker/sub/' (Not a directory)\n");
+}
+
+// Waits until the program has made its temporary file, then interrupts it.
+TEST(JobFaults, InterruptionRemovesTheTemporaryFileAndEndsByTheSignal) {
+  test::TTempDir dir;
+  test::WriteWav(dir, "big.wav", 16, 2, 44100, 4'000'000);  // 16 MB
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signalNumber);
+    test::TProcessOptions options;
+    options.workingDirectory = dir.Path();
+    test::TChildProcess child(test::TarvixBinary(), {"-rw", "big.wav"}, options);
+    bool seen = false;
+    for (int i = 0; i < 20000 && !seen; ++i) {
+      seen = !test::LeftoverTempFiles(dir).empty();
+      if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    child.Signal(signalNumber);
+    test::TProcessResult result = child.Wait();
+    if (!seen || result.exitCode == 0) {
+      GTEST_SKIP() << "the conversion finished before it could be interrupted";
+    }
+    EXPECT_EQ(result.termSignal, signalNumber);
+    EXPECT_EQ(test::LeftoverTempFiles(dir), std::vector<std::string>{});
+  }
+}
+
+}  // namespace
+}  // namespace tarvix

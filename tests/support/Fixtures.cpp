@@ -1,0 +1,85 @@
+#include "support/Fixtures.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <random>
+
+#include "ncw/NCWParser3.h"
+#include "wav/WAVParser3.h"
+
+namespace tarvix::test {
+
+Bytes MakeWavBytes(int bits, int channels, uint32_t rate, size_t frames, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<int64_t> samples;
+  std::vector<int64_t> value(static_cast<size_t>(channels), 0);
+  int64_t range = int64_t{1} << (bits - 1);
+  for (size_t f = 0; f < frames; ++f) {
+    for (int ch = 0; ch < channels; ++ch) {
+      int64_t& v = value[static_cast<size_t>(ch)];
+      v += (f % 900 == 899) ? static_cast<int64_t>(rng() % range) : static_cast<int64_t>(rng() % 61) - 30;
+      v = ((v + range) % (2 * range) + 2 * range) % (2 * range) - range;
+      samples.push_back(bits == 8 ? v + 128 : v);  // 8-bit WAV data is unsigned
+    }
+  }
+  TWavImage image;
+  image.channels = static_cast<uint16_t>(channels);
+  image.sampleRate = rate;
+  image.bitsPerSample = static_cast<uint16_t>(bits);
+  image.data = SampleBytes(bits, samples);
+  return image.Build();
+}
+
+std::string WriteWav(const TTempDir& dir, const std::string& relative, int bits, int channels,
+                     uint32_t rate, size_t frames, unsigned seed) {
+  return dir.WriteFile(relative, MakeWavBytes(bits, channels, rate, frames, seed));
+}
+
+Bytes WavSampleBytes(const std::string& path) {
+  TWavParser wav;
+  wav.OpenFile(path);
+  if (!wav.ParseHeader()) {
+    ADD_FAILURE() << path << ": " << wav.fErrorText;
+    return {};
+  }
+  Bytes data(size_t{wav.fFrameCount} * wav.fHeader.nBlockAlign);
+  wav.ReadData(data.data(), data.size());
+  return data;
+}
+
+Bytes NcwSampleBytes(const std::string& path) {
+  TNCWParser ncw;
+  ncw.Open(path);
+  ncw.Decode();
+  auto take = [](const auto& array) {
+    return Bytes(array.Bytes(), array.Bytes() + array.ByteSize());
+  };
+  switch (ncw.Header.BitsPerSample) {
+    case 8: return take(ncw.Samples8);
+    case 16: return take(ncw.Samples16);
+    case 24: return take(ncw.Samples24);
+    case 32: return take(ncw.Samples32);
+    default: return {};
+  }
+}
+
+std::vector<std::string> LeftoverTempFiles(const TTempDir& dir) {
+  std::vector<std::string> leftovers;
+  for (const std::string& name : dir.List()) {
+    if (name.find("tarvix-") != std::string::npos &&
+        name.size() > 4 && name.substr(name.size() - 4) == ".tmp") {
+      leftovers.push_back(name);
+    }
+  }
+  return leftovers;
+}
+
+unsigned PermissionBits(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return 0;
+  return info.st_mode & 07777;
+}
+
+}  // namespace tarvix::test

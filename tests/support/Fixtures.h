@@ -1,0 +1,32 @@
+// Sample files for end-to-end tests and ways to look at what the program wrote.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/Builders.h"
+#include "support/TempDir.h"
+
+namespace tarvix::test {
+
+// A WAV file (standard header) of deterministic samples: a wandering signal with a jump now and
+// then, so that both delta and plain blocks occur.
+Bytes MakeWavBytes(int bits, int channels, uint32_t rate, size_t frames, unsigned seed = 1);
+std::string WriteWav(const TTempDir& dir, const std::string& relative, int bits = 16,
+                     int channels = 2, uint32_t rate = 44100, size_t frames = 1500,
+                     unsigned seed = 1);
+
+// The sample bytes of a WAV file as the program's reader sees them; fails the test when the
+// file is not a valid WAV file.
+Bytes WavSampleBytes(const std::string& path);
+// The decoded sample bytes of an NCW file.
+Bytes NcwSampleBytes(const std::string& path);
+
+// Temporary files the program may have left below `dir` (none should ever remain).
+std::vector<std::string> LeftoverTempFiles(const TTempDir& dir);
+
+// File mode bits of a path (permissions only).
+unsigned PermissionBits(const std::string& path);
+
+}  // namespace tarvix::test
