@@ -1,6 +1,7 @@
 #include "support/ProcessHarness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -36,6 +37,10 @@ double Now() {
     ::setrlimit(resource, &limit);
   }
   if (options.umask) ::umask(*options.umask);
+  if (options.asUnprivileged && ::geteuid() == 0) {
+    // Permissions mean nothing to root; nobody sees them as a user would.
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(126);
+  }
   // Start from default signal dispositions whatever the test process set.
   for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) ::signal(s, SIG_DFL);
   sigset_t none;
@@ -163,6 +168,8 @@ std::string TarvixBinary() {
   if (const char* override = std::getenv("TARVIX_BINARY")) return override;
   return TARVIX_BINARY_PATH;
 }
+
+std::string PlainTarvixBinary() { return TARVIX_PLAIN_BINARY_PATH; }
 
 TProcessResult RunTarvix(const std::vector<std::string>& args, const TProcessOptions& options) {
   return RunProcess(TarvixBinary(), args, options);

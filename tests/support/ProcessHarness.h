@@ -17,6 +17,7 @@ struct TProcessOptions {
   std::optional<int> terminalWidth;    // set: standard output is a terminal this wide
   std::vector<std::pair<int, rlim_t>> limits;  // setrlimit(resource, value) in the child
   std::optional<mode_t> umask;         // set: the child's umask
+  bool asUnprivileged = false;         // when run as root: the child runs as nobody
   double timeoutSeconds = 120;         // the child is killed after this long
 };
 
@@ -54,6 +55,8 @@ TProcessResult RunProcess(const std::string& program, const std::vector<std::str
 
 // The tarvix program under test.
 std::string TarvixBinary();
+// The same program built without sanitizers, for runs under an address-space limit.
+std::string PlainTarvixBinary();
 
 TProcessResult RunTarvix(const std::vector<std::string>& args, const TProcessOptions& options = {});
 

@@ -1,0 +1,107 @@
+// Faults from the file system: a full disk, directories and sources the program may not use,
+// and sources that vanish. No output is ever lost or left half-written.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/Fixtures.h"
+#include "support/ProcessHarness.h"
+
+namespace tarvix {
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+test::TProcessResult RunIn(const test::TTempDir& dir, const std::vector<std::string>& args,
+                           bool unprivileged = false) {
+  test::TProcessOptions options;
+  options.workingDirectory = dir.Path();
+  options.asUnprivileged = unprivileged;
+  test::TProcessResult result = test::RunTarvix(args, options);
+  EXPECT_EQ(test::LeftoverTempFiles(dir), Names{});
+  return result;
+}
+
+// Lets the unprivileged child into the test's directory.
+void OpenForEveryone(const test::TTempDir& dir) { ::chmod(dir.Path().c_str(), 0777); }
+
+TEST(FaultInjection, AFullDiskFailsTheFileItHitsAndKeepsEarlierOutputs) {
+  test::TTempDir dir;
+  std::string disk = dir.MakeDir("disk");
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0) {
+    GTEST_SKIP() << "cannot mount a small file system here";
+  }
+  test::WriteWav(dir, "small.wav", 16, 1, 44100, 1000);
+  test::WriteWav(dir, "large.wav", 16, 2, 44100, 200000);  // 800 KB, incompressible enough
+  test::TProcessResult result =
+      RunIn(dir, {"small.wav", "disk/small.ncw", "large.wav", "disk/large.ncw"});
+  Names onDisk;
+  for (const auto& entry : fs::directory_iterator(disk)) {
+    onDisk.push_back(entry.path().filename().string());
+  }
+  ::umount(disk.c_str());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err,
+            "ERROR: Error while writing the file: 'disk/large.ncw' (No space left on device)\n");
+  EXPECT_EQ(onDisk, Names{"small.ncw"});  // no temporary file, no truncated output
+}
+
+TEST(FaultInjection, AnOutputDirectoryThatCannotBeWrittenEndsTheRun) {
+  test::TTempDir dir;
+  OpenForEveryone(dir);
+  test::WriteWav(dir, "a.wav");
+  std::string readOnly = dir.MakeDir("ro");
+  ::chmod(readOnly.c_str(), 0555);
+  test::TProcessResult result = RunIn(dir, {"a.wav", "ro/a.ncw"}, /*unprivileged=*/true);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "ERROR: Can't create temporary file: 'ro/' (Permission denied)\n");
+  EXPECT_TRUE(fs::is_empty(readOnly));
+  // Even root cannot make files in /proc.
+  result = RunIn(dir, {"a.wav", "/proc/a.ncw"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err.rfind("ERROR: Can't create temporary file: '/proc/'", 0), 0u) << result.err;
+}
+
+TEST(FaultInjection, SourcesThatCannotBeReadAreReported) {
+  test::TTempDir dir;
+  OpenForEveryone(dir);
+  test::WriteWav(dir, "a.wav");
+  ASSERT_EQ(RunIn(dir, {"a.wav"}).exitCode, 0);
+  ::chmod((dir / "a.wav").c_str(), 0);
+  ::chmod((dir / "a.ncw").c_str(), 0);
+  test::TProcessResult wav = RunIn(dir, {"a.wav", "x.ncw"}, true);
+  EXPECT_EQ(wav.exitCode, 1);
+  EXPECT_EQ(test::Lines(wav.out),
+            (Names{"[1 from 1]  a.wav...", "  ERROR: a.wav is not a correct WAV file",
+                   "  WAVPARSER: File not opened"}));
+  test::TProcessResult ncw = RunIn(dir, {"a.ncw", "x.wav"}, true);
+  EXPECT_EQ(ncw.exitCode, 1);
+  EXPECT_EQ(ncw.err, "ERROR: Can't open file: 'a.ncw' (Permission denied)\n");
+}
+
+TEST(FaultInjection, ASourceThatVanishedAfterTheListingIsReported) {
+  test::TTempDir dir;
+  test::WriteWav(dir, "In/a.wav");
+  test::WriteWav(dir, "In/c.wav");
+  // A name the listing finds but that no longer opens, as after a deletion in between.
+  ASSERT_EQ(::symlink("deleted.wav", (dir / "In/b.wav").c_str()), 0);
+  test::TProcessResult result = RunIn(dir, {"-w2n", "In"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(test::Lines(result.out),
+            (Names{"In/a.wav...", "In/b.wav...", "  ERROR: In/b.wav is not a correct WAV file",
+                   "  WAVPARSER: File not opened", "In/c.wav..."}));
+  EXPECT_TRUE(fs::exists(dir / "In/c.ncw"));
+
+  ASSERT_EQ(::symlink("deleted.ncw", (dir / "In/b.ncw").c_str()), 0);
+  result = RunIn(dir, {"-n2w", "In", "Out"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "ERROR: Can't open file: 'In/b.ncw' (No such file or directory)\n");
+  EXPECT_TRUE(fs::exists(dir / "Out/a.wav"));  // converted before
+}
+
+}  // namespace
+}  // namespace tarvix

@@ -1,0 +1,123 @@
+// Conversions killed at random moments, many times over: after SIGINT or SIGTERM no temporary
+// file remains, and after any signal, SIGKILL included, every file under a final output name is
+// complete and holds exactly its source's samples.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "support/Fixtures.h"
+#include "support/ProcessHarness.h"
+
+namespace tarvix {
+namespace {
+
+namespace fs = std::filesystem;
+
+// "dir/name_3.ncw" -> "dir/name": the source an output (numbered or not) belongs to.
+std::string SourceKey(const std::string& relative) {
+  std::string stem = relative.substr(0, relative.rfind('.'));
+  size_t underscore = stem.rfind('_');
+  if (underscore != std::string::npos &&
+      stem.find_first_not_of("0123456789", underscore + 1) == std::string::npos) {
+    stem.erase(underscore);
+  }
+  return stem;
+}
+
+class InterruptionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::mt19937 rng(17);
+    for (int i = 0; i < 24; ++i) {
+      std::string name = "Src/" + std::string(i % 3 == 0 ? "Sub/" : "") + "f" +
+                         std::to_string(i) + ".wav";
+      int bits = (i % 3 == 0) ? 8 : (i % 3 == 1 ? 16 : 24);
+      size_t frames = 20000 + rng() % 200000;
+      test::WriteWav(fDir, name, bits, 1 + i % 2, 44100, frames, static_cast<unsigned>(i));
+      fSources[name.substr(4, name.size() - 8)] = test::WavSampleBytes(fDir / name);
+    }
+  }
+
+  // Runs `args`, sends `signalNumber` after a random delay, and checks what it left.
+  void InterruptOnce(const std::vector<std::string>& args, int signalNumber, std::mt19937& rng,
+                     const std::string& outputFolder, bool outputsAreNcw) {
+    test::TProcessOptions options;
+    options.workingDirectory = fDir.Path();
+    test::TChildProcess child(test::PlainTarvixBinary(), args, options);
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % fRunMicroseconds));
+    child.Signal(signalNumber);
+    test::TProcessResult result = child.Wait();
+    if (result.termSignal == signalNumber) ++fInterrupted;
+
+    std::vector<std::string> leftovers = test::LeftoverTempFiles(fDir);
+    if (signalNumber != SIGKILL) {
+      EXPECT_EQ(leftovers, std::vector<std::string>{});
+    }
+    for (const std::string& name : leftovers) fs::remove(fDir / name);
+    fKillLeftovers += leftovers.size();
+
+    if (!fs::exists(fDir / outputFolder)) return;
+    for (const auto& entry : fs::recursive_directory_iterator(fDir / outputFolder)) {
+      if (!entry.is_regular_file()) continue;
+      std::string relative = fs::relative(entry.path(), fDir / outputFolder).string();
+      const test::Bytes& expected = fSources.at(SourceKey(relative));
+      test::Bytes actual = outputsAreNcw ? test::NcwSampleBytes(entry.path().string())
+                                         : test::WavSampleBytes(entry.path().string());
+      EXPECT_EQ(actual, expected) << relative << " after signal " << signalNumber;
+      ++fChecked;
+    }
+  }
+
+  // Measures one whole run, so that the signals fall within the work.
+  void MeasureRun(const std::vector<std::string>& args) {
+    test::TProcessOptions options;
+    options.workingDirectory = fDir.Path();
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(test::RunProcess(test::PlainTarvixBinary(), args, options).exitCode, 0);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    fRunMicroseconds = static_cast<unsigned>(
+        std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() + 1);
+  }
+
+  test::TTempDir fDir;
+  std::map<std::string, test::Bytes> fSources;  // "Sub/f0" -> samples
+  int fInterrupted = 0;
+  size_t fKillLeftovers = 0;
+  size_t fChecked = 0;
+  unsigned fRunMicroseconds = 1;
+};
+
+TEST_F(InterruptionTest, NothingUnderAFinalNameIsEverIncomplete) {
+  std::mt19937 rng(2024);
+  const int signals[] = {SIGINT, SIGTERM, SIGKILL};
+  // Rewrite rounds replace the outputs of the round before; numbered rounds add beside them.
+  MeasureRun({"-w2n", "-rec", "Src", "Ncw"});
+  for (int round = 0; round < 15; ++round) {
+    std::vector<std::string> args = {"-w2n", "-rec", "Src", "Ncw"};
+    if (round % 2 == 0) args.insert(args.begin(), "-rw");
+    InterruptOnce(args, signals[round % 3], rng, "Ncw", true);
+    if (round % 2 == 1) fs::remove_all(fDir / "Ncw");
+  }
+  // A complete set to convert back, then the same the other way.
+  fs::remove_all(fDir / "Ncw");
+  MeasureRun({"-w2n", "-rec", "Src", "Ncw"});
+  MeasureRun({"-n2w", "-rec", "Ncw", "Back"});
+  for (int round = 0; round < 15; ++round) {
+    std::vector<std::string> args = {"-n2w", "-rec", "Ncw", "Back"};
+    if (round % 2 == 0) args.insert(args.begin(), "-rw");
+    InterruptOnce(args, signals[round % 3], rng, "Back", false);
+    if (round % 2 == 1) fs::remove_all(fDir / "Back");
+  }
+  std::printf("interruptions: 30 sent, %d landed mid-run, %zu outputs checked, %zu temporary "
+              "files left by SIGKILL\n",
+              fInterrupted, fChecked, fKillLeftovers);
+  EXPECT_GT(fInterrupted, 10);
+}
+
+}  // namespace
+}  // namespace tarvix
