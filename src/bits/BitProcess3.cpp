@@ -81,41 +81,43 @@ void PackFixed(int32_t count, const uint8_t* source, uint8_t* dest) {
 }
 
 // Whole-byte widths not wider than the container: the low bytes of each value, as they are.
-template <class C>
-void PackWholeBytes(int32_t count, int bytes, const uint8_t* source, uint8_t* dest) {
-  if (bytes == C::kBytes) {
+template <class C, int Bytes>
+void PackWholeBytes(int32_t count, const uint8_t* source, uint8_t* dest) {
+  if constexpr (Bytes == C::kBytes) {
     std::memcpy(dest, source, static_cast<size_t>(count) * C::kBytes);
-    return;
-  }
-  for (int32_t i = 0; i < count; ++i) {
-    std::memcpy(dest + static_cast<size_t>(i) * bytes, source + i * C::kBytes,
-                static_cast<size_t>(bytes));
+  } else {
+    for (int32_t i = 0; i < count; ++i) {
+      std::memcpy(dest + i * Bytes, source + i * C::kBytes, Bytes);
+    }
   }
 }
 
 // ---- Unpacking differences ----
+// Values go to dest, dest + stride, dest + 2 * stride, ...: the decoder writes one channel of an
+// interleaved frame array directly.
 
 template <class C, int W, size_t K>
-inline void UnpackField(const uint8_t* source, uint8_t* dest, uint32_t& value) {
+inline void UnpackField(const uint8_t* source, uint8_t*& dest, size_t stride, uint32_t& value) {
   constexpr size_t kFirstBit = K * W;
   constexpr size_t kWord = kFirstBit / 32;
   constexpr int kShift = kFirstBit % 32;
   uint64_t window = LoadLE32(source + 4 * kWord);
   if constexpr (kShift + W > 32) window |= uint64_t{LoadLE32(source + 4 * (kWord + 1))} << 32;
   value += static_cast<uint32_t>(SignExtendField(static_cast<uint32_t>(window >> kShift), W));
-  C::Store(dest + K * C::kBytes, value);  // wraps at the container width
+  C::Store(dest, value);  // wraps at the container width
+  dest += stride;         // a running pointer: 32 precomputed offsets would not fit in registers
 }
 
 template <class C, int W, size_t... K>
-inline void UnpackGroup(const uint8_t* source, uint8_t* dest, uint32_t& value,
+inline void UnpackGroup(const uint8_t* source, uint8_t*& dest, size_t stride, uint32_t& value,
                         std::index_sequence<K...>) {
-  (UnpackField<C, W, K>(source, dest, value), ...);
+  (UnpackField<C, W, K>(source, dest, stride, value), ...);
 }
 
 // The general method: each field is gathered from the unused low bits of as many source bytes
 // as it touches; a byte is loaded only when its bits are needed.
 template <class C>
-void UnpackPieces(int32_t fields, int width, const uint8_t* source, uint8_t* dest,
+void UnpackPieces(int32_t fields, int width, const uint8_t* source, uint8_t* dest, size_t stride,
                   uint32_t value) {
   uint64_t window = 0;
   int available = 0;  // unused bits in `window`
@@ -127,41 +129,40 @@ void UnpackPieces(int32_t fields, int width, const uint8_t* source, uint8_t* des
     value += static_cast<uint32_t>(SignExtendField(static_cast<uint32_t>(window), width));
     window >>= width;
     available -= width;
-    C::Store(dest + i * C::kBytes, value);
+    C::Store(dest + i * stride, value);
   }
 }
 
 // `dest` holds value 0 already; fills values 1 to count - 1.
 template <class C, int W>
-void UnpackFixed(int32_t count, const uint8_t* source, uint8_t* dest) {
+void UnpackFixed(int32_t count, const uint8_t* source, uint8_t* dest, size_t stride) {
   uint32_t value = C::Load(dest);
   int32_t fields = count - 1;
   int32_t f = 0;
+  uint8_t* next = dest + stride;
   for (; f + kGroup <= fields; f += kGroup) {
-    UnpackGroup<C, W>(source, dest + (f + 1) * C::kBytes, value,
-                      std::make_index_sequence<kGroup>());
+    UnpackGroup<C, W>(source, next, stride, value, std::make_index_sequence<kGroup>());
     source += 4 * W;
   }
-  UnpackPieces<C>(fields - f, W, source, dest + (f + 1) * C::kBytes, value);
+  UnpackPieces<C>(fields - f, W, source, next, stride, value);
 }
 
 // Differences of whole bytes narrower than the container: each is read directly as a signed
 // little-endian number of that many bytes.
-template <class C>
-void UnpackWholeByteDeltas(int32_t count, int bytes, const uint8_t* source, uint8_t* dest) {
+template <class C, int Bytes>
+void UnpackWholeByteDeltas(int32_t count, const uint8_t* source, uint8_t* dest, size_t stride) {
   uint32_t value = C::Load(dest);
   for (int32_t i = 1; i < count; ++i) {
-    uint32_t field = 0;
-    std::memcpy(&field, source, static_cast<size_t>(bytes));
-    source += bytes;
-    value += static_cast<uint32_t>(SignExtendField(field, 8 * bytes));
-    C::Store(dest + i * C::kBytes, value);
+    value += static_cast<uint32_t>(TContainer<Bytes>::LoadSigned(source));
+    source += Bytes;
+    C::Store(dest + i * stride, value);
   }
 }
 
 // ---- Dispatch on the width, one entry per width 1 to 32 ----
 
 using TPacker = void (*)(int32_t, const uint8_t*, uint8_t*);
+using TUnpacker = void (*)(int32_t, const uint8_t*, uint8_t*, size_t);
 
 template <class C, size_t... W>
 constexpr std::array<TPacker, 33> MakePackers(std::index_sequence<W...>) {
@@ -169,23 +170,35 @@ constexpr std::array<TPacker, 33> MakePackers(std::index_sequence<W...>) {
 }
 
 template <class C, size_t... W>
-constexpr std::array<TPacker, 33> MakeUnpackers(std::index_sequence<W...>) {
+constexpr std::array<TUnpacker, 33> MakeUnpackers(std::index_sequence<W...>) {
   return {nullptr, &UnpackFixed<C, static_cast<int>(W + 1)>...};
 }
 
 template <class C>
 constexpr std::array<TPacker, 33> kPackers = MakePackers<C>(std::make_index_sequence<32>());
 template <class C>
-constexpr std::array<TPacker, 33> kUnpackers = MakeUnpackers<C>(std::make_index_sequence<32>());
+constexpr std::array<TUnpacker, 33> kUnpackers =
+    MakeUnpackers<C>(std::make_index_sequence<32>());
 
 }  // namespace
 
 template <class C>
 void TMyBits::PackBits(int32_t count, int32_t width, const uint8_t* source, uint8_t* dest) {
   if (count <= 0 || width <= 0) return;  // an empty stream
-  if (width % 8 == 0 && width <= C::kBits) {
-    PackWholeBytes<C>(count, width / 8, source, dest);
-    return;
+  switch (width) {
+    case 8:
+      return PackWholeBytes<C, 1>(count, source, dest);
+    case 16:
+      if constexpr (C::kBits >= 16) return PackWholeBytes<C, 2>(count, source, dest);
+      break;
+    case 24:
+      if constexpr (C::kBits >= 24) return PackWholeBytes<C, 3>(count, source, dest);
+      break;
+    case 32:
+      if constexpr (C::kBits >= 32) return PackWholeBytes<C, 4>(count, source, dest);
+      break;
+    default:
+      break;
   }
   kPackers<C>[static_cast<size_t>(width)](count, source, dest);
 }
@@ -193,21 +206,36 @@ void TMyBits::PackBits(int32_t count, int32_t width, const uint8_t* source, uint
 template <class C>
 void TMyBits::UnpackBits(int32_t count, int32_t width, const uint8_t* source, int32_t baseValue,
                          uint8_t* dest, bool delta) {
+  UnpackBitsStrided<C>(count, width, source, baseValue, dest, C::kBytes, delta);
+}
+
+template <class C>
+void TMyBits::UnpackBitsStrided(int32_t count, int32_t width, const uint8_t* source,
+                                int32_t baseValue, uint8_t* dest, size_t stride, bool delta) {
   if (count <= 0) return;
   if (!delta) {
-    std::memcpy(dest, source, static_cast<size_t>(count) * C::kBytes);
+    if (stride == C::kBytes) {
+      std::memcpy(dest, source, static_cast<size_t>(count) * C::kBytes);
+    } else {
+      for (int32_t i = 0; i < count; ++i) {
+        std::memcpy(dest + i * stride, source + i * C::kBytes, C::kBytes);
+      }
+    }
     return;
   }
   C::Store(dest, static_cast<uint32_t>(baseValue));
   if (width <= 0) {  // no bits: every difference is 0
-    for (int32_t i = 1; i < count; ++i) std::memcpy(dest + i * C::kBytes, dest, C::kBytes);
+    for (int32_t i = 1; i < count; ++i) std::memcpy(dest + i * stride, dest, C::kBytes);
     return;
   }
-  if (width % 8 == 0 && width < C::kBits) {
-    UnpackWholeByteDeltas<C>(count, width / 8, source, dest);
-    return;
+  if (width == 8 && C::kBits > 8) return UnpackWholeByteDeltas<C, 1>(count, source, dest, stride);
+  if constexpr (C::kBits > 16) {
+    if (width == 16) return UnpackWholeByteDeltas<C, 2>(count, source, dest, stride);
   }
-  kUnpackers<C>[static_cast<size_t>(width)](count, source, dest);
+  if constexpr (C::kBits > 24) {
+    if (width == 24) return UnpackWholeByteDeltas<C, 3>(count, source, dest, stride);
+  }
+  kUnpackers<C>[static_cast<size_t>(width)](count, source, dest, stride);
 }
 
 template void TMyBits::PackBits<TSample8>(int32_t, int32_t, const uint8_t*, uint8_t*);
@@ -222,6 +250,14 @@ template void TMyBits::UnpackBits<TSample24>(int32_t, int32_t, const uint8_t*, i
                                              bool);
 template void TMyBits::UnpackBits<TSample32>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
                                              bool);
+template void TMyBits::UnpackBitsStrided<TSample8>(int32_t, int32_t, const uint8_t*, int32_t,
+                                                   uint8_t*, size_t, bool);
+template void TMyBits::UnpackBitsStrided<TSample16>(int32_t, int32_t, const uint8_t*, int32_t,
+                                                    uint8_t*, size_t, bool);
+template void TMyBits::UnpackBitsStrided<TSample24>(int32_t, int32_t, const uint8_t*, int32_t,
+                                                    uint8_t*, size_t, bool);
+template void TMyBits::UnpackBitsStrided<TSample32>(int32_t, int32_t, const uint8_t*, int32_t,
+                                                    uint8_t*, size_t, bool);
 
 #define TARVIX_NAMED_WIDTH(Bits)                                                              \
   void TMyBits::PackBits##Bits(int32_t count, int32_t width, const void* source, void* dest) { \

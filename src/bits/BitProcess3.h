@@ -9,6 +9,7 @@
 // the bytes read and a destination with room for the bytes written (see each operation).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "bits/SampleContainers.h"
@@ -33,6 +34,11 @@ class TMyBits {
   template <class C>
   static void UnpackBits(int32_t count, int32_t width, const uint8_t* source, int32_t baseValue,
                          uint8_t* dest, bool delta);
+  // The same, writing value i to dest + i * stride (stride in bytes, at least the container's),
+  // so that one channel of interleaved frames is filled in place.
+  template <class C>
+  static void UnpackBitsStrided(int32_t count, int32_t width, const uint8_t* source,
+                                int32_t baseValue, uint8_t* dest, size_t stride, bool delta);
 
   static void PackBits8(int32_t count, int32_t width, const void* source, void* dest);
   static void PackBits16(int32_t count, int32_t width, const void* source, void* dest);

@@ -4,10 +4,12 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
-#include <utility>
+#include <type_traits>
+
+#include "platform/FileMemory.h"
 
 namespace tarvix {
 
@@ -59,41 +61,42 @@ using TSample16 = TContainer<2>;
 using TSample24 = TContainer<3>;
 using TSample32 = TContainer<4>;
 
-// A growable-by-replacement array of samples in one container width, interleaved by frame.
-// Memory comes from calloc: new elements read as zero, and large arrays come straight from the
-// system already zeroed, so no pass is spent clearing memory that a read will fill anyway.
+// An array of samples in one container width, interleaved by frame. New elements read as
+// zero; large arrays come from the system already zeroed, on huge pages, so no pass is spent
+// clearing memory that a read will fill anyway.
 template <class C>
 class TSampleArray {
  public:
-  TSampleArray() = default;
-  ~TSampleArray() { std::free(fData); }
-  TSampleArray(const TSampleArray&) = delete;
-  TSampleArray& operator=(const TSampleArray&) = delete;
-  TSampleArray(TSampleArray&& other) noexcept
-      : fData(std::exchange(other.fData, nullptr)), fLength(std::exchange(other.fLength, 0)) {}
-
   // Replaces the content by `length` zero samples. Raises std::bad_alloc.
   void SetLength(size_t length) {
     Release();
-    if (length == 0) return;
-    fData = static_cast<uint8_t*>(std::calloc(length, C::kBytes));
-    if (fData == nullptr) throw std::bad_alloc();
+    if (length > std::numeric_limits<size_t>::max() / C::kBytes) throw std::bad_alloc();
+    fMemory = TFileMemory(length * C::kBytes);
+    fLength = length;
+  }
+  // Makes the array stand for `length` samples at `data`, read-only memory that the caller
+  // keeps alive for as long as the array is used (a mapped file, read without a copy). Only
+  // the const accessors may be used then.
+  void SetView(const uint8_t* data, size_t length) {
+    Release();
+    fView = data;
     fLength = length;
   }
   void Release() {
-    std::free(fData);
-    fData = nullptr;
+    fMemory = TFileMemory();
+    fView = nullptr;
     fLength = 0;
   }
 
   size_t Length() const { return fLength; }
   size_t ByteSize() const { return fLength * C::kBytes; }
-  uint8_t* Bytes() { return fData; }
-  const uint8_t* Bytes() const { return fData; }
+  uint8_t* Bytes() { return fMemory.Data(); }  // owned samples only
+  const uint8_t* Bytes() const { return fView != nullptr ? fView : fMemory.Data(); }
 
  private:
-  uint8_t* fData = nullptr;
-  size_t fLength = 0;  // in samples
+  TFileMemory fMemory;             // the samples, unless the array is a view
+  const uint8_t* fView = nullptr;  // someone else's samples
+  size_t fLength = 0;        // in samples
 };
 
 }  // namespace tarvix

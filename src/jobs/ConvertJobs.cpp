@@ -6,6 +6,7 @@
 #include "jobs/OutputNaming.h"
 #include "ncw/NCWParser3.h"
 #include "platform/Errors.h"
+#include "platform/FileStream.h"
 #include "wav/WAVParser3.h"
 
 namespace tarvix {
@@ -31,25 +32,35 @@ bool IsContainerWidth(uint16_t bits) {
   return bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
+// The samples are the WAV data unchanged: straight from the mapped file when it holds all of
+// them, else read into a zeroed array (the part the file lacks stays zero).
 template <class C>
-bool ReadSamplesAs(TNCWParser& ncw, TWavParser& wav, const TStreamDescription& stream) {
+bool ReadSamplesAs(TNCWParser& ncw, TWavParser& wav, const TStreamDescription& stream,
+                   TFileMapping& mapping) {
   TSampleArray<C>& samples = ncw.SamplesOf<C>();
-  samples.SetLength(size_t{stream.nChannels} * stream.fFrameCount);
+  const size_t count = size_t{stream.nChannels} * stream.fFrameCount;
+  if (wav.MapData(mapping)) {
+    samples.SetView(mapping.Data() + wav.fDataOffset, count);
+    return true;
+  }
+  samples.SetLength(count);
   return wav.ReadData(samples.Bytes(), samples.ByteSize());
 }
 
-// Fills the sample array of the stream's container width with the WAV data, unchanged.
-bool ReadSamples(TNCWParser& ncw, TWavParser& wav, const TStreamDescription& stream) {
+// Fills the sample array of the stream's container width with the WAV data. `mapping` keeps
+// the source's bytes alive while the array looks at them.
+bool ReadSamples(TNCWParser& ncw, TWavParser& wav, const TStreamDescription& stream,
+                 TFileMapping& mapping) {
   try {
     switch (stream.wBitsPerSample) {
       case 8:
-        return ReadSamplesAs<TSample8>(ncw, wav, stream);
+        return ReadSamplesAs<TSample8>(ncw, wav, stream, mapping);
       case 16:
-        return ReadSamplesAs<TSample16>(ncw, wav, stream);
+        return ReadSamplesAs<TSample16>(ncw, wav, stream, mapping);
       case 24:
-        return ReadSamplesAs<TSample24>(ncw, wav, stream);
+        return ReadSamplesAs<TSample24>(ncw, wav, stream, mapping);
       default:
-        return ReadSamplesAs<TSample32>(ncw, wav, stream);
+        return ReadSamplesAs<TSample32>(ncw, wav, stream, mapping);
     }
   } catch (const std::bad_alloc&) {
     throw TError("Not enough memory for the samples", wav.fFileName);
@@ -102,9 +113,10 @@ bool ConvertWavToNcw(const std::string& sourceName, const std::string& outputNam
     std::unique_ptr<TTempFile> temp = MakeTempFileName(outputName);
     tempName = temp->Name();
     {
+      TFileMapping mapping;  // outlives the parser that looks at it
       TNCWParser ncw;
       ncw.Clear();
-      if (!ReadSamples(ncw, wav, stream)) {
+      if (!ReadSamples(ncw, wav, stream, mapping)) {
         return RefuseSource(context, sourceName, wav.fErrorText);
       }
       wav.CloseFile();

@@ -8,6 +8,7 @@
 #include "bits/BitProcess3.h"
 #include "ncw/NCWParser3.h"
 #include "platform/Errors.h"
+#include "platform/FileMemory.h"
 
 namespace tarvix {
 
@@ -78,7 +79,7 @@ void TNCWParser::CheckBlocks(size_t blocks) const {
       if (position + kChannelBlockHeaderBytes > fInputSize) {
         Refuse("NCW file is cut short (" + Where(k, ch) + ")");
       }
-      TChannelBlockHeader header = TChannelBlockHeader::FromImage(fInput.get() + position);
+      TChannelBlockHeader header = TChannelBlockHeader::FromImage(fInput + position);
       if (header.Bits > bitsPerSample || header.Bits < -bitsPerSample) {
         Refuse("Unsupported NCW file: field width " + std::to_string(header.Bits) + " in " +
                Where(k, ch) + " exceeds BitsPerSample " + std::to_string(bitsPerSample));
@@ -107,34 +108,49 @@ void TNCWParser::DecodeAs() {
 
   const size_t channels = Header.Channels;
   const size_t frames = Header.NumSamples;
+  const size_t frameBytes = channels * C::kBytes;
   TSampleArray<C>& samples = SamplesOf<C>();
-  std::vector<uint8_t> area;
+  std::vector<uint8_t> area;  // for blocks that cannot go straight into place
+  std::vector<TChannelBlockHeader> headers(channels);  // of the current block
   try {
     samples.SetLength(frames * channels);  // frames no block covers stay zero
     area.resize(channels * kFramesPerBlock * C::kBytes);
+    headers.resize(channels);
   } catch (const std::bad_alloc&) {
     Refuse("Not enough memory to decode the NCW file");
   }
+  // The blocks will write these frames: fault their pages in at once rather than one by one.
+  PrepareForWriting(samples.Bytes(), std::min(frames, blocks * kFramesPerBlock) * frameBytes);
 
-  const uint8_t* input = fInput.get();
   for (size_t k = 0; k < blocks; ++k) {
     const size_t firstFrame = k * kFramesPerBlock;
     const size_t blockFrames = std::min<size_t>(kFramesPerBlock, frames - firstFrame);
-    uint8_t* out = samples.Bytes() + firstFrame * channels * C::kBytes;
-    // A whole mono block is unpacked straight into place.
-    const bool direct = channels == 1 && blockFrames == kFramesPerBlock;
-    const uint8_t* p = input + Header.DataOffset + static_cast<uint32_t>(BlockTable[k]);
-    uint16_t channelMode = 0;
+    uint8_t* out = samples.Bytes() + firstFrame * frameBytes;
+    const uint8_t* p = fInput + Header.DataOffset + static_cast<uint32_t>(BlockTable[k]);
+    // The last channel block's mode decides how the block is read, so all headers come first.
+    const uint8_t* payloads = p;
     for (size_t ch = 0; ch < channels; ++ch) {
-      TChannelBlockHeader header = TChannelBlockHeader::FromImage(p);
-      TChannelBlockKind kind = KindOf(header.Bits, C::kBits);
-      p += kChannelBlockHeaderBytes;
-      uint8_t* dest = direct ? out : area.data() + ch * kFramesPerBlock * C::kBytes;
-      TMyBits::UnpackBits<C>(kFramesPerBlock, kind.width, p, header.BaseValue, dest, kind.delta);
-      p += PayloadBytes(kind.width);
-      channelMode = header.ChannelMode;
+      headers[ch] = TChannelBlockHeader::FromImage(p);
+      p += kChannelBlockHeaderBytes + PayloadBytes(KindOf(headers[ch].Bits, C::kBits).width);
     }
-    if (direct) continue;
+    const uint16_t channelMode = headers[channels - 1].ChannelMode;
+    // A whole block of independent channels is unpacked straight into the interleaved frames;
+    // a sum/difference pair and the cut last block go through the block area.
+    const bool inPlace = blockFrames == kFramesPerBlock && channelMode != 1;
+    for (size_t ch = 0; ch < channels; ++ch) {
+      const TChannelBlockHeader& header = headers[ch];
+      TChannelBlockKind kind = KindOf(header.Bits, C::kBits);
+      const uint8_t* payload = payloads + kChannelBlockHeaderBytes;
+      payloads = payload + PayloadBytes(kind.width);
+      if (inPlace) {
+        TMyBits::UnpackBitsStrided<C>(kFramesPerBlock, kind.width, payload, header.BaseValue,
+                                      out + ch * C::kBytes, frameBytes, kind.delta);
+      } else {
+        TMyBits::UnpackBits<C>(kFramesPerBlock, kind.width, payload, header.BaseValue,
+                               area.data() + ch * kFramesPerBlock * C::kBytes, kind.delta);
+      }
+    }
+    if (inPlace) continue;
     if (channelMode == 1) {
       CombineSumDifference<C>(area.data(), blockFrames, out);
     } else {

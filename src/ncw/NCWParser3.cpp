@@ -42,7 +42,9 @@ TSampleArray<TSample32>& TNCWParser::SamplesOf<TSample32>() {
 TNCWParser::~TNCWParser() { Clear(); }
 
 void TNCWParser::Close() {
-  fInput.reset();
+  fInputMapping = TFileMapping();
+  fInputCopy = TFileMemory();
+  fInput = nullptr;
   fInputSize = 0;
   BlockTable.clear();
   BlockTable.shrink_to_fit();
@@ -63,7 +65,7 @@ void TNCWParser::Open(const std::string& fileName) {
   fFileName = fileName;
   try {
     TFileSource file(fileName);
-    LoadInput(file);
+    MapInput(file);
   } catch (const TFileError& error) {
     if (error.CannotOpen() || error.Message() == "Error while opening the file") {
       throw TFileError("Can't open file", fileName, error.Reason(), true);
@@ -75,26 +77,22 @@ void TNCWParser::Open(const std::string& fileName) {
 
 void TNCWParser::OpenBytes(const uint8_t* bytes, size_t size, const std::string& name) {
   fFileName = name;
-  fInput = std::make_unique_for_overwrite<uint8_t[]>(size);
-  if (size != 0) std::memcpy(fInput.get(), bytes, size);
+  fInputCopy = TFileMemory(size);
+  if (size != 0) std::memcpy(fInputCopy.Data(), bytes, size);
+  fInput = fInputCopy.Data();
   fInputSize = size;
   ReadHeaderAndTable();
 }
 
-// The whole file goes into memory in one read. A file above the format's 2 GiB cannot be valid;
-// only its signature is read then, so that a file of another kind is named as such.
-void TNCWParser::LoadInput(TFileSource& file) {
-  uint64_t size = file.Size();
-  if (size > kMaxNcwFileBytes) size = kNcwSignature.size();
-  try {
-    fInput = std::make_unique_for_overwrite<uint8_t[]>(size);
-  } catch (const std::bad_alloc&) {
-    Refuse("Not enough memory to read the NCW file");
-  }
-  fInputSize = file.Read(fInput.get(), size);
-  if (file.Size() > kMaxNcwFileBytes) {
+// The whole file is mapped into memory. A file above the format's 2 GiB cannot be valid; only
+// its signature is looked at then, so that a file of another kind is named as such.
+void TNCWParser::MapInput(const TFileSource& file) {
+  fInputMapping = file.Map();
+  fInput = fInputMapping.Data();
+  fInputSize = fInputMapping.Size();
+  if (fInputSize > kMaxNcwFileBytes) {
     Header = TNcwHeader::FromImage(std::array<uint8_t, kNcwHeaderBytes>{}.data());
-    std::memcpy(Header.Signature.data(), fInput.get(), std::min<size_t>(fInputSize, 8));
+    std::memcpy(Header.Signature.data(), fInput, Header.Signature.size());
     if (!Header.HasValidSignature()) Refuse("Wrong file signature");
     Refuse("NCW file is larger than 2 GiB");
   }
@@ -102,7 +100,7 @@ void TNCWParser::LoadInput(TFileSource& file) {
 
 void TNCWParser::ReadHeaderAndTable() {
   std::array<uint8_t, kNcwHeaderBytes> image{};  // bytes the file lacks read as zero
-  std::memcpy(image.data(), fInput.get(), std::min<size_t>(fInputSize, image.size()));
+  if (fInputSize != 0) std::memcpy(image.data(), fInput, std::min<size_t>(fInputSize, image.size()));
   Header = TNcwHeader::FromImage(image.data());
   if (!Header.HasValidSignature()) Refuse("Wrong file signature");
   if (fInputSize < kNcwHeaderBytes) Refuse("NCW file is cut short (header)");
@@ -114,7 +112,7 @@ void TNCWParser::ReadHeaderAndTable() {
     Refuse("NCW file is cut short (block table)");
   }
   BlockTable.resize(entries);
-  const uint8_t* table = fInput.get() + Header.BlockTableOffset;
+  const uint8_t* table = fInput + Header.BlockTableOffset;
   for (size_t k = 0; k < entries; ++k) {
     const uint8_t* p = table + 4 * k;
     BlockTable[k] = static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 |

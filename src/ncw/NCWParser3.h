@@ -15,6 +15,7 @@
 
 #include "bits/SampleContainers.h"
 #include "ncw/NCWFormat.h"
+#include "platform/FileMemory.h"
 #include "platform/MemoryStream.h"
 #include "wav/WAVParser3.h"
 
@@ -66,7 +67,7 @@ class TNCWParser {
   uint64_t fMaxFileBytes = kMaxNcwFileBytes;
 
  private:
-  void LoadInput(TFileSource& file);
+  void MapInput(const TFileSource& file);
   void ReadHeaderAndTable();
   void CheckChannelsAndSize() const;
   size_t BlocksToDecode() const;
@@ -79,9 +80,11 @@ class TNCWParser {
   void SaveWav(const std::string& fileName, uint16_t formatTag) const;
   [[noreturn]] void Refuse(const std::string& message) const;
 
-  std::string fFileName;                // the input's name, for messages
-  std::unique_ptr<uint8_t[]> fInput;    // the whole input file
-  size_t fInputSize = 0;
+  std::string fFileName;             // the input's name, for messages
+  TFileMapping fInputMapping;        // the input file, when opened from a file
+  TFileMemory fInputCopy;            // the input, when given as bytes
+  const uint8_t* fInput = nullptr;   // the whole input, from one of the two
+  size_t fInputSize = 0;             // its length
 };
 
 }  // namespace tarvix

@@ -1,12 +1,14 @@
 #include "platform/FileStream.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/Errors.h"
 
@@ -28,6 +30,31 @@ size_t TMemorySource::Read(void* dest, size_t count) {
   if (n != 0) std::memcpy(dest, fBytes.data() + fPosition, n);
   fPosition += n;
   return n;
+}
+
+TFileMapping::TFileMapping(int fd, size_t size, const std::string& name) : fSize(size) {
+  if (size == 0) return;
+  // MAP_POPULATE maps every page the cache holds in one call, not one fault per page. Read
+  // only: a writable private mapping would be populated by copying every page.
+  void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  if (data == MAP_FAILED) throw TFileError("Error while reading the file", name, errno);
+  fData = static_cast<const uint8_t*>(data);
+}
+
+TFileMapping::~TFileMapping() {
+  if (fData != nullptr) ::munmap(const_cast<uint8_t*>(fData), fSize);
+}
+
+TFileMapping::TFileMapping(TFileMapping&& other) noexcept
+    : fData(std::exchange(other.fData, nullptr)), fSize(std::exchange(other.fSize, 0)) {}
+
+TFileMapping& TFileMapping::operator=(TFileMapping&& other) noexcept {
+  if (this != &other) {
+    if (fData != nullptr) ::munmap(const_cast<uint8_t*>(fData), fSize);
+    fData = std::exchange(other.fData, nullptr);
+    fSize = std::exchange(other.fSize, 0);
+  }
+  return *this;
 }
 
 TFileSource::TFileSource(const std::string& name) : fName(name) {

@@ -39,6 +39,25 @@ class TMemorySource final : public TByteSource {
   uint64_t fPosition = 0;
 };
 
+// A whole file mapped into memory read-only: its bytes without a copy and without fresh
+// memory. The pages cannot be written.
+class TFileMapping {
+ public:
+  TFileMapping() = default;
+  TFileMapping(int fd, size_t size, const std::string& name);  // raises TFileError
+  ~TFileMapping();
+  TFileMapping(TFileMapping&& other) noexcept;
+  TFileMapping& operator=(TFileMapping&& other) noexcept;
+
+  const uint8_t* Data() const { return fData; }
+  size_t Size() const { return fSize; }
+  explicit operator bool() const { return fData != nullptr; }
+
+ private:
+  const uint8_t* fData = nullptr;
+  size_t fSize = 0;
+};
+
 // A regular file opened for reading. Small reads are served from a buffer so that header
 // parsing costs few system calls; large reads go straight into the caller's memory.
 class TFileSource final : public TByteSource {
@@ -56,6 +75,11 @@ class TFileSource final : public TByteSource {
   uint64_t Size() const override { return fSize; }
 
   const std::string& Name() const { return fName; }
+
+  // The whole file (as long as it was when opened) in memory. A file cut shorter by another
+  // program while it is mapped raises SIGBUS when its lost part is read; the program treats
+  // that as an interruption (TempFileCleanup).
+  TFileMapping Map() const { return TFileMapping(fFd, static_cast<size_t>(fSize), fName); }
 
  private:
   size_t ReadAt(uint64_t position, void* dest, size_t count);  // loops over short reads

@@ -1,35 +1,46 @@
 #include "platform/MemoryStream.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 namespace tarvix {
 
-TMemoryStream::~TMemoryStream() { std::free(fData); }
+namespace {
 
-bool TMemoryStream::Grow(size_t capacity) {
-  // realloc moves large blocks by remapping pages, not by copying them.
-  void* grown = std::realloc(fData, capacity);
-  if (grown == nullptr) return false;
-  fData = static_cast<uint8_t*>(grown);
-  fCapacity = capacity;
-  return true;
-}
+// The stream's pages are faulted in this much at a time, ahead of the bytes that fill them.
+constexpr size_t kPrepareStep = size_t{32} << 20;
+
+}  // namespace
 
 void TMemoryStream::TryReserve(size_t capacity) {
-  if (capacity > fCapacity) Grow(capacity);
+  if (capacity <= fMemory.Size()) return;
+  try {
+    fMemory.Grow(capacity);
+  } catch (const std::bad_alloc&) {
+    // Not in one piece, then: the stream grows as bytes arrive.
+  }
 }
 
 uint8_t* TMemoryStream::Extend(size_t count) {
-  if (count > fCapacity - fSize) {
+  if (count > fMemory.Size() - fSize) {
     size_t needed = fSize + count;
     if (needed < fSize) throw std::bad_alloc();
-    size_t larger = fCapacity + fCapacity / 2;
-    if (!Grow(larger > needed ? larger : needed) && !Grow(needed)) throw std::bad_alloc();
+    size_t larger = fMemory.Size() + fMemory.Size() / 2;
+    try {
+      fMemory.Grow(larger > needed ? larger : needed);
+    } catch (const std::bad_alloc&) {
+      fMemory.Grow(needed);
+    }
+    fPrepared = std::min(fPrepared, fSize);  // a moved block keeps its faulted pages anyway
   }
-  uint8_t* tail = fData + fSize;
+  uint8_t* tail = fMemory.Data() + fSize;
   fSize += count;
+  if (fSize > fPrepared && fMemory.Size() > fPrepared) {
+    size_t step = std::min(std::max(kPrepareStep, fSize - fPrepared), fMemory.Size() - fPrepared);
+    PrepareForWriting(fMemory.Data() + fPrepared, step);
+    fPrepared += step;
+  }
   return tail;
 }
 

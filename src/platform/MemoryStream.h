@@ -4,12 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/FileMemory.h"
+
 namespace tarvix {
 
 class TMemoryStream {
  public:
   TMemoryStream() = default;
-  ~TMemoryStream();
   TMemoryStream(const TMemoryStream&) = delete;
   TMemoryStream& operator=(const TMemoryStream&) = delete;
 
@@ -21,15 +22,13 @@ class TMemoryStream {
   uint8_t* Extend(size_t count);
   void Append(const void* data, size_t count);
 
-  const uint8_t* Data() const { return fData; }
+  const uint8_t* Data() const { return fMemory.Data(); }
   size_t Size() const { return fSize; }
 
  private:
-  bool Grow(size_t capacity);
-
-  uint8_t* fData = nullptr;
+  TFileMemory fMemory;   // its size is the capacity
   size_t fSize = 0;      // bytes appended
-  size_t fCapacity = 0;  // bytes allocated
+  size_t fPrepared = 0;  // bytes from the start whose pages were faulted in ahead
 };
 
 }  // namespace tarvix

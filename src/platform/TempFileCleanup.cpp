@@ -13,7 +13,10 @@ namespace tarvix {
 
 namespace {
 
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+// SIGBUS arrives when a mapped source file is cut shorter by another program while it is read.
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGBUS};
+
+constexpr char kSourceChanged[] = "\nERROR: a source file was cut short while it was read\n";
 
 // Read by the signal handler, so plain memory: the path of the file to remove when armed.
 char gPendingPath[PATH_MAX + 1];
@@ -24,6 +27,10 @@ sigset_t gSavedMask;
 
 extern "C" void RemoveTempFileAndDie(int signalNumber) {
   if (gArmed) ::unlink(gPendingPath);
+  if (signalNumber == SIGBUS) {
+    ssize_t ignored = ::write(STDERR_FILENO, kSourceChanged, sizeof kSourceChanged - 1);
+    (void)ignored;
+  }
   // Die by the same signal, so that the parent sees the conventional status.
   ::signal(signalNumber, SIG_DFL);
   ::raise(signalNumber);

@@ -66,7 +66,11 @@ bool TWavParser::Fail(const std::string& message) {
 bool TWavParser::OpenFile(const std::string& fileName) {
   fOpened = false;
   try {
-    return OpenSource(std::make_unique<TFileSource>(fileName), fileName);
+    auto file = std::make_unique<TFileSource>(fileName);
+    TFileSource* opened = file.get();
+    OpenSource(std::move(file), fileName);
+    fFile = opened;
+    return true;
   } catch (const TFileError& error) {
     SetError(error.CannotOpen() ? "Can't open file" : "Error while opening the file",
              error.Reason());
@@ -76,6 +80,7 @@ bool TWavParser::OpenFile(const std::string& fileName) {
 
 bool TWavParser::OpenSource(std::unique_ptr<TByteSource> source, const std::string& name) {
   fStream = std::move(source);
+  fFile = nullptr;
   fOpened = true;
   fFileName = name;
   return true;
@@ -255,8 +260,20 @@ bool TWavParser::ReadData(uint8_t* dest, size_t destSize) {
   }
 }
 
+bool TWavParser::MapData(TFileMapping& mapping) {
+  if (!fOpened || fFile == nullptr) return false;
+  if (uint64_t{fDataOffset} + fDataSize > fFile->Size()) return false;  // read what exists
+  try {
+    mapping = fFile->Map();
+    return static_cast<bool>(mapping);
+  } catch (const TFileError&) {
+    return false;  // reading the ordinary way still works, or reports why not
+  }
+}
+
 void TWavParser::CloseFile() {
   fOpened = false;
+  fFile = nullptr;
   fStream.reset();
   if (fOutput) {
     std::unique_ptr<TFileSink> output = std::move(fOutput);

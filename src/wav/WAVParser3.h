@@ -70,6 +70,9 @@ class TWavParser {
   // Reads the data chunk's bytes into `dest`, at most `destSize` of them; bytes the file does
   // not hold stay as they were.
   bool ReadData(uint8_t* dest, size_t destSize);
+  // The whole file mapped into memory, when it was opened from a file whose data chunk lies
+  // entirely within it: the samples start at fDataOffset. False otherwise (then ReadData).
+  bool MapData(TFileMapping& mapping);
   void CloseFile();
   void SetError(const std::string& message, const std::string& reason = {});
   TStreamDescription StreamDescription() const;
@@ -88,6 +91,7 @@ class TWavParser {
   std::string fErrorReason;  // the system's reason for the last error, where there is one
   bool fOpened = false;      // from a successful OpenFile until CloseFile
   std::unique_ptr<TByteSource> fStream;  // the file being read
+  TFileSource* fFile = nullptr;          // fStream, when it is a file
   std::unique_ptr<TFileSink> fOutput;    // the file being written
   TWavHeader fHeader;
   bool fExtensible = false;

@@ -1,0 +1,48 @@
+// Runs a command and writes one line to a report file: wall seconds, peak resident memory in
+// KiB, minor and major page faults. The exit status is the command's (127 if it cannot start).
+// Used by run.sh so that timing and memory come from one process and need no extra package.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s REPORT COMMAND [ARGUMENT]...\n", argv[0]);
+    return 2;
+  }
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  const pid_t child = fork();
+  if (child < 0) {
+    std::perror("fork");
+    return 127;
+  }
+  if (child == 0) {
+    execvp(argv[2], argv + 2);
+    std::perror(argv[2]);
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (wait4(child, &status, 0, &usage) < 0) {
+    std::perror("wait4");
+    return 127;
+  }
+  timespec end{};
+  clock_gettime(CLOCK_MONOTONIC, &end);
+  const double seconds = static_cast<double>(end.tv_sec - start.tv_sec) +
+                         static_cast<double>(end.tv_nsec - start.tv_nsec) * 1e-9;
+  std::FILE* report = std::fopen(argv[1], "w");
+  if (report == nullptr) {
+    std::perror(argv[1]);
+    return 127;
+  }
+  std::fprintf(report, "%.6f %ld %ld %ld\n", seconds, usage.ru_maxrss, usage.ru_minflt,
+               usage.ru_majflt);
+  std::fclose(report);
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
