@@ -102,6 +102,8 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
     ::dup2(devNull, STDIN_FILENO);
     ::dup2(outWrite, STDOUT_FILENO);
     ::dup2(errPipe[1], STDERR_FILENO);
+    // The program starts with the standard streams only, as from a shell.
+    ::close_range(3, ~0u, 0);
     ExecChild(program, args, options);
   }
   ::close(outWrite);
