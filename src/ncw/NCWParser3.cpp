@@ -150,9 +150,12 @@ void TNCWParser::SaveWav(const std::string& fileName, uint16_t formatTag) const 
   wav.fHeader.nChannels = Header.Channels;
   wav.fHeader.nSamplesPerSec = Header.SampleRate;
   wav.fHeader.wBitsPerSample = Header.BitsPerSample;
-  wav.fHeader.nBlockAlign = static_cast<uint16_t>(Header.Channels * Header.BitsPerSample / 8);
-  wav.fHeader.nAvgBytesPerSec = wav.fHeader.nBlockAlign * Header.SampleRate;
-  wav.fDataSize = wav.fHeader.nBlockAlign * Header.NumSamples;
+  // Unsigned 32-bit arithmetic, kept to the header's widths: a width the decoder refuses
+  // still gets a header before it is refused.
+  const uint32_t frameBytes = uint32_t{Header.Channels} * Header.BitsPerSample / 8;
+  wav.fHeader.nBlockAlign = static_cast<uint16_t>(frameBytes);
+  wav.fHeader.nAvgBytesPerSec = uint32_t{wav.fHeader.nBlockAlign} * Header.SampleRate;
+  wav.fDataSize = uint32_t{wav.fHeader.nBlockAlign} * Header.NumSamples;
   if (!wav.CreateOutputFile(fileName)) throw TError(wav.fErrorText, fileName, wav.fErrorReason);
 
   std::span<const uint8_t> samples;

@@ -182,6 +182,19 @@ TEST(NcwDecoder, UnsupportedWidthDecodesNothingAndSavingCreatesOnlyTheHeader) {
   EXPECT_EQ(test::ReadFileBytes(dir / "out.wav").size(), 44u);
 }
 
+TEST(NcwDecoder, ExtremeUnsupportedWidthsStillGetAHeaderAndARefusal) {
+  // 65535 channels of 65535 bits: the frame size must not overflow on its way to the header.
+  TNcwImage image = Image(65535, 65535, 0xFFFFFFFF);
+  image.header.SampleRate = 0xFFFFFFFF;
+  Bytes bytes = image.Build();
+  TNCWParser ncw;
+  ncw.OpenBytes(bytes.data(), bytes.size(), "odd.ncw");
+  ncw.Decode();
+  test::TTempDir dir;
+  EXPECT_THROW(ncw.SaveToWav(dir / "out.wav"), TError);
+  EXPECT_EQ(test::ReadFileBytes(dir / "out.wav").size(), 44u);
+}
+
 TEST(NcwDecoder, SaveToWavWritesEveryDecodedByte) {
   std::mt19937 rng(11);
   Samples samples = RandomWalk(rng, 24, 2000, 100000);
