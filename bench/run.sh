@@ -189,12 +189,11 @@ RES=$WORK/results  # one file of times and one of peaks per command
 rm -rf "$OUT" "$PREP" "$RES"
 mkdir -p "$OUT" "$PREP" "$RES"
 
+# Deleting an output drops its pages from the cache unwritten, so nothing of one run is still
+# on its way to the disk in the next. No sync: it would only add idle time between runs.
 clean_out() {
   rm -rf "$OUT"
   mkdir -p "$OUT"
-  # Written data that reaches the disk during a later run would slow that run; the outputs
-  # are deleted first, so this mostly has nothing to write.
-  sync
 }
 
 # timed NAME COMMAND...: one run, its wall time and peak memory appended to NAME's results.
@@ -268,17 +267,16 @@ bench_file() {
   local wavBytes ncwBytes
   wavBytes=$(size_of "$wav")
   ncwBytes=$(size_of "$ncw")
-  local -a flacArgs=()
   echo "-- $label ($(mib "$wavBytes") MB WAV, $(mib "$ncwBytes") MB NCW); load $(load)"
 
-  flacArgs=()
-  ((HAVE_FLAC)) && flacArgs=(flac "$(quote flac -0 -s -o "$OUT/x.flac" "$wav")")
+  # tarvix and cp alternate A/B/A/B; flac, many times slower, runs in a series of its own so
+  # that its long runs do not sit between the two being compared.
   group "$key.w2n" tarvix "$(quote "$TARVIX" "$wav" "$OUT/x.ncw")" \
-    cp "$(quote cp "$wav" "$OUT/x.wav")" "${flacArgs[@]}"
-  flacArgs=()
-  ((HAVE_FLAC)) && flacArgs=(flac "$(quote flac -d -s -o "$OUT/y.wav" "$flac")")
+    cp "$(quote cp "$wav" "$OUT/x.wav")"
+  ((HAVE_FLAC)) && group "$key.w2n" flac "$(quote flac -0 -s -o "$OUT/x.flac" "$wav")"
   group "$key.n2w" tarvix "$(quote "$TARVIX" -whs "$ncw" "$OUT/y.wav")" \
-    cp "$(quote cp "$wav" "$OUT/y.wav")" "${flacArgs[@]}"
+    cp "$(quote cp "$wav" "$OUT/y.wav")"
+  ((HAVE_FLAC)) && group "$key.n2w" flac "$(quote flac -d -s -o "$OUT/y.wav" "$flac")"
 
   local direction t c f peak limit line
   for direction in w2n n2w; do

@@ -124,16 +124,21 @@ bool TWavParser::BlockAlignMatches() const {
          fHeader.nBlockAlign == uint32_t{fHeader.nChannels} * fHeader.wBitsPerSample / 8;
 }
 
-bool TWavParser::ReadPcmFormat(uint32_t fmtSize) {
-  fExtensible = false;
-  if (fmtSize != 16 && fmtSize != 20) {
-    return Fail("Wrong format or bad file header (fmt chunk size)");
-  }
+// The fields both header forms share, from nChannels to wBitsPerSample.
+void TWavParser::ReadStreamFields() {
   fHeader.nChannels = ReadU16();
   fHeader.nSamplesPerSec = ReadU32();
   fHeader.nAvgBytesPerSec = ReadU32();
   fHeader.nBlockAlign = ReadU16();
   fHeader.wBitsPerSample = ReadU16();
+}
+
+bool TWavParser::ReadPcmFormat(uint32_t fmtSize) {
+  fExtensible = false;
+  if (fmtSize != 16 && fmtSize != 20) {
+    return Fail("Wrong format or bad file header (fmt chunk size)");
+  }
+  ReadStreamFields();
   if (!ByteRateMatches()) return Fail("Bad file header (AvgBytesPerSec)");
   if (!IsSampleWidth(fHeader.wBitsPerSample)) {
     return Fail("Wrong bits per sample (8,16 and 24 allowed)");
@@ -147,11 +152,7 @@ bool TWavParser::ReadPcmFormat(uint32_t fmtSize) {
 
 bool TWavParser::ReadExtensibleFormat() {
   fExtensible = true;
-  fHeader.nChannels = ReadU16();
-  fHeader.nSamplesPerSec = ReadU32();
-  fHeader.nAvgBytesPerSec = ReadU32();
-  fHeader.nBlockAlign = ReadU16();
-  fHeader.wBitsPerSample = ReadU16();
+  ReadStreamFields();
   fHeader.cbSize = ReadU16();
   fHeader.wValidBitsPerSample = ReadU16();
   if (!ByteRateMatches()) return Fail("Bad file header (AvgBytesPerSec)");

@@ -105,6 +105,7 @@ class TWavParser {
   uint16_t ReadU16();
   uint32_t ReadU32();
   bool RiffSizeMatchesFile();
+  void ReadStreamFields();
   bool ReadPcmFormat(uint32_t fmtSize);
   bool ReadExtensibleFormat();
   bool ByteRateMatches() const;

@@ -26,11 +26,7 @@ class DirectoryModeTest : public ::testing::Test {
     fDir.WriteFile("In/notes.txt", "not a sample");
   }
   test::TProcessResult Run(const std::vector<std::string>& args) {
-    test::TProcessOptions options;
-    options.workingDirectory = fDir.Path();
-    test::TProcessResult result = test::RunTarvix(args, options);
-    EXPECT_EQ(test::LeftoverTempFiles(fDir), Names{});
-    return result;
+    return test::RunTarvixIn(fDir, args);
   }
   Names Under(const std::string& folder) {
     Names names;

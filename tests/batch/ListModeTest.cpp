@@ -89,11 +89,7 @@ TEST(ListValidation, BothFormsBuildTheirWorkLists) {
 class ListModeEndToEnd : public ::testing::Test {
  protected:
   test::TProcessResult Run(const std::vector<std::string>& args) {
-    test::TProcessOptions options;
-    options.workingDirectory = fDir.Path();
-    test::TProcessResult result = test::RunTarvix(args, options);
-    EXPECT_EQ(test::LeftoverTempFiles(fDir), Names{});
-    return result;
+    return test::RunTarvixIn(fDir, args);
   }
   test::TTempDir fDir;
 };

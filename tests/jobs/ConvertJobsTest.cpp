@@ -22,14 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-test::TProcessResult RunIn(const test::TTempDir& dir, const std::vector<std::string>& args,
-                           test::TProcessOptions options = {}) {
-  options.workingDirectory = dir.Path();
-  test::TProcessResult result = test::RunTarvix(args, options);
-  EXPECT_EQ(test::LeftoverTempFiles(dir), std::vector<std::string>{});
-  return result;
-}
-
 // ---- Output naming ----
 
 TEST(MakeNumberedName, FirstFreeNumberAfterTheUnnumberedName) {
@@ -109,7 +101,7 @@ TEST(NcwToWavHeaderKinds, AutoChoosesByChannelsWidthAndRate) {
     for (auto [flag, extended] : {std::pair<std::string, bool>{"-whs", false},
                                   {"-whe", true},
                                   {"-wha", c.extendedUnderAuto}}) {
-      ASSERT_EQ(RunIn(dir, {"-rw", flag, "s.ncw"}).exitCode, 0);
+      ASSERT_EQ(test::RunTarvixIn(dir, {"-rw", flag, "s.ncw"}).exitCode, 0);
       test::Bytes wav = test::ReadFileBytes(dir / "s.wav");
       size_t headerBytes = extended ? 68 : 44;
       ASSERT_EQ(wav.size(), headerBytes + samples.size() * static_cast<size_t>(c.bits / 8))
@@ -127,14 +119,14 @@ TEST(JobFaults, AWriteFailureLeavesNoTemporaryFileAndNoOutput) {
   test::WriteWav(dir, "large.wav", 16, 2, 44100, 100000);  // 400 KB
   test::TProcessOptions limited;
   limited.limits = {{RLIMIT_FSIZE, 64 * 1024}};
-  test::TProcessResult result = RunIn(dir, {"small.wav", "large.wav"}, limited);
+  test::TProcessResult result = test::RunTarvixIn(dir, {"small.wav", "large.wav"}, limited);
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.err, "ERROR: Error while writing the file: 'large.ncw' (File too large)\n");
   EXPECT_TRUE(fs::exists(dir / "small.ncw"));  // finished before the failure
   EXPECT_FALSE(fs::exists(dir / "large.ncw"));
 
-  ASSERT_EQ(RunIn(dir, {"large.wav"}).exitCode, 0);
-  test::TProcessResult back = RunIn(dir, {"large.ncw", "large2.wav"}, limited);
+  ASSERT_EQ(test::RunTarvixIn(dir, {"large.wav"}).exitCode, 0);
+  test::TProcessResult back = test::RunTarvixIn(dir, {"large.ncw", "large2.wav"}, limited);
   EXPECT_EQ(back.exitCode, 1);
   EXPECT_EQ(back.err, "ERROR: Error while writing the file: 'large2.wav' (File too large)\n");
   EXPECT_FALSE(fs::exists(dir / "large2.wav"));
@@ -146,7 +138,7 @@ TEST(JobFaults, AnOutputNameTakenByADirectoryIsReportedAndTheRunGoesOn) {
   test::WriteWav(dir, "b.wav");
   dir.MakeDir("a.ncw");
   for (const char* rewrite : {"-rw", "-whs"}) {
-    test::TProcessResult result = RunIn(dir, {rewrite, "a.wav", "b.wav"});
+    test::TProcessResult result = test::RunTarvixIn(dir, {rewrite, "a.wav", "b.wav"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(test::Lines(result.out),
               (std::vector<std::string>{"[1 from 2]  a.wav...",
@@ -163,9 +155,9 @@ TEST(JobFaults, ReadOnlyOutputsAreNumberedOrRefusedButNeverLost) {
   test::WriteWav(dir, "a.wav");
   std::string old = dir.WriteFile("a.ncw", "precious");
   ::chmod(old.c_str(), 0444);
-  EXPECT_EQ(RunIn(dir, {"a.wav"}).exitCode, 0);
+  EXPECT_EQ(test::RunTarvixIn(dir, {"a.wav"}).exitCode, 0);
   EXPECT_TRUE(fs::exists(dir / "a_1.ncw"));
-  test::TProcessResult rewrite = RunIn(dir, {"-rw", "a.wav"});
+  test::TProcessResult rewrite = test::RunTarvixIn(dir, {"-rw", "a.wav"});
   EXPECT_EQ(rewrite.exitCode, 1);
   EXPECT_EQ(test::Lines(rewrite.out),
             (std::vector<std::string>{"[1 from 1]  a.wav...",
@@ -177,7 +169,7 @@ TEST(JobFaults, AnOutputDirectoryThatCannotBeMadeEndsTheRun) {
   test::TTempDir dir;
   test::WriteWav(dir, "a.wav");
   dir.WriteFile("blocker", "a file where a directory should be");
-  test::TProcessResult result = RunIn(dir, {"a.wav", "blocker/sub/a.ncw"});
+  test::TProcessResult result = test::RunTarvixIn(dir, {"a.wav", "blocker/sub/a.ncw"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.err, "ERROR: Can't create temporary file: 'blocker/sub/' (Not a directory)\n");
 }

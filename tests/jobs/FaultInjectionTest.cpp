@@ -19,11 +19,8 @@ using Names = std::vector<std::string>;
 test::TProcessResult RunIn(const test::TTempDir& dir, const std::vector<std::string>& args,
                            bool unprivileged = false) {
   test::TProcessOptions options;
-  options.workingDirectory = dir.Path();
   options.asUnprivileged = unprivileged;
-  test::TProcessResult result = test::RunTarvix(args, options);
-  EXPECT_EQ(test::LeftoverTempFiles(dir), Names{});
-  return result;
+  return test::RunTarvixIn(dir, args, options);
 }
 
 // Lets the unprivileged child into the test's directory.

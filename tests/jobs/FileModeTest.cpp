@@ -80,10 +80,7 @@ class FileModeEndToEnd : public ::testing::Test {
  protected:
   test::TProcessResult Run(const std::vector<std::string>& args,
                            test::TProcessOptions options = {}) {
-    if (options.workingDirectory.empty()) options.workingDirectory = fDir.Path();
-    test::TProcessResult result = test::RunTarvix(args, options);
-    EXPECT_EQ(test::LeftoverTempFiles(fDir), std::vector<std::string>{});
-    return result;
+    return test::RunTarvixIn(fDir, args, options);
   }
   test::TTempDir fDir;
 };

@@ -76,6 +76,14 @@ std::vector<std::string> LeftoverTempFiles(const TTempDir& dir) {
   return leftovers;
 }
 
+TProcessResult RunTarvixIn(const TTempDir& dir, const std::vector<std::string>& args,
+                           TProcessOptions options) {
+  if (options.workingDirectory.empty()) options.workingDirectory = dir.Path();
+  TProcessResult result = RunTarvix(args, options);
+  EXPECT_EQ(LeftoverTempFiles(dir), std::vector<std::string>{});
+  return result;
+}
+
 unsigned PermissionBits(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return 0;

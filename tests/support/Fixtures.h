@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/Builders.h"
+#include "support/ProcessHarness.h"
 #include "support/TempDir.h"
 
 namespace tarvix::test {
@@ -25,6 +26,11 @@ Bytes NcwSampleBytes(const std::string& path);
 
 // Temporary files the program may have left below `dir` (none should ever remain).
 std::vector<std::string> LeftoverTempFiles(const TTempDir& dir);
+
+// Runs tarvix in `dir` (or in options.workingDirectory when set) and checks that it left no
+// temporary file anywhere below `dir`.
+TProcessResult RunTarvixIn(const TTempDir& dir, const std::vector<std::string>& args,
+                           TProcessOptions options = {});
 
 // File mode bits of a path (permissions only).
 unsigned PermissionBits(const std::string& path);
