@@ -34,6 +34,7 @@ uint64_t ClaimedNcwBytes(std::span<const uint8_t> bytes) {
     std::memcpy(image.data(), bytes.data(), std::min(bytes.size(), image.size()));
   }
   const TNcwHeader header = TNcwHeader::FromImage(image.data());
+  if (!header.HasValidSignature()) return 0;  // refused before anything is allocated
   return uint64_t{header.NumSamples} * header.Channels * header.BitsPerSample / 8;
 }
 

@@ -17,8 +17,8 @@ constexpr uint64_t kMaxClaimedBytes = uint64_t{64} << 20;
 // (wBitsPerSample / 8), as the reader's caller allocates it. 0 when the header is refused.
 uint64_t ClaimedWavBytes(std::span<const uint8_t> bytes);
 
-// The decoded samples an NCW header asks for: NumSamples * Channels * BitsPerSample / 8,
-// whatever the signature and the width (missing header bytes read as zero).
+// The decoded samples an NCW header asks for: NumSamples * Channels * BitsPerSample / 8, for
+// any width (missing header bytes read as zero). 0 without a valid signature.
 uint64_t ClaimedNcwBytes(std::span<const uint8_t> bytes);
 
 // True when the bytes, read as a WAV file and as an NCW file, stay within kMaxClaimedBytes.

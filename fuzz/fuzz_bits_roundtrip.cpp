@@ -129,6 +129,18 @@ void Run(FuzzedDataProvider& in) {
   TMyBits::UnpackBits<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
                          unpacked.get(), true);
   Check(std::memcmp(unpacked.get(), values.get(), valueBytes) == 0);
+
+  // The same into every other slot of an interleaved pair, as the decoder fills one channel of
+  // stereo frames: the values land there, the other slots stay untouched.
+  const size_t stride = 2 * C::kBytes;
+  std::unique_ptr<uint8_t[]> frames = ExactBuffer(2 * valueBytes);
+  std::memset(frames.get(), 0xA5, 2 * valueBytes);
+  TMyBits::UnpackBitsStrided<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
+                                frames.get(), stride, true);
+  for (int i = 0; i < count; ++i) {
+    Check(std::memcmp(frames.get() + i * stride, values.get() + i * C::kBytes, C::kBytes) == 0);
+    for (int b = 0; b < C::kBytes; ++b) Check(frames[i * stride + C::kBytes + b] == 0xA5);
+  }
 }
 
 }  // namespace

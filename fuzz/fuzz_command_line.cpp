@@ -10,8 +10,10 @@
 //           bit 7: directory mode: the destination lies inside the source; list mode: CR LF.
 //   one byte per flag, modulo 10 an index into kFlags.
 //   one byte: 1 + value % 3 files, each given by
-//     a name byte: bits 0-2 base name, bits 3-4 extension, bits 5-6 folder, bit 7 not written
-//     (a missing source), then a 2-byte little-endian length and that many content bytes.
+//     a name byte: bits 0-2 base name; bits 3-4 extension (0 the content's: ".wav" for
+//     "RIFF", else ".ncw"; 1 the same in capitals; 2 the other format's; 3 ".txt"); bits 5-6
+//     folder; bit 7 not written (a missing source); then a 2-byte little-endian length and
+//     that many content bytes.
 //   list mode: the rest of the input is appended to the list file, every "/" made "_" so that
 //   no name leaves the run's directory.
 #include <fcntl.h>
@@ -23,6 +25,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <span>
 #include <string>
@@ -135,6 +138,18 @@ const std::string& TempBase() {
   return base;
 }
 
+// TARVIX_FUZZ_VERBOSE=1 shows a run: its command line, its list file, the program's output and
+// the files it leaves, for looking into a finding.
+bool Verbose() {
+  static const bool verbose = std::getenv("TARVIX_FUZZ_VERBOSE") != nullptr;
+  return verbose;
+}
+
+int ShowEntry(const char* path, const struct stat* info, int, struct FTW*) {
+  std::printf("  %s (%lld bytes)\n", path, static_cast<long long>(info->st_size));
+  return 0;
+}
+
 int HomeDirectoryFd() {
   static const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   Check(fd >= 0);
@@ -217,10 +232,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriteFile("list.txt", {reinterpret_cast<const uint8_t*>(listText.data()), listText.size()});
   }
 
+  if (Verbose()) {
+    std::printf("tarvix");
+    for (const std::string& arg : args) std::printf(" '%s'", arg.c_str());
+    std::printf("\nin %s, list file:\n%s\n----\n", dir.c_str(), listText.c_str());
+    std::fflush(stdout);
+  }
   int status;
   {
-    tarvix::TConsole console(tarvix::fuzz::DevNullFd(), terminal, kTerminalWidth);
-    status = tarvix::RunTarvix(args, console, tarvix::fuzz::DevNullFd());
+    const int out = Verbose() ? STDOUT_FILENO : tarvix::fuzz::DevNullFd();
+    tarvix::TConsole console(out, terminal, kTerminalWidth);
+    status = tarvix::RunTarvix(args, console, Verbose() ? STDERR_FILENO : out);
+  }
+  if (Verbose()) {
+    std::printf("----\nexit status %d; files:\n", status);
+    ::nftw(".", ShowEntry, 16, FTW_PHYS);
+    std::fflush(stdout);
   }
   Check(status >= 0 && status <= 2);
 
