@@ -82,6 +82,10 @@ MEASURE=$WORK/bin/run-measured
 if [[ ! -x $MEASURE || $REPO/bench/RunMeasured.cpp -nt $MEASURE ]]; then
   c++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -o "$MEASURE" "$REPO/bench/RunMeasured.cpp"
 fi
+FLOOR=$WORK/bin/whole-file-floor
+if [[ ! -x $FLOOR || $REPO/bench/WholeFileFloor.cpp -nt $FLOOR ]]; then
+  c++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -o "$FLOOR" "$REPO/bench/WholeFileFloor.cpp"
+fi
 
 # ---- Corpus ----
 
@@ -269,19 +273,24 @@ bench_file() {
   ncwBytes=$(size_of "$ncw")
   echo "-- $label ($(mib "$wavBytes") MB WAV, $(mib "$ncwBytes") MB NCW); load $(load)"
 
-  # tarvix and cp alternate A/B/A/B; flac, many times slower, runs in a series of its own so
-  # that its long runs do not sit between the two being compared.
+  # tarvix, cp and the whole-file floor (bench/WholeFileFloor.cpp: the memory work of holding
+  # both files, without coding) alternate A/B/C/A/B/C; flac, many times slower, runs in a
+  # series of its own so that its long runs do not sit between the ones being compared.
+  local toNcw toWav
+  toNcw=$(awk -v a="$ncwBytes" -v b="$wavBytes" 'BEGIN { print a / b }')
+  toWav=$(awk -v a="$wavBytes" -v b="$ncwBytes" 'BEGIN { print a / b }')
   group "$key.w2n" tarvix "$(quote "$TARVIX" "$wav" "$OUT/x.ncw")" \
-    cp "$(quote cp "$wav" "$OUT/x.wav")"
+    cp "$(quote cp "$wav" "$OUT/x.wav")" floor "$(quote "$FLOOR" "$wav" "$OUT/x.ncw" "$toNcw")"
   ((HAVE_FLAC)) && group "$key.w2n" flac "$(quote flac -0 -s -o "$OUT/x.flac" "$wav")"
   group "$key.n2w" tarvix "$(quote "$TARVIX" -whs "$ncw" "$OUT/y.wav")" \
-    cp "$(quote cp "$wav" "$OUT/y.wav")"
+    cp "$(quote cp "$wav" "$OUT/y.wav")" floor "$(quote "$FLOOR" "$ncw" "$OUT/y.wav" "$toWav")"
   ((HAVE_FLAC)) && group "$key.n2w" flac "$(quote flac -d -s -o "$OUT/y.wav" "$flac")"
 
-  local direction t c f peak limit line
+  local direction t c f floor peak limit line
   for direction in w2n n2w; do
     t=$(median "$RES/$key.$direction.tarvix.time")
     c=$(median "$RES/$key.$direction.cp.time")
+    floor=$(median "$RES/$key.$direction.floor.time")
     peak=$(maximum "$RES/$key.$direction.tarvix.rss")
     limit=$((wavBytes + ncwBytes + 32 * 1048576))
     if [[ $direction == w2n ]]; then
@@ -293,7 +302,8 @@ bench_file() {
       f=$(median "$RES/$key.$direction.flac.time")
       line+="  tarvix/flac $(ratio "$t" "$f")"
     fi
-    line+="  [median s: tarvix $t  cp $c${f:+  flac $f}]"
+    line+="  floor/cp $(ratio "$floor" "$c")"
+    line+="  [median s: tarvix $t  cp $c  floor $floor${f:+  flac $f}]"
     line+="  peak $((peak / 1024)) MB (source+output+32MB = $(mib "$limit") MB)"
     report "$line"
     f=""

@@ -188,12 +188,8 @@ void TNCWParser::SaveToNcw(const std::string& fileName) const {
   if (!EncodedData) throw TError("Nothing was encoded to save", fileName);
   TFileSink file(fileName);
   file.Write(Header.Image().data(), kNcwHeaderBytes);
-  std::vector<uint8_t> table(4 * BlockTable.size());
-  for (size_t k = 0; k < BlockTable.size(); ++k) {
-    auto entry = static_cast<uint32_t>(BlockTable[k]);
-    for (int i = 0; i < 4; ++i) table[4 * k + i] = static_cast<uint8_t>(entry >> (8 * i));
-  }
-  file.Write(table.data(), table.size());
+  // The entries are little-endian in memory already (SampleContainers.h insists on it).
+  file.Write(BlockTable.data(), 4 * BlockTable.size());
   file.Write(EncodedData->Data(), EncodedData->Size());
   file.Close();
 }

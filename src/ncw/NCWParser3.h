@@ -57,7 +57,7 @@ class TNCWParser {
   }
 
   TNcwHeader Header;
-  std::vector<int32_t> BlockTable;
+  std::vector<int32_t, TFileAllocator<int32_t>> BlockTable;
   TSampleArray<TSample8> Samples8;
   TSampleArray<TSample16> Samples16;
   TSampleArray<TSample24> Samples24;

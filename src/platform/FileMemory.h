@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 namespace tarvix {
 
@@ -21,6 +22,27 @@ void FreeFileMemory(uint8_t* memory, size_t bytes);
 // Faults in the pages of `bytes` at `memory` (from AllocateFileMemory) in one call, ahead of
 // writing them all: much cheaper than one fault per page. Only a hint; nothing is reported.
 void PrepareForWriting(uint8_t* memory, size_t bytes);
+
+// An allocator for containers that may grow as large as a file's block table: the same memory
+// as above, so a large one costs a few faults, not one per page.
+template <class T>
+struct TFileAllocator {
+  using value_type = T;
+  TFileAllocator() = default;
+  template <class U>
+  TFileAllocator(const TFileAllocator<U>&) noexcept {}
+  T* allocate(size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    return reinterpret_cast<T*>(AllocateFileMemory(n * sizeof(T)));
+  }
+  void deallocate(T* p, size_t n) noexcept {
+    FreeFileMemory(reinterpret_cast<uint8_t*>(p), n * sizeof(T));
+  }
+  template <class U>
+  bool operator==(const TFileAllocator<U>&) const noexcept {
+    return true;
+  }
+};
 
 // Owns one such block.
 class TFileMemory {
