@@ -56,6 +56,11 @@ struct TContainer {
   }
 };
 
+// The container widths there are sample arrays for.
+constexpr bool IsContainerWidth(unsigned bits) {
+  return bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
 using TSample8 = TContainer<1>;
 using TSample16 = TContainer<2>;
 using TSample24 = TContainer<3>;

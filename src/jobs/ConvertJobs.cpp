@@ -28,10 +28,6 @@ bool ReportNotPlaced(TRunContext& context, const TPlacement& placement) {
   return false;
 }
 
-bool IsContainerWidth(uint16_t bits) {
-  return bits == 8 || bits == 16 || bits == 24 || bits == 32;
-}
-
 // The samples are the WAV data unchanged: straight from the mapped file when it holds all of
 // them, else read into a zeroed array (the part the file lacks stays zero).
 template <class C>

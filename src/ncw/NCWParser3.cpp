@@ -16,10 +16,6 @@ constexpr size_t kWavPieceBytes = 1024;     // the writer takes the samples in t
 constexpr uint64_t kMaxWavFrameBytes = 0xFFFF;  // nBlockAlign is 16 bits
 constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFull - 60;  // RIFF size is 32 bits
 
-bool IsContainerWidth(uint16_t bits) {
-  return bits == 8 || bits == 16 || bits == 24 || bits == 32;
-}
-
 }  // namespace
 
 template <>
