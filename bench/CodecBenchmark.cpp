@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <string>
 #include <vector>

@@ -24,11 +24,12 @@ int main(int argc, char** argv) {
   struct stat info;
   if (fd < 0 || ::fstat(fd, &info) != 0 || info.st_size == 0) return 1;
   const auto sourceBytes = static_cast<size_t>(info.st_size);
-  const auto outputBytes = static_cast<size_t>(std::atof(argv[3]) * static_cast<double>(sourceBytes));
+  const auto outputBytes =
+      static_cast<size_t>(std::atof(argv[3]) * static_cast<double>(sourceBytes));
   // The same kinds of memory tarvix uses: the mapped source and huge pages faulted in at once.
   void* mapped = ::mmap(nullptr, sourceBytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-  void* fresh = ::mmap(nullptr, outputBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                       -1, 0);
+  void* fresh =
+      ::mmap(nullptr, outputBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED || fresh == MAP_FAILED) return 1;
   ::madvise(fresh, outputBytes, MADV_HUGEPAGE);
 #ifdef MADV_POPULATE_WRITE

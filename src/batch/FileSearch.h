@@ -5,9 +5,9 @@
 // no files.
 #pragma once
 
+#include <sys/types.h>
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -26,14 +26,14 @@ class TFileSearch {
   // True when a further file was found; its path is then in fFoundFile.
   bool GetNextFile();
 
-  bool fIsFirstSearch = true;   // no listing open; the next call starts one
-  TDirListing fSearchRec;       // the open listing of fCurDir
-  std::string fSearchSpec;      // as passed to InitSearch
-  std::string fCurDir;          // the folder being listed, with a trailing delimiter
-  std::string fMask;            // the file-name part of the spec, e.g. "*.ncw"
-  int32_t fFolderIndex = 0;     // index in fFolders of the folder being listed
-  std::string fFoundFile;       // the file the last true result found
-  bool fRecursive = true;       // set by the owner before InitSearch
+  bool fIsFirstSearch = true;         // no listing open; the next call starts one
+  TDirListing fSearchRec;             // the open listing of fCurDir
+  std::string fSearchSpec;            // as passed to InitSearch
+  std::string fCurDir;                // the folder being listed, with a trailing delimiter
+  std::string fMask;                  // the file-name part of the spec, e.g. "*.ncw"
+  int32_t fFolderIndex = 0;           // index in fFolders of the folder being listed
+  std::string fFoundFile;             // the file the last true result found
+  bool fRecursive = true;             // set by the owner before InitSearch
   std::vector<std::string> fFolders;  // the folders to list, in depth-first pre-order
 
  private:

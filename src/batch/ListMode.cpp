@@ -28,7 +28,9 @@ std::vector<std::string> SignificantLines(const std::vector<std::string>& lines)
   return significant;
 }
 
-bool IsWav(const std::string& name) { return LowerCaseAscii(ExtractFileExt(name)) == ".wav"; }
+bool IsWav(const std::string& name) {
+  return LowerCaseAscii(ExtractFileExt(name)) == ".wav";
+}
 
 bool HasConvertibleExtension(const std::string& name) {
   std::string extension = LowerCaseAscii(ExtractFileExt(name));
@@ -40,7 +42,9 @@ TWorkItem ItemFor(const std::string& source, const std::string& output) {
           IsWav(source) ? TConvertDirection::kWavToNcw : TConvertDirection::kNcwToWav};
 }
 
-std::string OutputExtensionFor(const std::string& source) { return IsWav(source) ? ".ncw" : ".wav"; }
+std::string OutputExtensionFor(const std::string& source) {
+  return IsWav(source) ? ".ncw" : ".wav";
+}
 
 }  // namespace
 
@@ -63,8 +67,7 @@ bool BuildListWorkItems(const std::vector<std::string>& lines, std::vector<TWork
   const std::vector<std::string> names(significant.begin() + 1, significant.end());
   auto wrong = std::find_if_not(names.begin(), names.end(), HasConvertibleExtension);
   if (wrong != names.end()) {
-    return Refuse(console,
-                  "ERROR: '" + *wrong + "' - filename must have 'wav' or 'ncw' extension");
+    return Refuse(console, "ERROR: '" + *wrong + "' - filename must have 'wav' or 'ncw' extension");
   }
   if (magic == kNameListMagic) {
     for (const std::string& name : names) {

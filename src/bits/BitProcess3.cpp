@@ -20,7 +20,9 @@ uint32_t LoadLE32(const uint8_t* p) {
   return v;
 }
 
-void StoreLE32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+void StoreLE32(uint8_t* p, uint32_t v) {
+  std::memcpy(p, &v, 4);
+}
 
 constexpr uint64_t FieldMask(int width) {
   return width >= 32 ? 0xFFFFFFFFull : (uint64_t{1} << width) - 1;
@@ -177,8 +179,7 @@ constexpr std::array<TUnpacker, 33> MakeUnpackers(std::index_sequence<W...>) {
 template <class C>
 constexpr std::array<TPacker, 33> kPackers = MakePackers<C>(std::make_index_sequence<32>());
 template <class C>
-constexpr std::array<TUnpacker, 33> kUnpackers =
-    MakeUnpackers<C>(std::make_index_sequence<32>());
+constexpr std::array<TUnpacker, 33> kUnpackers = MakeUnpackers<C>(std::make_index_sequence<32>());
 
 }  // namespace
 
@@ -259,12 +260,12 @@ template void TMyBits::UnpackBitsStrided<TSample24>(int32_t, int32_t, const uint
 template void TMyBits::UnpackBitsStrided<TSample32>(int32_t, int32_t, const uint8_t*, int32_t,
                                                     uint8_t*, size_t, bool);
 
-#define TARVIX_NAMED_WIDTH(Bits)                                                              \
+#define TARVIX_NAMED_WIDTH(Bits)                                                               \
   void TMyBits::PackBits##Bits(int32_t count, int32_t width, const void* source, void* dest) { \
     PackBits<TSample##Bits>(count, width, static_cast<const uint8_t*>(source),                 \
                             static_cast<uint8_t*>(dest));                                      \
   }                                                                                            \
-  void TMyBits::UnpackBits##Bits(int32_t count, int32_t width, const void* source,            \
+  void TMyBits::UnpackBits##Bits(int32_t count, int32_t width, const void* source,             \
                                  int32_t baseValue, void* dest, bool delta) {                  \
     UnpackBits<TSample##Bits>(count, width, static_cast<const uint8_t*>(source), baseValue,    \
                               static_cast<uint8_t*>(dest), delta);                             \

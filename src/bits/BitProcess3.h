@@ -56,6 +56,8 @@ class TMyBits {
 };
 
 // The larger of two signed 32-bit integers.
-inline int32_t Max32(int32_t a, int32_t b) { return a > b ? a : b; }
+inline int32_t Max32(int32_t a, int32_t b) {
+  return a > b ? a : b;
+}
 
 }  // namespace tarvix

@@ -28,8 +28,7 @@ struct TContainer {
     if constexpr (Bytes == 3) {
       return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
     } else {
-      std::conditional_t<Bytes == 1, uint8_t, std::conditional_t<Bytes == 2, uint16_t, uint32_t>>
-          v;
+      std::conditional_t<Bytes == 1, uint8_t, std::conditional_t<Bytes == 2, uint16_t, uint32_t>> v;
       std::memcpy(&v, p, Bytes);
       return v;
     }
@@ -101,7 +100,7 @@ class TSampleArray {
  private:
   TFileMemory fMemory;             // the samples, unless the array is a view
   const uint8_t* fView = nullptr;  // someone else's samples
-  size_t fLength = 0;        // in samples
+  size_t fLength = 0;              // in samples
 };
 
 }  // namespace tarvix

@@ -106,8 +106,7 @@ TParseResult ValidateFileMode(TRunOptions& options, TConsole& console) {
   for (const std::string& param : options.parameters) {
     std::string extension = UpperCaseAscii(ExtractFileExt(param));
     if (extension != ".WAV" && extension != ".NCW") {
-      return Refuse(console,
-                    {"ERROR: wrong parameter '" + param + "' - files must be WAV or NCW"});
+      return Refuse(console, {"ERROR: wrong parameter '" + param + "' - files must be WAV or NCW"});
     }
   }
   // The first file alone sets the direction; -w2n and -n2w do not count in this mode.
@@ -128,8 +127,7 @@ TParseResult Validate(TRunOptions& options, TConsole& console) {
     return Refuse(console, {"ERROR: '" + params[0] + "' file or directory doesn't exist"});
   }
   options.runMode = isDirectory ? TRunMode::kDirectory : TRunMode::kFile;
-  return isDirectory ? ValidateDirectoryMode(options, console)
-                     : ValidateFileMode(options, console);
+  return isDirectory ? ValidateDirectoryMode(options, console) : ValidateFileMode(options, console);
 }
 
 }  // namespace

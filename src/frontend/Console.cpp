@@ -16,7 +16,9 @@ bool IsControlCharacter(char c) {
   return byte < 0x20 || byte == 0x7F;
 }
 
-bool IsUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool IsUtf8Continuation(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
 
 }  // namespace
 
@@ -25,7 +27,9 @@ TConsole::TConsole(int fd) : fFd(fd), fIsTerminal(::isatty(fd) == 1), fFixedWidt
 TConsole::TConsole(int fd, bool isTerminal, int width)
     : fFd(fd), fIsTerminal(isTerminal), fFixedWidth(width) {}
 
-TConsole::~TConsole() { Flush(); }
+TConsole::~TConsole() {
+  Flush();
+}
 
 int TConsole::Width() const {
   if (fFixedWidth > 0) return fFixedWidth;
@@ -73,7 +77,9 @@ void TConsole::WriteLine(std::string_view text) {
   Write("\n");
 }
 
-void TConsole::WriteRaw(std::string_view bytes) { fPending.append(bytes); }
+void TConsole::WriteRaw(std::string_view bytes) {
+  fPending.append(bytes);
+}
 
 void TConsole::Flush() {
   size_t done = 0;

@@ -13,8 +13,7 @@ namespace tarvix {
 
 namespace {
 
-bool RefuseSource(TRunContext& context, const std::string& sourceName,
-                  const std::string& reason) {
+bool RefuseSource(TRunContext& context, const std::string& sourceName, const std::string& reason) {
   context.console.EndProgressLine();
   context.console.WriteLine("  ERROR: " + sourceName + " is not a correct WAV file");
   context.console.WriteLine("  WAVPARSER: " + reason);

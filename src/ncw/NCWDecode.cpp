@@ -65,9 +65,31 @@ size_t TNCWParser::BlocksToDecode() const {
   return std::min(BlockTable.size() - 1, needed);
 }
 
+// Checks channel block `ch` of block `k` at `position` and returns the position after it.
+template <class C>
+uint64_t TNCWParser::CheckChannelBlock(size_t k, size_t ch, uint64_t position,
+                                       uint16_t& channelMode) const {
+  const int bitsPerSample = C::kBits;
+  if (position + kChannelBlockHeaderBytes > fInputSize) {
+    Refuse("NCW file is cut short (" + Where(k, ch) + ")");
+  }
+  TChannelBlockHeader header = TChannelBlockHeader::FromImage(fInput + position);
+  if (header.Bits > bitsPerSample || header.Bits < -bitsPerSample) {
+    Refuse("Unsupported NCW file: field width " + std::to_string(header.Bits) + " in " +
+           Where(k, ch) + " exceeds BitsPerSample " + std::to_string(bitsPerSample));
+  }
+  if (header.Bits < 0 && -header.Bits != bitsPerSample) {
+    Refuse("Unsupported NCW file: plain block of " + std::to_string(-header.Bits) + " bits in " +
+           Where(k, ch) + " of a " + std::to_string(bitsPerSample) + "-bit file");
+  }
+  position += kChannelBlockHeaderBytes + PayloadBytes(KindOf(header.Bits, bitsPerSample).width);
+  if (position > fInputSize) Refuse("NCW file is cut short (" + Where(k, ch) + ")");
+  channelMode = header.ChannelMode;
+  return position;
+}
+
 template <class C>
 void TNCWParser::CheckBlocks(size_t blocks) const {
-  const int bitsPerSample = C::kBits;
   const size_t channels = Header.Channels;
   for (size_t k = 0; k < blocks; ++k) {
     if (BlockTable[k] < 0) {
@@ -76,22 +98,7 @@ void TNCWParser::CheckBlocks(size_t blocks) const {
     uint64_t position = uint64_t{Header.DataOffset} + static_cast<uint32_t>(BlockTable[k]);
     uint16_t channelMode = 0;
     for (size_t ch = 0; ch < channels; ++ch) {
-      if (position + kChannelBlockHeaderBytes > fInputSize) {
-        Refuse("NCW file is cut short (" + Where(k, ch) + ")");
-      }
-      TChannelBlockHeader header = TChannelBlockHeader::FromImage(fInput + position);
-      if (header.Bits > bitsPerSample || header.Bits < -bitsPerSample) {
-        Refuse("Unsupported NCW file: field width " + std::to_string(header.Bits) + " in " +
-               Where(k, ch) + " exceeds BitsPerSample " + std::to_string(bitsPerSample));
-      }
-      if (header.Bits < 0 && -header.Bits != bitsPerSample) {
-        Refuse("Unsupported NCW file: plain block of " + std::to_string(-header.Bits) +
-               " bits in " + Where(k, ch) + " of a " + std::to_string(bitsPerSample) +
-               "-bit file");
-      }
-      position += kChannelBlockHeaderBytes + PayloadBytes(KindOf(header.Bits, bitsPerSample).width);
-      if (position > fInputSize) Refuse("NCW file is cut short (" + Where(k, ch) + ")");
-      channelMode = header.ChannelMode;
+      position = CheckChannelBlock<C>(k, ch, position, channelMode);
     }
     // Only the last channel block's mode counts, and a pair needs exactly two channels.
     if (channelMode == 1 && channels != 2) {

@@ -96,8 +96,8 @@ void PackDeltas(const T* deltas, int width, uint8_t* payload) {
                                  reinterpret_cast<const uint8_t*>(pairs), payload);
   } else if constexpr (sizeof(T) == 4) {
     // Wider than 16 bits only occurs in 32-bit work values; the packer takes their low bits.
-    TMyBits::PackBits<TSample32>(kFramesPerBlock, width,
-                                 reinterpret_cast<const uint8_t*>(deltas), payload);
+    TMyBits::PackBits<TSample32>(kFramesPerBlock, width, reinterpret_cast<const uint8_t*>(deltas),
+                                 payload);
   }
 }
 
@@ -157,9 +157,8 @@ void TNCWParser::EncodeAs(const TStreamDescription& stream) {
     for (size_t ch = 0; ch < channels; ++ch) {
       // Samples of this channel that the array holds from this block on; the rest are zeros.
       const size_t first = firstFrame * channels + ch;
-      const size_t held = samples.Length() > first
-                              ? (samples.Length() - first + channels - 1) / channels
-                              : 0;
+      const size_t held =
+          samples.Length() > first ? (samples.Length() - first + channels - 1) / channels : 0;
       const size_t available = std::min<size_t>(kFramesPerBlock, held);
       const uint8_t* start = samples.Bytes() + first * C::kBytes;
       if (channels == 1) {

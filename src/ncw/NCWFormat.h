@@ -21,7 +21,9 @@ constexpr std::array<uint8_t, 8> kNcwSignatureOld = {0x01, 0xA8, 0x9E, 0xD6,
 constexpr std::array<uint8_t, 4> kBlockSignature = {0x16, 0x0C, 0x9A, 0x3E};
 
 // Payload bytes of a channel block whose fields are `width` bits wide: 512 * width / 8.
-constexpr uint32_t PayloadBytes(int width) { return 64u * static_cast<uint32_t>(width); }
+constexpr uint32_t PayloadBytes(int width) {
+  return 64u * static_cast<uint32_t>(width);
+}
 
 struct TNcwHeader {
   std::array<uint8_t, 8> Signature{};

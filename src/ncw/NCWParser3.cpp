@@ -12,7 +12,7 @@ namespace tarvix {
 
 namespace {
 
-constexpr size_t kWavPieceBytes = 1024;     // the writer takes the samples in these pieces
+constexpr size_t kWavPieceBytes = 1024;         // the writer takes the samples in these pieces
 constexpr uint64_t kMaxWavFrameBytes = 0xFFFF;  // nBlockAlign is 16 bits
 constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFull - 60;  // RIFF size is 32 bits
 
@@ -35,7 +35,9 @@ TSampleArray<TSample32>& TNCWParser::SamplesOf<TSample32>() {
   return Samples32;
 }
 
-TNCWParser::~TNCWParser() { Clear(); }
+TNCWParser::~TNCWParser() {
+  Clear();
+}
 
 void TNCWParser::Close() {
   fInputMapping = TFileMapping();
@@ -55,7 +57,9 @@ void TNCWParser::Clear() {
   EncodedData.reset();
 }
 
-void TNCWParser::Refuse(const std::string& message) const { throw TError(message, fFileName); }
+void TNCWParser::Refuse(const std::string& message) const {
+  throw TError(message, fFileName);
+}
 
 void TNCWParser::Open(const std::string& fileName) {
   fFileName = fileName;
@@ -96,7 +100,8 @@ void TNCWParser::MapInput(const TFileSource& file) {
 
 void TNCWParser::ReadHeaderAndTable() {
   std::array<uint8_t, kNcwHeaderBytes> image{};  // bytes the file lacks read as zero
-  if (fInputSize != 0) std::memcpy(image.data(), fInput, std::min<size_t>(fInputSize, image.size()));
+  if (fInputSize != 0)
+    std::memcpy(image.data(), fInput, std::min<size_t>(fInputSize, image.size()));
   Header = TNcwHeader::FromImage(image.data());
   if (!Header.HasValidSignature()) Refuse("Wrong file signature");
   if (fInputSize < kNcwHeaderBytes) Refuse("NCW file is cut short (header)");

@@ -72,6 +72,8 @@ class TNCWParser {
   void CheckChannelsAndSize() const;
   size_t BlocksToDecode() const;
   template <class C>
+  uint64_t CheckChannelBlock(size_t k, size_t ch, uint64_t position, uint16_t& channelMode) const;
+  template <class C>
   void CheckBlocks(size_t blocks) const;
   template <class C>
   void DecodeAs();
@@ -80,11 +82,11 @@ class TNCWParser {
   void SaveWav(const std::string& fileName, uint16_t formatTag) const;
   [[noreturn]] void Refuse(const std::string& message) const;
 
-  std::string fFileName;             // the input's name, for messages
-  TFileMapping fInputMapping;        // the input file, when opened from a file
-  TFileMemory fInputCopy;            // the input, when given as bytes
-  const uint8_t* fInput = nullptr;   // the whole input, from one of the two
-  size_t fInputSize = 0;             // its length
+  std::string fFileName;            // the input's name, for messages
+  TFileMapping fInputMapping;       // the input file, when opened from a file
+  TFileMemory fInputCopy;           // the input, when given as bytes
+  const uint8_t* fInput = nullptr;  // the whole input, from one of the two
+  size_t fInputSize = 0;            // its length
 };
 
 }  // namespace tarvix

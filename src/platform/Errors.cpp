@@ -27,6 +27,8 @@ TFileError::TFileError(const std::string& message, const std::string& fileName,
                        const std::string& reason, bool cannotOpen)
     : TError(message, fileName, reason), fErrorNumber(0), fCannotOpen(cannotOpen) {}
 
-std::string SystemReason(int errorNumber) { return std::strerror(errorNumber); }
+std::string SystemReason(int errorNumber) {
+  return std::strerror(errorNumber);
+}
 
 }  // namespace tarvix

@@ -14,9 +14,13 @@ constexpr size_t kHugePage = size_t{2} << 20;
 // Below this the C library's allocator serves; above it the system's pages directly.
 constexpr size_t kLargeBytes = size_t{4} << 20;
 
-bool IsLarge(size_t bytes) { return bytes >= kLargeBytes; }
+bool IsLarge(size_t bytes) {
+  return bytes >= kLargeBytes;
+}
 
-size_t RoundUp(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }
+size_t RoundUp(size_t bytes, size_t unit) {
+  return (bytes + unit - 1) / unit * unit;
+}
 
 // A mapping starting on a huge-page boundary (the head and tail of a larger one are returned),
 // marked for huge pages. Anonymous memory is zero until written.
@@ -35,7 +39,9 @@ uint8_t* MapLarge(size_t bytes) {
   return reinterpret_cast<uint8_t*>(aligned);
 }
 
-void UnmapLarge(uint8_t* memory, size_t bytes) { ::munmap(memory, RoundUp(bytes, kHugePage)); }
+void UnmapLarge(uint8_t* memory, size_t bytes) {
+  ::munmap(memory, RoundUp(bytes, kHugePage));
+}
 
 }  // namespace
 

@@ -36,7 +36,9 @@ bool CreateDir(const std::string& path) {
   return !path.empty() && ::mkdir(path.c_str(), 0777) == 0;
 }
 
-bool DeleteFileName(const std::string& name) { return ::unlink(name.c_str()) == 0; }
+bool DeleteFileName(const std::string& name) {
+  return ::unlink(name.c_str()) == 0;
+}
 
 int RenameReplacing(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;

@@ -73,9 +73,13 @@ TTempFile::~TTempFile() {
   UnblockSignals();
 }
 
-void TTempFile::BlockSignals() { ::sigprocmask(SIG_BLOCK, &gHeldSignals, &gSavedMask); }
+void TTempFile::BlockSignals() {
+  ::sigprocmask(SIG_BLOCK, &gHeldSignals, &gSavedMask);
+}
 
-void TTempFile::UnblockSignals() { ::sigprocmask(SIG_SETMASK, &gSavedMask, nullptr); }
+void TTempFile::UnblockSignals() {
+  ::sigprocmask(SIG_SETMASK, &gSavedMask, nullptr);
+}
 
 void TTempFile::Forget() {
   gArmed = 0;

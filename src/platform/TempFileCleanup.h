@@ -8,8 +8,8 @@ namespace tarvix {
 
 // Installs handlers for SIGINT, SIGTERM, SIGHUP, SIGPIPE and SIGBUS (a mapped source cut short)
 // that remove the temporary file in progress and then end the process as the signal would have
-// (so the exit status is the conventional one). Also ignores SIGXFSZ, so that a file-size limit shows up as a failed
-// write (EFBIG) that is reported, not as a silent kill.
+// (so the exit status is the conventional one). Also ignores SIGXFSZ, so that a file-size limit
+// shows up as a failed write (EFBIG) that is reported, not as a silent kill.
 void InstallTempFileCleanup();
 
 // Owns one temporary file from its creation to its placement under the final name. Only one

@@ -19,7 +19,9 @@ void PutLE(uint8_t* p, uint64_t value) {
   for (size_t i = 0; i < N; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-bool IsSampleWidth(uint16_t bits) { return bits == 8 || bits == 16 || bits == 24; }
+bool IsSampleWidth(uint16_t bits) {
+  return bits == 8 || bits == 16 || bits == 24;
+}
 
 // A plausible chunk identifier: four printable ASCII characters.
 bool LooksLikeChunkId(const uint8_t* p) {
@@ -204,9 +206,8 @@ bool TWavParser::FindDataChunk(uint64_t position) {
     fStream->Seek(position);
     uint8_t chunk[kChunkHeaderBytes];
     if (fStream->Read(chunk, sizeof chunk) < sizeof chunk) return false;
-    uint32_t size =
-        uint32_t{chunk[4]} | uint32_t{chunk[5]} << 8 | uint32_t{chunk[6]} << 16 |
-        uint32_t{chunk[7]} << 24;
+    uint32_t size = uint32_t{chunk[4]} | uint32_t{chunk[5]} << 8 | uint32_t{chunk[6]} << 16 |
+                    uint32_t{chunk[7]} << 24;
     fDataOffset = static_cast<uint32_t>(position + kChunkHeaderBytes);  // the file is < 2 GiB
     fDataSize = size;
     if (std::memcmp(chunk, "data", 4) == 0) return true;

@@ -41,22 +41,21 @@ class DirectoryModeTest : public ::testing::Test {
 TEST_F(DirectoryModeTest, WithoutRecursionOutputsLandNextToTheSources) {
   test::TProcessResult result = Run({"-w2n", "In"});
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(test::Lines(result.out),
-            (Names{"In/.hidden.wav...", "In/B.WAV...", "In/a.wav..."}));
-  EXPECT_EQ(Under("In"), (Names{".hidden.ncw", ".hidden.wav", "B.WAV", "B.ncw", "Empty",
-                                "Kicks", "Kicks/Soft", "Kicks/Soft/k.wav", "a.ncw", "a.wav",
-                                "folder.wav", "notes.txt"}));
+  EXPECT_EQ(test::Lines(result.out), (Names{"In/.hidden.wav...", "In/B.WAV...", "In/a.wav..."}));
+  EXPECT_EQ(Under("In"),
+            (Names{".hidden.ncw", ".hidden.wav", "B.WAV", "B.ncw", "Empty", "Kicks", "Kicks/Soft",
+                   "Kicks/Soft/k.wav", "a.ncw", "a.wav", "folder.wav", "notes.txt"}));
   EXPECT_EQ(test::NcwSampleBytes(fDir / "In/B.ncw"), test::WavSampleBytes(fDir / "In/B.WAV"));
 }
 
 TEST_F(DirectoryModeTest, RecursionMirrorsTheTreeBelowTheDestination) {
   test::TProcessResult result = Run({"-w2n", "-rec", "In/", "Out"});
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(test::Lines(result.out), (Names{"In/.hidden.wav...", "In/B.WAV...", "In/a.wav...",
-                                            "In/Kicks/Soft/k.wav..."}));
+  EXPECT_EQ(test::Lines(result.out),
+            (Names{"In/.hidden.wav...", "In/B.WAV...", "In/a.wav...", "In/Kicks/Soft/k.wav..."}));
   // Only folders that receive a file are made.
-  EXPECT_EQ(Under("Out"), (Names{".hidden.ncw", "B.ncw", "Kicks", "Kicks/Soft",
-                                 "Kicks/Soft/k.ncw", "a.ncw"}));
+  EXPECT_EQ(Under("Out"),
+            (Names{".hidden.ncw", "B.ncw", "Kicks", "Kicks/Soft", "Kicks/Soft/k.ncw", "a.ncw"}));
   // And back again, into a third tree, with the same samples.
   result = Run({"-n2w", "-r", "Out", "Back/"});
   EXPECT_EQ(result.exitCode, 0);
@@ -113,8 +112,10 @@ TEST(DirectoryModeRealFiles, TreeOfSoxFilesRoundTripsExactly) {
   struct Source {
     const char* name;
     int bits, channels, rate;
-  } sources[] = {{"Src/p8m.wav", 8, 1, 22050},        {"Src/p16s.wav", 16, 2, 44100},
-                 {"Src/Sub/p24m.wav", 24, 1, 48000},  {"Src/Sub/p24s.wav", 24, 2, 96000},
+  } sources[] = {{"Src/p8m.wav", 8, 1, 22050},
+                 {"Src/p16s.wav", 16, 2, 44100},
+                 {"Src/Sub/p24m.wav", 24, 1, 48000},
+                 {"Src/Sub/p24s.wav", 24, 2, 96000},
                  {"Src/Sub/Deep/p16m.wav", 16, 1, 8000}};
   for (const Source& s : sources) {
     ASSERT_TRUE(test::MakeSoxWav(dir / s.name, s.bits, s.channels, s.rate, 0.4));

@@ -24,8 +24,8 @@ class FileSearchTest : public ::testing::Test {
   // R/ b.wav A.WAV .hidden.wav x.ncw x.wav/ (a folder)  A/ a1.wav  A/A1/ deep.Wav  B/ (empty)
   //   C/ c.wav
   void SetUp() override {
-    for (const char* name : {"b.wav", "A.WAV", ".hidden.wav", "x.ncw", "A/a1.wav",
-                             "A/A1/deep.Wav", "C/c.wav", "x.wav/inside.wav"}) {
+    for (const char* name : {"b.wav", "A.WAV", ".hidden.wav", "x.ncw", "A/a1.wav", "A/A1/deep.Wav",
+                             "C/c.wav", "x.wav/inside.wav"}) {
       fDir.WriteFile(std::string("R/") + name, "");
     }
     fDir.MakeDir("R/B");

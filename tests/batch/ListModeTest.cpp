@@ -34,7 +34,8 @@ TEST(ListValidation, TheFirstFailedCheckIsReported) {
       {"magic after a byte-order mark", "\xEF\xBB\xBF@tarvixlist1\na.wav", kMagic},
       {"text before the NUL only", std::string("\0@tarvixlist1\na.wav", 19),
        "ERROR: List file must include at least two lines"},
-      {"magic alone", "  @tarvixlist2  \n\n", "ERROR: List file must include at least one file name"},
+      {"magic alone", "  @tarvixlist2  \n\n",
+       "ERROR: List file must include at least one file name"},
       {"a name without extension", "@tarvixlist1\na.wav\nREADME\nc.txt",
        "ERROR: 'README' - filename must have 'wav' or 'ncw' extension"},
       {"a quotation mark at the end", "@tarvixlist1\n\"a.wav\"",
@@ -102,10 +103,9 @@ TEST_F(ListModeEndToEnd, ConvertsBothDirectionsDuplicatesTwiceAndSkipsMissingOne
   fDir.WriteFile("list.txt", "@tarvixlist1\r\na.wav\r\nmissing.wav\r\n  c.ncw\t\r\na.wav\r\n");
   test::TProcessResult result = Run({"-l", "list.txt"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(test::Lines(result.out),
-            (Names{"[1 from 4]  a.wav...", "[2 from 4]  missing.wav...",
-                   "  ERROR: 'missing.wav' doesn't exist.  skipped", "[3 from 4]  c.ncw...",
-                   "[4 from 4]  a.wav..."}));
+  EXPECT_EQ(test::Lines(result.out), (Names{"[1 from 4]  a.wav...", "[2 from 4]  missing.wav...",
+                                            "  ERROR: 'missing.wav' doesn't exist.  skipped",
+                                            "[3 from 4]  c.ncw...", "[4 from 4]  a.wav..."}));
   EXPECT_EQ(test::NcwSampleBytes(fDir / "a.ncw"), test::WavSampleBytes(fDir / "a.wav"));
   EXPECT_EQ(test::NcwSampleBytes(fDir / "a_1.ncw"), test::WavSampleBytes(fDir / "a.wav"));
   EXPECT_EQ(test::ReadFileBytes(fDir / "c.wav"), test::ReadFileBytes(b));
@@ -133,8 +133,7 @@ TEST_F(ListModeEndToEnd, AListFileThatCannotBeReadEndsTheRun) {
   ASSERT_EQ(::mkfifo((fDir / "list.txt").c_str(), 0600), 0);
   test::TProcessResult result = Run({"-l", "list.txt"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err,
-            "ERROR: Error while opening the file: 'list.txt' (not a regular file)\n");
+  EXPECT_EQ(result.err, "ERROR: Error while opening the file: 'list.txt' (not a regular file)\n");
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // A tree of 2000 files converted there and back three times, with and without the rewrite
 // flag: identical results every time, no file descriptor left open and no memory gained from
 // one file to the next.
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -83,8 +83,8 @@ TEST(Soak, TwoThousandFilesThereAndBackThreeTimes) {
   test::TTempDir dir;
   std::vector<std::string> names;
   for (int i = 0; i < 2000; ++i) {
-    std::string name = "Lib/Bank" + std::to_string(i % 20) + "/Set" + std::to_string(i % 3) +
-                       "/s" + std::to_string(i) + ".wav";
+    std::string name = "Lib/Bank" + std::to_string(i % 20) + "/Set" + std::to_string(i % 3) + "/s" +
+                       std::to_string(i) + ".wav";
     test::WriteWav(dir, name, i % 2 == 0 ? 16 : 24, 1 + i % 2, 44100, 300 + i % 700,
                    static_cast<unsigned>(i));
     names.push_back(name.substr(4));
@@ -94,8 +94,8 @@ TEST(Soak, TwoThousandFilesThereAndBackThreeTimes) {
   size_t checked = 0;
   for (int round = 0; round < 3; ++round) {
     for (bool rewrite : {false, true}) {
-      std::vector<std::string> flags = rewrite ? std::vector<std::string>{"-rw"}
-                                               : std::vector<std::string>{};
+      std::vector<std::string> flags =
+          rewrite ? std::vector<std::string>{"-rw"} : std::vector<std::string>{};
       if (!rewrite) {
         fs::remove_all(dir / "Ncw");
         fs::remove_all(dir / "Back");
@@ -106,7 +106,8 @@ TEST(Soak, TwoThousandFilesThereAndBackThreeTimes) {
       for (const auto& args : {there, back}) {
         TWatch watch = RunWatched(dir, args);
         ASSERT_FALSE(watch.resident.empty());
-        for (int descriptors : watch.descriptors) maxDescriptors = std::max(maxDescriptors, descriptors);
+        for (int descriptors : watch.descriptors)
+          maxDescriptors = std::max(maxDescriptors, descriptors);
         size_t quarter = std::max<size_t>(1, watch.resident.size() / 4);
         for (size_t i = 0; i < quarter; ++i) {
           firstQuarter = std::max(firstQuarter, watch.resident[i]);
@@ -125,9 +126,10 @@ TEST(Soak, TwoThousandFilesThereAndBackThreeTimes) {
   // Standard streams, one source, one output: nothing accumulates.
   EXPECT_LE(maxDescriptors, 6);
   EXPECT_LE(lastQuarter, firstQuarter + 2048) << "resident memory grew during the run";
-  std::printf("soak: %zu files checked, at most %d descriptors, resident %ld kB early, %ld kB "
-              "late\n",
-              checked, maxDescriptors, firstQuarter, lastQuarter);
+  std::printf(
+      "soak: %zu files checked, at most %d descriptors, resident %ld kB early, %ld kB "
+      "late\n",
+      checked, maxDescriptors, firstQuarter, lastQuarter);
 }
 
 }  // namespace

@@ -185,8 +185,8 @@ TYPED_TEST(BitsProperties, DifferencesThatFitRoundTripThroughPackAndUnpack) {
       Bytes stream((static_cast<size_t>(count) * width + 7) / 8);
       TMyBits::PackBits<C>(count, width, deltas.data(), stream.data());
       Bytes out(values.size());
-      TMyBits::UnpackBits<C>(count, width, stream.data(), C::LoadSigned(values.data()),
-                             out.data(), true);
+      TMyBits::UnpackBits<C>(count, width, stream.data(), C::LoadSigned(values.data()), out.data(),
+                             true);
       ASSERT_EQ(out, values);
     }
   }

@@ -24,7 +24,7 @@ struct HostileCase {
   std::string name;
   std::function<void(const test::TTempDir&)> make;  // writes the inputs
   std::vector<std::string> args;
-  std::string message;  // expected in standard output or standard error
+  std::string message;                      // expected in standard output or standard error
   std::vector<std::string> converted = {};  // outputs of the good sources beside the bad ones
 };
 
@@ -44,12 +44,16 @@ TNcwImage NcwWithOneBlock() {
 std::vector<HostileCase> Cases() {
   std::vector<HostileCase> cases;
   auto wavCase = [&](std::string name, Bytes bytes, std::string message) {
-    cases.push_back({name, [bytes](const test::TTempDir& d) { d.WriteFile("x.wav", bytes); },
-                     {"x.wav"}, message});
+    cases.push_back({name,
+                     [bytes](const test::TTempDir& d) { d.WriteFile("x.wav", bytes); },
+                     {"x.wav"},
+                     message});
   };
   auto ncwCase = [&](std::string name, Bytes bytes, std::string message) {
-    cases.push_back({name, [bytes](const test::TTempDir& d) { d.WriteFile("x.ncw", bytes); },
-                     {"x.ncw"}, message});
+    cases.push_back({name,
+                     [bytes](const test::TTempDir& d) { d.WriteFile("x.ncw", bytes); },
+                     {"x.ncw"},
+                     message});
   };
 
   // WAV files.
@@ -123,19 +127,24 @@ std::vector<HostileCase> Cases() {
   // Things that are no regular files.
   cases.push_back({"a FIFO as WAV source",
                    [](const test::TTempDir& d) { ::mkfifo((d / "f.wav").c_str(), 0600); },
-                   {"f.wav"}, "WAVPARSER: File not opened"});
+                   {"f.wav"},
+                   "WAVPARSER: File not opened"});
   cases.push_back({"a FIFO as NCW source",
                    [](const test::TTempDir& d) { ::mkfifo((d / "f.ncw").c_str(), 0600); },
-                   {"f.ncw"}, "ERROR: Can't open file: 'f.ncw' (not a regular file)"});
+                   {"f.ncw"},
+                   "ERROR: Can't open file: 'f.ncw' (not a regular file)"});
   cases.push_back({"a device behind a WAV name",
                    [](const test::TTempDir& d) { ::symlink("/dev/zero", (d / "z.wav").c_str()); },
-                   {"z.wav"}, "WAVPARSER: File not opened"});
+                   {"z.wav"},
+                   "WAVPARSER: File not opened"});
   cases.push_back({"a directory among the sources",
                    [](const test::TTempDir& d) {
                      test::WriteWav(d, "a.wav");
                      d.MakeDir("d.wav");
                    },
-                   {"a.wav", "d.wav"}, "ERROR: 'd.wav' doesn't exist.  skipped", {"a.ncw"}});
+                   {"a.wav", "d.wav"},
+                   "ERROR: 'd.wav' doesn't exist.  skipped",
+                   {"a.ncw"}});
   cases.push_back({"a binary list file",
                    [](const test::TTempDir& d) {
                      std::mt19937 rng(5);
@@ -143,7 +152,8 @@ std::vector<HostileCase> Cases() {
                      for (uint8_t& b : noise) b = static_cast<uint8_t>(rng());
                      d.WriteFile("list.bin", noise);
                    },
-                   {"-l", "list.bin"}, "ERROR: List file must"});
+                   {"-l", "list.bin"},
+                   "ERROR: List file must"});
   return cases;
 }
 

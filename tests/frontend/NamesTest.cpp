@@ -29,9 +29,12 @@ TEST(Names, BlanksLettersDashesAndDotDotAreJustNames) {
     std::string source, output;
   } cases[] = {
       {{"my kick .wav"}, "my kick .wav", "my kick .ncw"},
-      {{"Kl\xC3\xA4nge/Gr\xC3\xB6\xC3\x9F" "e \xC3\xBC.wav"},
-       "Kl\xC3\xA4nge/Gr\xC3\xB6\xC3\x9F" "e \xC3\xBC.wav",
-       "Kl\xC3\xA4nge/Gr\xC3\xB6\xC3\x9F" "e \xC3\xBC.ncw"},
+      {{"Kl\xC3\xA4nge/Gr\xC3\xB6\xC3\x9F"
+        "e \xC3\xBC.wav"},
+       "Kl\xC3\xA4nge/Gr\xC3\xB6\xC3\x9F"
+       "e \xC3\xBC.wav",
+       "Kl\xC3\xA4nge/Gr\xC3\xB6\xC3\x9F"
+       "e \xC3\xBC.ncw"},
       {{"a.wav", "-dash.wav"}, "-dash.wav", "-dash.ncw"},
       {{"a.wav", "--.ncw"}, "a.wav", "--.ncw"},
       {{"sub/../b.wav", "sub/../out/b.ncw"}, "b.wav", "out/b.ncw"},

@@ -34,8 +34,8 @@ class TerminalTest : public ::testing::Test {
 TEST_F(TerminalTest, FileModeOverwritesItsProgressAndEndsOnAFreshLine) {
   test::TProcessResult result = Run({"a.wav", "b.wav"});
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.out, kClear + "[1 from 2]  a.wav..." + kClear + "[2 from 2]  b.wav..." +
-                            kClear + "\n");
+  EXPECT_EQ(result.out,
+            kClear + "[1 from 2]  a.wav..." + kClear + "[2 from 2]  b.wav..." + kClear + "\n");
   EXPECT_EQ(test::TerminalScreen(result.out, 80), (Screen{"", ""}));
 }
 

@@ -93,8 +93,8 @@ TEST(NcwToWavHeaderKinds, AutoChoosesByChannelsWidthAndRate) {
       {2, 24, 44100, true},  {1, 32, 22050, true}, {3, 16, 44100, true}, {2, 8, 44100, false},
   };
   for (const HeaderCase& c : cases) {
-    SCOPED_TRACE(std::to_string(c.channels) + " channels, " + std::to_string(c.bits) +
-                 " bits, " + std::to_string(c.rate));
+    SCOPED_TRACE(std::to_string(c.channels) + " channels, " + std::to_string(c.bits) + " bits, " +
+                 std::to_string(c.rate));
     test::TTempDir dir;
     std::vector<int64_t> samples(static_cast<size_t>(c.channels) * 700, 3);
     dir.WriteFile("s.ncw", test::EncodeToNcwBytes(c.bits, c.channels, samples, c.rate));
@@ -104,8 +104,7 @@ TEST(NcwToWavHeaderKinds, AutoChoosesByChannelsWidthAndRate) {
       ASSERT_EQ(test::RunTarvixIn(dir, {"-rw", flag, "s.ncw"}).exitCode, 0);
       test::Bytes wav = test::ReadFileBytes(dir / "s.wav");
       size_t headerBytes = extended ? 68 : 44;
-      ASSERT_EQ(wav.size(), headerBytes + samples.size() * static_cast<size_t>(c.bits / 8))
-          << flag;
+      ASSERT_EQ(wav.size(), headerBytes + samples.size() * static_cast<size_t>(c.bits / 8)) << flag;
       EXPECT_EQ(wav[20] | wav[21] << 8, extended ? 0xFFFE : 1) << flag;
     }
   }

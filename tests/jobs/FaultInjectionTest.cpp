@@ -24,7 +24,9 @@ test::TProcessResult RunIn(const test::TTempDir& dir, const std::vector<std::str
 }
 
 // Lets the unprivileged child into the test's directory.
-void OpenForEveryone(const test::TTempDir& dir) { ::chmod(dir.Path().c_str(), 0777); }
+void OpenForEveryone(const test::TTempDir& dir) {
+  ::chmod(dir.Path().c_str(), 0777);
+}
 
 TEST(FaultInjection, AFullDiskFailsTheFileItHitsAndKeepsEarlierOutputs) {
   test::TTempDir dir;

@@ -34,8 +34,8 @@ class InterruptionTest : public ::testing::Test {
   void SetUp() override {
     std::mt19937 rng(17);
     for (int i = 0; i < 24; ++i) {
-      std::string name = "Src/" + std::string(i % 3 == 0 ? "Sub/" : "") + "f" +
-                         std::to_string(i) + ".wav";
+      std::string name =
+          "Src/" + std::string(i % 3 == 0 ? "Sub/" : "") + "f" + std::to_string(i) + ".wav";
       int bits = (i % 3 == 0) ? 8 : (i % 3 == 1 ? 16 : 24);
       size_t frames = 20000 + rng() % 200000;
       test::WriteWav(fDir, name, bits, 1 + i % 2, 44100, frames, static_cast<unsigned>(i));
@@ -113,9 +113,10 @@ TEST_F(InterruptionTest, NothingUnderAFinalNameIsEverIncomplete) {
     InterruptOnce(args, signals[round % 3], rng, "Back", false);
     if (round % 2 == 1) fs::remove_all(fDir / "Back");
   }
-  std::printf("interruptions: 30 sent, %d landed mid-run, %zu outputs checked, %zu temporary "
-              "files left by SIGKILL\n",
-              fInterrupted, fChecked, fKillLeftovers);
+  std::printf(
+      "interruptions: 30 sent, %d landed mid-run, %zu outputs checked, %zu temporary "
+      "files left by SIGKILL\n",
+      fInterrupted, fChecked, fKillLeftovers);
   EXPECT_GT(fInterrupted, 10);
 }
 

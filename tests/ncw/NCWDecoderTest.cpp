@@ -242,8 +242,8 @@ std::vector<RefusedCase> RefusedFiles() {
   cases.push_back({"a file of 3 bytes", Cut(goodBytes, 3), "Wrong file signature"});
   cases.push_back({"a file of 7 bytes", Cut(goodBytes, 7), "NCW file is cut short (header)"});
   cases.push_back({"a header cut short", Cut(goodBytes, 119), "NCW file is cut short (header)"});
-  cases.push_back({"a block table cut short", Cut(goodBytes, 131),
-                   "NCW file is cut short (block table)"});
+  cases.push_back(
+      {"a block table cut short", Cut(goodBytes, 131), "NCW file is cut short (block table)"});
   cases.push_back({"a channel block header cut short", Cut(goodBytes, 132 + 1040 + 15),
                    "NCW file is cut short (block 0, channel 1)"});
   cases.push_back({"a payload cut short", Cut(goodBytes, goodBytes.size() - 1),
@@ -251,8 +251,8 @@ std::vector<RefusedCase> RefusedFiles() {
 
   TNcwImage pastEnd = good;
   pastEnd.table = std::vector<int32_t>{0, 100000, 100208};
-  cases.push_back({"a block beyond the end", pastEnd.Build(),
-                   "NCW file is cut short (block 1, channel 0)"});
+  cases.push_back(
+      {"a block beyond the end", pastEnd.Build(), "NCW file is cut short (block 1, channel 0)"});
   TNcwImage negative = good;
   negative.table = std::vector<int32_t>{0, -16, 100};
   cases.push_back({"a negative table entry", negative.Build(),

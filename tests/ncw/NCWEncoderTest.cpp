@@ -56,8 +56,8 @@ TEST(NcwEncoder, AlternatingSamplesGiveTheWorkedChannelBlock) {
   size_t position = file.ChannelBlockAt(0, 0);
   Bytes header(file.bytes.begin() + static_cast<long>(position),
                file.bytes.begin() + static_cast<long>(position) + 16);
-  EXPECT_EQ(header, (Bytes{0x16, 0x0C, 0x9A, 0x3E, 0xE8, 0x03, 0x00, 0x00, 0x02, 0x00, 0x00,
-                           0x00, 0x00, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(header, (Bytes{0x16, 0x0C, 0x9A, 0x3E, 0xE8, 0x03, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
+                           0x00, 0x00, 0x00, 0x00}));
   Bytes payload(127, 0xDD);
   payload.push_back(0x1D);
   EXPECT_EQ(file.Payload(0, 0), payload);
@@ -139,7 +139,8 @@ TEST(NcwEncoder, ChoosesTheSmallestWidthOrAPlainBlock) {
     Samples padded = c.samples;
     padded.resize(512, 0);
     int shift = 64 - c.bits;
-    EXPECT_EQ(h.BaseValue, static_cast<int64_t>(static_cast<uint64_t>(padded[0]) << shift) >> shift);
+    EXPECT_EQ(h.BaseValue,
+              static_cast<int64_t>(static_cast<uint64_t>(padded[0]) << shift) >> shift);
     if (c.expectedBits < 0) {
       // A plain block holds the samples as they are, for 8 bits the WAV bytes unchanged.
       EXPECT_EQ(file.Payload(0, 0), test::SampleBytes(c.bits, padded));

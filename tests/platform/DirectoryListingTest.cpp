@@ -57,10 +57,10 @@ TEST(DirListing, ListsMatchingEntriesInNameOrderWithHiddenOnesAndDirectoryFlags)
     seen.emplace_back(listing.Current().name, listing.Current().isDirectory);
   } while (listing.Next());
   EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{{".hidden.wav", false},
-                                                              {"A.WAV", false},
-                                                              {"b.wav", false},
-                                                              {"folder.wav", true},
-                                                              {"link.wav", true}}));
+                                                             {"A.WAV", false},
+                                                             {"b.wav", false},
+                                                             {"folder.wav", true},
+                                                             {"link.wav", true}}));
 }
 
 TEST(DirListing, EmptyMissingOrUnmatchedFoldersYieldNothing) {

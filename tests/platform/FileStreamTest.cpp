@@ -111,8 +111,8 @@ TEST(FileSink, ReportsEveryFailureWithFileAndReason) {
     FAIL();
   } catch (const TFileError& error) {
     EXPECT_TRUE(error.CannotOpen());
-    EXPECT_EQ(error.Report(), "Can't create file: '" + (dir / "missing/out.bin") +
-                                  "' (No such file or directory)");
+    EXPECT_EQ(error.Report(),
+              "Can't create file: '" + (dir / "missing/out.bin") + "' (No such file or directory)");
   }
   // A full device: the small write is buffered, so the failure shows up when it is flushed.
   TFileSink full("/dev/full");

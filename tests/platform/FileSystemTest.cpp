@@ -33,7 +33,7 @@ TEST_F(FileSystemTest, ExistenceFollowsLinksAndTellsFilesFromDirectories) {
     std::string name;
     bool file, directory;
   } cases[] = {
-      {"file.wav", true, false},     {"sub", false, true},       {"sub/", false, true},
+      {"file.wav", true, false},     {"sub", false, true},         {"sub/", false, true},
       {"link-to-file", true, false}, {"link-to-dir", false, true}, {"dangling", false, false},
       {"missing", false, false},
   };

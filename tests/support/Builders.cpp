@@ -9,7 +9,9 @@ TByteWriter& TByteWriter::U8(uint8_t v) {
   return *this;
 }
 
-TByteWriter& TByteWriter::U16(uint16_t v) { return U8(static_cast<uint8_t>(v)).U8(v >> 8); }
+TByteWriter& TByteWriter::U16(uint16_t v) {
+  return U8(static_cast<uint8_t>(v)).U8(v >> 8);
+}
 
 TByteWriter& TByteWriter::U32(uint32_t v) {
   return U16(static_cast<uint16_t>(v)).U16(static_cast<uint16_t>(v >> 16));
@@ -84,7 +86,8 @@ Bytes TNcwImage::Build() const {
   positions.push_back(position);
   std::vector<int32_t> entries = table.value_or(positions);
   TNcwHeader h = header;
-  h.DataOffset = dataOffset.value_or(h.BlockTableOffset + 4 * static_cast<uint32_t>(entries.size()));
+  h.DataOffset =
+      dataOffset.value_or(h.BlockTableOffset + 4 * static_cast<uint32_t>(entries.size()));
   h.DataSize = static_cast<uint32_t>(position);
   auto image = h.Image();
   TByteWriter w;
@@ -125,9 +128,8 @@ TChannelBlockImage PlainChannelBlock(int bitsPerSample, const std::vector<int64_
   std::vector<int64_t> all = samples;
   all.resize(kFramesPerBlock, 0);
   int shift = 64 - bitsPerSample;
-  block.header.BaseValue = static_cast<int32_t>(static_cast<int64_t>(
-                                                    static_cast<uint64_t>(all[0]) << shift) >>
-                                                shift);
+  block.header.BaseValue =
+      static_cast<int32_t>(static_cast<int64_t>(static_cast<uint64_t>(all[0]) << shift) >> shift);
   block.payload = SampleBytes(bitsPerSample, all);
   return block;
 }

@@ -19,7 +19,8 @@ Bytes MakeWavBytes(int bits, int channels, uint32_t rate, size_t frames, unsigne
   for (size_t f = 0; f < frames; ++f) {
     for (int ch = 0; ch < channels; ++ch) {
       int64_t& v = value[static_cast<size_t>(ch)];
-      v += (f % 900 == 899) ? static_cast<int64_t>(rng() % range) : static_cast<int64_t>(rng() % 61) - 30;
+      v += (f % 900 == 899) ? static_cast<int64_t>(rng() % range)
+                            : static_cast<int64_t>(rng() % 61) - 30;
       v = ((v + range) % (2 * range) + 2 * range) % (2 * range) - range;
       samples.push_back(bits == 8 ? v + 128 : v);  // 8-bit WAV data is unsigned
     }
@@ -57,19 +58,24 @@ Bytes NcwSampleBytes(const std::string& path) {
     return Bytes(array.Bytes(), array.Bytes() + array.ByteSize());
   };
   switch (ncw.Header.BitsPerSample) {
-    case 8: return take(ncw.Samples8);
-    case 16: return take(ncw.Samples16);
-    case 24: return take(ncw.Samples24);
-    case 32: return take(ncw.Samples32);
-    default: return {};
+    case 8:
+      return take(ncw.Samples8);
+    case 16:
+      return take(ncw.Samples16);
+    case 24:
+      return take(ncw.Samples24);
+    case 32:
+      return take(ncw.Samples32);
+    default:
+      return {};
   }
 }
 
 std::vector<std::string> LeftoverTempFiles(const TTempDir& dir) {
   std::vector<std::string> leftovers;
   for (const std::string& name : dir.List()) {
-    if (name.find("tarvix-") != std::string::npos &&
-        name.size() > 4 && name.substr(name.size() - 4) == ".tmp") {
+    if (name.find("tarvix-") != std::string::npos && name.size() > 4 &&
+        name.substr(name.size() - 4) == ".tmp") {
       leftovers.push_back(name);
     }
   }

@@ -27,11 +27,20 @@ void EncodeSamples(TNCWParser& ncw, int bits, int channels, const std::vector<in
                    uint32_t rate) {
   Bytes bytes = SampleBytes(bits, samples);
   switch (bits) {
-    case 8: Fill<TSample8>(ncw, bytes); break;
-    case 16: Fill<TSample16>(ncw, bytes); break;
-    case 24: Fill<TSample24>(ncw, bytes); break;
-    case 32: Fill<TSample32>(ncw, bytes); break;
-    default: break;
+    case 8:
+      Fill<TSample8>(ncw, bytes);
+      break;
+    case 16:
+      Fill<TSample16>(ncw, bytes);
+      break;
+    case 24:
+      Fill<TSample24>(ncw, bytes);
+      break;
+    case 32:
+      Fill<TSample32>(ncw, bytes);
+      break;
+    default:
+      break;
   }
   TStreamDescription stream;
   stream.nChannels = static_cast<uint16_t>(channels);
@@ -41,8 +50,7 @@ void EncodeSamples(TNCWParser& ncw, int bits, int channels, const std::vector<in
   ncw.Encode(stream);
 }
 
-Bytes EncodeToNcwBytes(int bits, int channels, const std::vector<int64_t>& samples,
-                       uint32_t rate) {
+Bytes EncodeToNcwBytes(int bits, int channels, const std::vector<int64_t>& samples, uint32_t rate) {
   TNCWParser ncw;
   EncodeSamples(ncw, bits, channels, samples, rate);
   TTempDir dir;
@@ -56,11 +64,16 @@ std::vector<int64_t> DecodeNcwBytes(const Bytes& ncwBytes, TNCWParser* parser) {
   ncw.OpenBytes(ncwBytes.data(), ncwBytes.size(), "memory.ncw");
   ncw.Decode();
   switch (ncw.Header.BitsPerSample) {
-    case 8: return SignedSamples(8, Take<TSample8>(ncw));
-    case 16: return SignedSamples(16, Take<TSample16>(ncw));
-    case 24: return SignedSamples(24, Take<TSample24>(ncw));
-    case 32: return SignedSamples(32, Take<TSample32>(ncw));
-    default: return {};
+    case 8:
+      return SignedSamples(8, Take<TSample8>(ncw));
+    case 16:
+      return SignedSamples(16, Take<TSample16>(ncw));
+    case 24:
+      return SignedSamples(24, Take<TSample24>(ncw));
+    case 32:
+      return SignedSamples(32, Take<TSample32>(ncw));
+    default:
+      return {};
   }
 }
 

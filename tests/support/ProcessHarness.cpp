@@ -119,7 +119,9 @@ TChildProcess::~TChildProcess() {
   }
 }
 
-void TChildProcess::Signal(int signalNumber) { ::kill(fPid, signalNumber); }
+void TChildProcess::Signal(int signalNumber) {
+  ::kill(fPid, signalNumber);
+}
 
 TProcessResult TChildProcess::Wait() {
   TProcessResult result;
@@ -171,7 +173,9 @@ std::string TarvixBinary() {
   return TARVIX_BINARY_PATH;
 }
 
-std::string PlainTarvixBinary() { return TARVIX_PLAIN_BINARY_PATH; }
+std::string PlainTarvixBinary() {
+  return TARVIX_PLAIN_BINARY_PATH;
+}
 
 TProcessResult RunTarvix(const std::vector<std::string>& args, const TProcessOptions& options) {
   return RunProcess(TarvixBinary(), args, options);

@@ -13,19 +13,19 @@
 namespace tarvix::test {
 
 struct TProcessOptions {
-  std::string workingDirectory;        // empty: the test's own
-  std::optional<int> terminalWidth;    // set: standard output is a terminal this wide
+  std::string workingDirectory;                // empty: the test's own
+  std::optional<int> terminalWidth;            // set: standard output is a terminal this wide
   std::vector<std::pair<int, rlim_t>> limits;  // setrlimit(resource, value) in the child
-  std::optional<mode_t> umask;         // set: the child's umask
-  bool asUnprivileged = false;         // when run as root: the child runs as nobody
-  double timeoutSeconds = 120;         // the child is killed after this long
+  std::optional<mode_t> umask;                 // set: the child's umask
+  bool asUnprivileged = false;                 // when run as root: the child runs as nobody
+  double timeoutSeconds = 120;                 // the child is killed after this long
 };
 
 struct TProcessResult {
-  std::string out;      // standard output, byte for byte (no CR added on a terminal)
-  std::string err;      // standard error
-  int exitCode = -1;    // when it exited
-  int termSignal = 0;   // when a signal ended it
+  std::string out;     // standard output, byte for byte (no CR added on a terminal)
+  std::string err;     // standard error
+  int exitCode = -1;   // when it exited
+  int termSignal = 0;  // when a signal ended it
   bool timedOut = false;
 };
 

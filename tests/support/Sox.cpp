@@ -27,10 +27,26 @@ bool MakeSoxWav(const std::string& name, int bits, int channels, int rate, doubl
   std::string sox = FindProgram("sox");
   if (sox.empty()) return false;
   std::filesystem::create_directories(std::filesystem::path(name).parent_path());
-  TProcessResult result = RunProcess(
-      sox, {"-R", "-n", "-r", std::to_string(rate), "-b", std::to_string(bits), "-c",
-            std::to_string(channels), "-t", type, name, "synth", std::to_string(seconds), "sine",
-            "220", "sine", "331", "whitenoise", "vol", "0.8"});
+  TProcessResult result = RunProcess(sox, {"-R",
+                                           "-n",
+                                           "-r",
+                                           std::to_string(rate),
+                                           "-b",
+                                           std::to_string(bits),
+                                           "-c",
+                                           std::to_string(channels),
+                                           "-t",
+                                           type,
+                                           name,
+                                           "synth",
+                                           std::to_string(seconds),
+                                           "sine",
+                                           "220",
+                                           "sine",
+                                           "331",
+                                           "whitenoise",
+                                           "vol",
+                                           "0.8"});
   return result.exitCode == 0;
 }
 

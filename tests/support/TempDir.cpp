@@ -47,8 +47,8 @@ std::string TTempDir::WriteFile(std::string_view relative, std::string_view cont
 
 std::string TTempDir::WriteFile(std::string_view relative,
                                 const std::vector<uint8_t>& content) const {
-  return WriteFile(relative, std::string_view(reinterpret_cast<const char*>(content.data()),
-                                              content.size()));
+  return WriteFile(relative,
+                   std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
 }
 
 std::string TTempDir::MakeDir(std::string_view relative) const {

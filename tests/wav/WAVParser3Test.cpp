@@ -60,12 +60,14 @@ TEST(WavReader, EveryHeaderFaultHasItsMessage) {
        "Wrong file size or bad header"},
       {"RIFF size too large", [](TWavImage& w) { w.riffSizeAdjust = 1; },
        "Wrong file size or bad header"},
-      {"JUNK before fmt", [](TWavImage& w) { w.chunksBeforeFmt = {{"JUNK", Bytes(4)}}; },
+      {"JUNK before fmt",
+       [](TWavImage& w) {
+         w.chunksBeforeFmt = {{"JUNK", Bytes(4)}};
+       },
        "Wrong format or bad file header (fmt )"},
       {"PCM fmt of 18 bytes", [](TWavImage& w) { w.fmtSize = 18; },
        "Wrong format or bad file header (fmt chunk size)"},
-      {"byte rate one too high",
-       [](TWavImage& w) { w.avgBytesPerSec = 176401; },
+      {"byte rate one too high", [](TWavImage& w) { w.avgBytesPerSec = 176401; },
        "Bad file header (AvgBytesPerSec)"},
       {"byte rate checked before bits",
        [](TWavImage& w) {
@@ -228,8 +230,8 @@ TEST(WavReader, ReadDataNeverWritesPastTheCallersBuffer) {
 
 // ---- Writer ----
 
-TWavParser& Prepare(TWavParser& wav, uint16_t tag, uint16_t channels, uint32_t rate,
-                    uint16_t bits, uint32_t dataSize) {
+TWavParser& Prepare(TWavParser& wav, uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits,
+                    uint32_t dataSize) {
   wav.fHeader.wFormatTag = tag;
   wav.fHeader.nChannels = channels;
   wav.fHeader.nSamplesPerSec = rate;
@@ -246,7 +248,8 @@ Bytes WriteWav(const std::string& name, uint16_t tag, uint16_t channels, uint32_
   Prepare(wav, tag, channels, rate, bits, static_cast<uint32_t>(data.size()));
   EXPECT_TRUE(wav.CreateOutputFile(name));
   for (size_t done = 0; done < data.size(); done += 1024) {
-    wav.WriteData(data.data() + done, static_cast<int32_t>(std::min<size_t>(1024, data.size() - done)));
+    wav.WriteData(data.data() + done,
+                  static_cast<int32_t>(std::min<size_t>(1024, data.size() - done)));
   }
   wav.CloseFile();
   return test::ReadFileBytes(name);
@@ -258,21 +261,44 @@ TEST(WavWriter, StandardAndExtendedHeadersByteForByte) {
   Bytes standard = WriteWav(dir / "s.wav", kWaveFormatPcm, 2, 44100, 16, second);
   ASSERT_EQ(standard.size(), 176444u);
   Bytes expectedStandard = test::TByteWriter()
-                               .Tag("RIFF").U32(176436).Tag("WAVE").Tag("fmt ").U32(16)
-                               .U16(1).U16(2).U32(44100).U32(176400).U16(4).U16(16)
-                               .Tag("data").U32(176400).Result();
+                               .Tag("RIFF")
+                               .U32(176436)
+                               .Tag("WAVE")
+                               .Tag("fmt ")
+                               .U32(16)
+                               .U16(1)
+                               .U16(2)
+                               .U32(44100)
+                               .U32(176400)
+                               .U16(4)
+                               .U16(16)
+                               .Tag("data")
+                               .U32(176400)
+                               .Result();
   EXPECT_EQ(Bytes(standard.begin(), standard.begin() + 44), expectedStandard);
 
   Bytes extended = WriteWav(dir / "e.wav", kWaveFormatExtensible, 2, 44100, 16, second);
   ASSERT_EQ(extended.size(), 176468u);
-  Bytes expectedExtended =
-      test::TByteWriter()
-          .Tag("RIFF").U32(176460).Tag("WAVE").Tag("fmt ").U32(40)
-          .U16(0xFFFE).U16(2).U32(44100).U32(176400).U16(4).U16(16)
-          .U16(22).U16(16).U32(0)
-          .Raw({0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00,
-                0x38, 0x9B, 0x71})
-          .Tag("data").U32(176400).Result();
+  Bytes expectedExtended = test::TByteWriter()
+                               .Tag("RIFF")
+                               .U32(176460)
+                               .Tag("WAVE")
+                               .Tag("fmt ")
+                               .U32(40)
+                               .U16(0xFFFE)
+                               .U16(2)
+                               .U32(44100)
+                               .U32(176400)
+                               .U16(4)
+                               .U16(16)
+                               .U16(22)
+                               .U16(16)
+                               .U32(0)
+                               .Raw({0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                     0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71})
+                               .Tag("data")
+                               .U32(176400)
+                               .Result();
   EXPECT_EQ(Bytes(extended.begin(), extended.begin() + 68), expectedExtended);
   EXPECT_EQ(Bytes(extended.begin() + 68, extended.end()), second);
 }

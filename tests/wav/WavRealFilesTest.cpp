@@ -37,15 +37,12 @@ TEST_P(WavRealFiles, ParsesAndReadsTheSamplesSoxWrote) {
   EXPECT_EQ(data, test::SoxRawSamples(name));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sox, WavRealFiles,
-                         ::testing::Values(SoxCase{8, 1, "wavpcm", false},
-                                           SoxCase{8, 2, "wavpcm", false},
-                                           SoxCase{16, 1, "wavpcm", false},
-                                           SoxCase{16, 2, "wavpcm", false},
-                                           SoxCase{24, 1, "wavpcm", false},
-                                           SoxCase{24, 2, "wavpcm", false},
-                                           SoxCase{24, 1, "wav", true},
-                                           SoxCase{24, 2, "wav", true}));
+INSTANTIATE_TEST_SUITE_P(
+    Sox, WavRealFiles,
+    ::testing::Values(SoxCase{8, 1, "wavpcm", false}, SoxCase{8, 2, "wavpcm", false},
+                      SoxCase{16, 1, "wavpcm", false}, SoxCase{16, 2, "wavpcm", false},
+                      SoxCase{24, 1, "wavpcm", false}, SoxCase{24, 2, "wavpcm", false},
+                      SoxCase{24, 1, "wav", true}, SoxCase{24, 2, "wav", true}));
 
 }  // namespace
 }  // namespace tarvix
