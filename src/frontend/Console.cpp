@@ -22,10 +22,14 @@ bool IsUtf8Continuation(char c) {
 
 }  // namespace
 
-TConsole::TConsole(int fd) : fFd(fd), fIsTerminal(::isatty(fd) == 1), fFixedWidth(0) {}
+TConsole::TConsole(int fd) : fFd(fd), fIsTerminal(::isatty(fd) == 1), fFixedWidth(0) {
+  fWidth = Width();
+}
 
 TConsole::TConsole(int fd, bool isTerminal, int width)
-    : fFd(fd), fIsTerminal(isTerminal), fFixedWidth(width) {}
+    : fFd(fd), fIsTerminal(isTerminal), fFixedWidth(width) {
+  fWidth = Width();
+}
 
 TConsole::~TConsole() {
   Flush();
@@ -68,7 +72,7 @@ void TConsole::Write(std::string_view text) {
   for (char& c : shown) {
     if (c != '\n' && IsControlCharacter(c)) c = '?';
   }
-  Track(shown, Width());
+  Track(shown, fWidth);
   fPending.append(shown);
 }
 
@@ -115,7 +119,8 @@ void TConsole::RestoreStatusPosition() {
 void TConsole::ClearStatusLine(bool returnCursor) {
   if (!fIsTerminal) return;
   TPosition blankStart = fCursor;
-  int width = Width();
+  // Asked once per status line: the user may have resized the window since the last one.
+  int width = fWidth = Width();
   // width - 1, not width: a full-width write would move the cursor to the next line.
   if (width > 1) Write(std::string(static_cast<size_t>(width - 1), ' '));
   Flush();

@@ -64,6 +64,7 @@ class TConsole {
   int fFd;
   bool fIsTerminal;
   int fFixedWidth;       // > 0: the width to use instead of asking the terminal
+  int fWidth;            // the width last asked for
   std::string fPending;  // written but not yet flushed
   TPosition fCursor;     // where the terminal's cursor is
   TPosition fSaved;      // the status line's start
