@@ -30,7 +30,7 @@ class TFileSearch {
   TDirListing fSearchRec;             // the open listing of fCurDir
   std::string fSearchSpec;            // as passed to InitSearch
   std::string fCurDir;                // the folder being listed, with a trailing delimiter
-  std::string fMask;                  // the file-name part of the spec, e.g. "*.ncw"
+  std::string fMask;                  // the file-name part of fSearchSpec, e.g. "*.ncw"
   int32_t fFolderIndex = 0;           // index in fFolders of the folder being listed
   std::string fFoundFile;             // the file the last true result found
   bool fRecursive = true;             // set by the owner before InitSearch

@@ -117,8 +117,8 @@ void TNCWParser::DecodeAs() {
   const size_t frames = Header.NumSamples;
   const size_t frameBytes = channels * C::kBytes;
   TSampleArray<C>& samples = SamplesOf<C>();
-  std::vector<uint8_t> area;  // for blocks that cannot go straight into place
-  std::vector<TChannelBlockHeader> headers(channels);  // of the current block
+  std::vector<uint8_t> area;                 // for blocks that cannot go straight into place
+  std::vector<TChannelBlockHeader> headers;  // of the current block
   try {
     samples.SetLength(frames * channels);  // frames no block covers stay zero
     area.resize(channels * kFramesPerBlock * C::kBytes);

@@ -32,7 +32,8 @@ uint8_t* TMemoryStream::Extend(size_t count) {
     } catch (const std::bad_alloc&) {
       fMemory.Grow(needed);
     }
-    fPrepared = std::min(fPrepared, fSize);  // a moved block keeps its faulted pages anyway
+    // Remapped pages stay faulted in, but a block copied elsewhere has only its content's.
+    fPrepared = std::min(fPrepared, fSize);
   }
   uint8_t* tail = fMemory.Data() + fSize;
   fSize += count;

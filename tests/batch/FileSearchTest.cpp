@@ -8,10 +8,10 @@
 namespace tarvix {
 namespace {
 
-std::vector<std::string> FindAll(const std::string& spec, bool recursive) {
+std::vector<std::string> FindAll(const std::string& searchSpec, bool recursive) {
   TFileSearch search;
   search.fRecursive = recursive;
-  search.InitSearch(spec);
+  search.InitSearch(searchSpec);
   std::vector<std::string> found;
   while (search.GetNextFile()) found.push_back(search.fFoundFile);
   EXPECT_EQ(search.fFoundFile, "");
@@ -56,7 +56,7 @@ TEST_F(FileSearchTest, AnEmptyRootStillLeadsToTheFilesBelowIt) {
   EXPECT_EQ(FindAll(fRoot + "*.ncw", true), (std::vector<std::string>{fRoot + "x.ncw"}));
 }
 
-TEST_F(FileSearchTest, ASpecWithoutFolderSearchesTheCurrentDirectory) {
+TEST_F(FileSearchTest, ASearchSpecWithoutFolderSearchesTheCurrentDirectory) {
   test::TWorkingDirectory cwd(fRoot + "C");
   EXPECT_EQ(FindAll("*.wav", true), (std::vector<std::string>{"./c.wav"}));
 }

@@ -101,6 +101,8 @@ struct AcceptedCase {
 };
 
 TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
+  // One case per line, as a table.
+  // clang-format off
   const AcceptedCase cases[] = {
       {{"a.wav"}, M::kFile, D::kWavToNcw},
       {{"A.Wav"}, M::kFile, D::kWavToNcw},
@@ -113,43 +115,16 @@ TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
       {{"-whe", "b.ncw"}, M::kFile, D::kNcwToWav, H::kExtended},
       {{"-rw", "-r", "a.wav"}, M::kFile, D::kWavToNcw, H::kStandard, true, true},
       {{"-rewrite", "-rec", "a.wav"}, M::kFile, D::kWavToNcw, H::kStandard, true, true},
-      {{"-w2n", "samples"},
-       M::kDirectory,
-       D::kWavToNcw,
-       H::kStandard,
-       false,
-       false,
-       "samples/",
-       "samples/"},
-      {{"-w2n", "-n2w", "samples/", "out"},
-       M::kDirectory,
-       D::kNcwToWav,
-       H::kStandard,
-       false,
-       false,
-       "samples/",
-       "out/"},
-      {{"-r", "-n2w", "-w2n", "samples", "out/"},
-       M::kDirectory,
-       D::kWavToNcw,
-       H::kStandard,
-       true,
-       false,
-       "samples/",
-       "out/"},
+      {{"-w2n", "samples"}, M::kDirectory, D::kWavToNcw, H::kStandard, false, false, "samples/", "samples/"},
+      {{"-w2n", "-n2w", "samples/", "out"}, M::kDirectory, D::kNcwToWav, H::kStandard, false, false, "samples/", "out/"},
+      {{"-r", "-n2w", "-w2n", "samples", "out/"}, M::kDirectory, D::kWavToNcw, H::kStandard, true, false, "samples/", "out/"},
       // An existing file as destination is accepted here; the first job fails on it.
-      {{"-w2n", "samples", "a.wav"},
-       M::kDirectory,
-       D::kWavToNcw,
-       H::kStandard,
-       false,
-       false,
-       "samples/",
-       "a.wav/"},
+      {{"-w2n", "samples", "a.wav"}, M::kDirectory, D::kWavToNcw, H::kStandard, false, false, "samples/", "a.wav/"},
       {{"-l", "list.txt"}, M::kList, D::kNotGiven},
       {{"-w2n", "-l", "-l", "list.txt"}, M::kList, D::kWavToNcw},
       {{"-l", "b.ncw"}, M::kList, D::kNotGiven},
   };
+  // clang-format on
   for (const AcceptedCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
     test::TCapturedConsole console;
