@@ -1,40 +1,54 @@
 #include "batch/DirectoryMode.h"
 
 #include "batch/FileSearch.h"
-#include "frontend/Console.h"
-#include "jobs/ConvertJobs.h"
+#include "jobs/Engine.h"
 #include "platform/FileNames.h"
 
 namespace tarvix {
 
-TRunOutcome RunDirectoryMode(TRunContext& context) {
-  const TRunOptions& options = context.options;
-  TConsole& console = context.console;
-  const bool wavToNcw = options.direction == TConvertDirection::kWavToNcw;
-  const char* mask = wavToNcw ? "*.wav" : "*.ncw";
-  const char* outputExtension = wavToNcw ? ".ncw" : ".wav";
+namespace {
 
-  TFileSearch search;
-  search.fRecursive = options.recursive;
-  console.SaveStatusPosition();
-  search.InitSearch(options.sourceDirectory + mask);
-  bool allConverted = true;
-  while (search.GetNextFile()) {
-    const std::string found = search.fFoundFile;
-    console.RestoreStatusPosition();
-    console.ClearStatusLine(true);
-    console.WriteProgressText(found + "...");
+// The files the search finds, each with its output at the same relative path below the
+// destination. The search lists each folder only when it reaches it.
+class TFoundWork final : public TWorkSource {
+ public:
+  explicit TFoundWork(const TRunOptions& options)
+      : fOptions(options),
+        fWavToNcw(options.direction == TConvertDirection::kWavToNcw),
+        fOutputExtension(fWavToNcw ? ".ncw" : ".wav") {
+    fSearch.fRecursive = options.recursive;
+    fSearch.InitSearch(options.sourceDirectory + (fWavToNcw ? "*.wav" : "*.ncw"));
+  }
+
+  bool Next(TWorkItem& item) override {
+    if (!fSearch.GetNextFile()) return false;
+    item.source = fSearch.fFoundFile;
     // Every found path starts with the source directory; what follows it is mirrored below
     // the destination.
-    std::string relative = found.substr(options.sourceDirectory.size());
-    std::string output = ChangeFileExt(options.destinationDirectory + relative, outputExtension);
-    if (!ConvertFile(options.direction, found, output, context)) {
-      console.SaveStatusPosition();
-      allConverted = false;
-    }
+    const std::string relative = item.source.substr(fOptions.sourceDirectory.size());
+    item.output = ChangeFileExt(fOptions.destinationDirectory + relative, fOutputExtension);
+    item.direction = fOptions.direction;
+    return true;
   }
-  // The last progress text stays on its line.
-  return allConverted ? TRunOutcome::kAllConverted : TRunOutcome::kSomeFailed;
+
+  std::string ProgressText(size_t, const TWorkItem& item) const override {
+    return item.source + "...";  // no counter: the number of files is not known in advance
+  }
+
+  bool ReportsMissingSources() const override { return false; }
+
+ private:
+  const TRunOptions& fOptions;
+  const bool fWavToNcw;
+  const char* const fOutputExtension;
+  TFileSearch fSearch;
+};
+
+}  // namespace
+
+TRunOutcome RunDirectoryMode(TRunContext& context) {
+  TFoundWork work(context.options);
+  return RunConversions(work, context);
 }
 
 }  // namespace tarvix

@@ -2,7 +2,7 @@
 // recursive flag) is converted into the destination directory at the same relative path.
 #pragma once
 
-#include "frontend/RunOptions.h"
+#include "jobs/RunContext.h"
 
 namespace tarvix {
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "frontend/Console.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 
@@ -13,8 +12,8 @@ namespace {
 constexpr std::string_view kNameListMagic = "@tarvixlist1";
 constexpr std::string_view kPairListMagic = "@tarvixlist2";
 
-bool Refuse(TConsole& console, const std::string& message) {
-  console.WriteLine(message);
+bool Refuse(TRunStatus& status, const std::string& message) {
+  status.WriteLine(message);
   return false;
 }
 
@@ -49,25 +48,25 @@ std::string OutputExtensionFor(const std::string& source) {
 }  // namespace
 
 bool BuildListWorkItems(const std::vector<std::string>& lines, std::vector<TWorkItem>& items,
-                        TConsole& console) {
+                        TRunStatus& status) {
   items.clear();
   const std::vector<std::string> significant = SignificantLines(lines);
   if (significant.empty()) {
-    return Refuse(console, "ERROR: List file must include at least two lines");
+    return Refuse(status, "ERROR: List file must include at least two lines");
   }
   const std::string& magic = significant.front();
   if (magic != kNameListMagic && magic != kPairListMagic) {
-    return Refuse(console,
+    return Refuse(status,
                   "ERROR: List file must start with '@tarvixlist1' or '@tarvixlist2' "
                   "(see TARVIX -h)");
   }
   if (significant.size() == 1) {
-    return Refuse(console, "ERROR: List file must include at least one file name");
+    return Refuse(status, "ERROR: List file must include at least one file name");
   }
   const std::vector<std::string> names(significant.begin() + 1, significant.end());
   auto wrong = std::find_if_not(names.begin(), names.end(), HasConvertibleExtension);
   if (wrong != names.end()) {
-    return Refuse(console, "ERROR: '" + *wrong + "' - filename must have 'wav' or 'ncw' extension");
+    return Refuse(status, "ERROR: '" + *wrong + "' - filename must have 'wav' or 'ncw' extension");
   }
   if (magic == kNameListMagic) {
     for (const std::string& name : names) {
@@ -76,7 +75,7 @@ bool BuildListWorkItems(const std::vector<std::string>& lines, std::vector<TWork
     return true;
   }
   if (names.size() % 2 != 0) {
-    return Refuse(console,
+    return Refuse(status,
                   "ERROR: file list in '@tarvixlist2' format must have even number of file names");
   }
   for (size_t i = 0; i < names.size(); i += 2) {
@@ -85,8 +84,7 @@ bool BuildListWorkItems(const std::vector<std::string>& lines, std::vector<TWork
     const std::string expected = OutputExtensionFor(source);
     // The output's extension counts as written: ".NCW" is not ".ncw" here.
     if (ExtractFileExt(output) != expected) {
-      return Refuse(console,
-                    "ERROR: '" + output + "' entry must have '" + expected + "' extension");
+      return Refuse(status, "ERROR: '" + output + "' entry must have '" + expected + "' extension");
     }
     items.push_back(ItemFor(source, output));
   }
@@ -96,7 +94,7 @@ bool BuildListWorkItems(const std::vector<std::string>& lines, std::vector<TWork
 TRunOutcome RunListMode(TRunContext& context) {
   std::vector<TWorkItem> items;
   if (!BuildListWorkItems(ReadTextFileLines(context.options.parameters.front()), items,
-                          context.console)) {
+                          context.status)) {
     return TRunOutcome::kRefused;
   }
   return ConvertWorkList(items, context);

@@ -5,17 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "frontend/RunOptions.h"
+#include "jobs/RunContext.h"
 #include "jobs/WorkList.h"
 
 namespace tarvix {
 
-class TConsole;
-
 // Validates the lines of a list file and builds its work list. False (after printing the
 // first failed check) when the list is refused; nothing is converted then.
 bool BuildListWorkItems(const std::vector<std::string>& lines, std::vector<TWorkItem>& items,
-                        TConsole& console);
+                        TRunStatus& status);
 
 TRunOutcome RunListMode(TRunContext& context);
 

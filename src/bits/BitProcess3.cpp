@@ -1,5 +1,7 @@
 #include "bits/BitProcess3.h"
 
+#include "bits/LittleEndian.h"
+
 #include <array>
 #include <cstring>
 #include <utility>
@@ -13,16 +15,6 @@ namespace {
 // (fewer than 32 fields) goes through the byte-at-a-time method, which touches exactly the
 // bytes the stream holds.
 constexpr int kGroup = 32;
-
-uint32_t LoadLE32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
-void StoreLE32(uint8_t* p, uint32_t v) {
-  std::memcpy(p, &v, 4);
-}
 
 constexpr uint64_t FieldMask(int width) {
   return width >= 32 ? 0xFFFFFFFFull : (uint64_t{1} << width) - 1;
@@ -42,7 +34,7 @@ inline void PackField(const uint8_t* source, uint8_t* dest, uint64_t& pending) {
   constexpr int kShift = kFirstBit % 32;  // fewer than 32 bits wait in `pending`
   pending |= (uint64_t{C::Load(source + K * C::kBytes)} & FieldMask(W)) << kShift;
   if constexpr (kFirstBit / 32 != (kFirstBit + W) / 32) {
-    StoreLE32(dest + 4 * (kFirstBit / 32), static_cast<uint32_t>(pending));
+    StoreLE(dest + 4 * (kFirstBit / 32), static_cast<uint32_t>(pending));
     pending >>= 32;
   }
 }
@@ -103,8 +95,9 @@ inline void UnpackField(const uint8_t* source, uint8_t*& dest, size_t stride, ui
   constexpr size_t kFirstBit = K * W;
   constexpr size_t kWord = kFirstBit / 32;
   constexpr int kShift = kFirstBit % 32;
-  uint64_t window = LoadLE32(source + 4 * kWord);
-  if constexpr (kShift + W > 32) window |= uint64_t{LoadLE32(source + 4 * (kWord + 1))} << 32;
+  uint64_t window = LoadLE<uint32_t>(source + 4 * kWord);
+  if constexpr (kShift + W > 32)
+    window |= uint64_t{LoadLE<uint32_t>(source + 4 * (kWord + 1))} << 32;
   value += static_cast<uint32_t>(SignExtendField(static_cast<uint32_t>(window >> kShift), W));
   C::Store(dest, value);  // wraps at the container width
   dest += stride;         // a running pointer: 32 precomputed offsets would not fit in registers

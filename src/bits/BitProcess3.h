@@ -55,9 +55,4 @@ class TMyBits {
                            void* dest, bool delta);
 };
 
-// The larger of two signed 32-bit integers.
-inline int32_t Max32(int32_t a, int32_t b) {
-  return a > b ? a : b;
-}
-
 }  // namespace tarvix

@@ -5,16 +5,15 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <limits>
-#include <new>
 #include <type_traits>
 
-#include "platform/FileMemory.h"
+#include "bits/LittleEndian.h"
 
 namespace tarvix {
 
+// The packer's fast paths copy a container's low bytes as they lie in memory.
 static_assert(std::endian::native == std::endian::little,
-              "containers are loaded with plain memory copies");
+              "containers are copied with plain memory copies");
 
 template <int Bytes>
 struct TContainer {
@@ -22,15 +21,16 @@ struct TContainer {
   static constexpr int kBytes = Bytes;
   static constexpr int kBits = 8 * Bytes;
   static constexpr uint32_t kMask = kBits == 32 ? 0xFFFFFFFFu : (1u << kBits) - 1;
+  // The machine word of a 1-, 2- or 4-byte container.
+  using TWord =
+      std::conditional_t<Bytes == 1, uint8_t, std::conditional_t<Bytes == 2, uint16_t, uint32_t>>;
 
   // The container's bits, not sign-extended.
   static uint32_t Load(const uint8_t* p) {
     if constexpr (Bytes == 3) {
-      return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
+      return uint32_t{LoadLE<uint16_t>(p)} | uint32_t{p[2]} << 16;
     } else {
-      std::conditional_t<Bytes == 1, uint8_t, std::conditional_t<Bytes == 2, uint16_t, uint32_t>> v;
-      std::memcpy(&v, p, Bytes);
-      return v;
+      return LoadLE<TWord>(p);
     }
   }
 
@@ -40,11 +40,10 @@ struct TContainer {
   // Stores the low kBits of v.
   static void Store(uint8_t* p, uint32_t v) {
     if constexpr (Bytes == 3) {
-      p[0] = static_cast<uint8_t>(v);
-      p[1] = static_cast<uint8_t>(v >> 8);
+      StoreLE(p, static_cast<uint16_t>(v));
       p[2] = static_cast<uint8_t>(v >> 16);
     } else {
-      std::memcpy(p, &v, Bytes);  // little-endian: the low bytes come first
+      StoreLE(p, static_cast<TWord>(v));
     }
   }
 
@@ -65,42 +64,26 @@ using TSample16 = TContainer<2>;
 using TSample24 = TContainer<3>;
 using TSample32 = TContainer<4>;
 
-// An array of samples in one container width, interleaved by frame. New elements read as
-// zero; large arrays come from the system already zeroed, on huge pages, so no pass is spent
-// clearing memory that a read will fill anyway.
-template <class C>
-class TSampleArray {
- public:
-  // Replaces the content by `length` zero samples. Raises std::bad_alloc.
-  void SetLength(size_t length) {
-    Release();
-    if (length > std::numeric_limits<size_t>::max() / C::kBytes) throw std::bad_alloc();
-    fMemory = TFileMemory(length * C::kBytes);
-    fLength = length;
+// Calls `f` with a value of the container type of `bits` (8, 16, 24 or 32) and returns true, or
+// returns false for any other width: the one place a sample width turns into a type.
+template <class F>
+bool ForContainerWidth(unsigned bits, F&& f) {
+  switch (bits) {
+    case 8:
+      f(TSample8{});
+      return true;
+    case 16:
+      f(TSample16{});
+      return true;
+    case 24:
+      f(TSample24{});
+      return true;
+    case 32:
+      f(TSample32{});
+      return true;
+    default:
+      return false;
   }
-  // Makes the array stand for `length` samples at `data`, read-only memory that the caller
-  // keeps alive for as long as the array is used (a mapped file, read without a copy). Only
-  // the const accessors may be used then.
-  void SetView(const uint8_t* data, size_t length) {
-    Release();
-    fView = data;
-    fLength = length;
-  }
-  void Release() {
-    fMemory = TFileMemory();
-    fView = nullptr;
-    fLength = 0;
-  }
-
-  size_t Length() const { return fLength; }
-  size_t ByteSize() const { return fLength * C::kBytes; }
-  uint8_t* Bytes() { return fMemory.Data(); }  // owned samples only
-  const uint8_t* Bytes() const { return fView != nullptr ? fView : fMemory.Data(); }
-
- private:
-  TFileMemory fMemory;             // the samples, unless the array is a view
-  const uint8_t* fView = nullptr;  // someone else's samples
-  size_t fLength = 0;              // in samples
-};
+}
 
 }  // namespace tarvix

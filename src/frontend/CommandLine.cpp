@@ -42,15 +42,33 @@ constexpr std::array<std::string_view, 25> kUsageLines = {
 
 constexpr std::string_view kUsageHint = "TARVIX -h for more detalied help";
 
-enum class TFlagScan { kNotAFlag, kApplied, kHelp };
+enum class TFlagScan { kNotAFlag, kApplied, kHelp, kWrongValue };
+
+constexpr int kMaxThreads = 256;
+
+// "-j" followed by digits sets the number of threads; a number out of range is refused.
+TFlagScan ApplyThreadFlag(const std::string& arg, TRunOptions& options) {
+  const std::string digits = arg.substr(2);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return TFlagScan::kNotAFlag;
+  }
+  if (digits.size() > 3 || std::stoi(digits) < 1 || std::stoi(digits) > kMaxThreads) {
+    return TFlagScan::kWrongValue;
+  }
+  options.threads = std::stoi(digits);
+  return TFlagScan::kApplied;
+}
 
 // Compares `arg` exactly with each flag; applies the first that matches.
 TFlagScan ApplyFlag(const std::string& arg, TRunOptions& options) {
   if (arg == "-h" || arg == "-?") return TFlagScan::kHelp;
+  if (arg.starts_with("-j")) return ApplyThreadFlag(arg, options);
   if (arg == "-r" || arg == "-rec") {
     options.recursive = true;
   } else if (arg == "-rw" || arg == "-rewrite") {
     options.rewrite = true;
+  } else if (arg == "-skip") {
+    options.skipExisting = true;
   } else if (arg == "-w2n") {
     options.direction = TConvertDirection::kWavToNcw;
   } else if (arg == "-n2w") {
@@ -117,6 +135,9 @@ TParseResult ValidateFileMode(TRunOptions& options, TConsole& console) {
 
 TParseResult Validate(TRunOptions& options, TConsole& console) {
   const std::vector<std::string>& params = options.parameters;
+  if (options.skipExisting && options.rewrite) {
+    return Refuse(console, {"ERROR: -skip and -rw flags can't be used together"});
+  }
   if (params.empty()) {
     return Refuse(console, {"ERROR: At least one non-flag parameter must be used",
                             "       TARVIX [flags] file|dir [file|dir] [file|fir]..."});
@@ -146,6 +167,11 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TRunOptions&
         ShowHelp(console);
         return TParseResult::kStopped;
       }
+      if (scan == TFlagScan::kWrongValue) {
+        return Refuse(console,
+                      {"ERROR: wrong flag '" + arg + "' - the number of threads must be 1 to " +
+                       std::to_string(kMaxThreads)});
+      }
       if (scan == TFlagScan::kApplied) continue;
       flagsAllowed = false;  // the first non-flag parameter ends the flags for good
     }
@@ -157,11 +183,6 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TRunOptions&
 void ShowUsage(TConsole& console, bool hint) {
   for (std::string_view line : kUsageLines) console.WriteLine(line);
   if (hint) console.WriteLine(kUsageHint);
-}
-
-std::string AddTrailingDelimiter(const std::string& path) {
-  if (!path.empty() && path.back() == kPathDelimiter) return path;
-  return path + kPathDelimiter;
 }
 
 }  // namespace tarvix

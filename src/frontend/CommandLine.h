@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/RunOptions.h"
+#include "jobs/RunContext.h"
 
 namespace tarvix {
 
@@ -24,8 +24,5 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TRunOptions&
 
 // The usage text; with `hint` a closing line that points to the detailed help.
 void ShowUsage(TConsole& console, bool hint);
-
-// The path with one path delimiter appended unless it already ends in one; "" gives "/".
-std::string AddTrailingDelimiter(const std::string& path);
 
 }  // namespace tarvix

@@ -11,39 +11,42 @@
 #include <string>
 #include <string_view>
 
+#include "jobs/RunContext.h"
+
 namespace tarvix {
 
-class TConsole {
+class TConsole final : public TRunStatus {
  public:
   // Binds to `fd` and asks whether it is a terminal.
   explicit TConsole(int fd);
   // For tests: behaves as a terminal of `width` columns (or as no terminal) whatever `fd` is.
   TConsole(int fd, bool isTerminal, int width);
-  ~TConsole();
+  ~TConsole() override;
   TConsole(const TConsole&) = delete;
   TConsole& operator=(const TConsole&) = delete;
 
   bool IsTerminal() const { return fIsTerminal; }
 
   void Write(std::string_view text);
-  void WriteLine(std::string_view text = {});
+  void WriteLine(std::string_view text) override;
+  void WriteLine() { WriteLine({}); }
   void Flush();
 
   // Remembers the cursor position as the status line's start.
-  void SaveStatusPosition();
+  void SaveStatusPosition() override;
   // Moves the cursor back to the remembered position.
-  void RestoreStatusPosition();
+  void RestoreStatusPosition() override;
   // Blanks width - 1 cells from the cursor on; with `returnCursor` the cursor goes back to
   // where the blanks began.
-  void ClearStatusLine(bool returnCursor);
+  void ClearStatusLine(bool returnCursor) override;
 
   // A progress text: on a terminal without a line end, else as a whole line; flushed.
-  void WriteProgressText(std::string_view text);
+  void WriteProgressText(std::string_view text) override;
   // The line end that ends a progress text before error lines (a terminal only: elsewhere the
   // progress line is already ended).
-  void EndProgressLine();
-  // End of a file-mode or list-mode run: the last progress text is blanked and the line ended.
-  void CloseStatusLine();
+  void EndProgressLine() override;
+  // End of a run: the last progress text is blanked and the line ended.
+  void CloseStatusLine() override;
   // Before a report on standard error: ends a line that is still open, so the report starts on
   // a fresh line.
   void EndLineForReport();

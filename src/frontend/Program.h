@@ -5,11 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "frontend/RunOptions.h"
+#include "jobs/RunContext.h"
 
 namespace tarvix {
 
 class TConsole;
+
+enum TExitStatus : int {
+  kExitSuccess = 0,
+  kExitFailure = 1,  // a conversion failed or an error ended the run
+  kExitRefused = 2,  // the command line, the file-mode pairing or the list file was refused
+};
 
 // Runs the driver of the chosen run mode.
 TRunOutcome RunDriver(TRunContext& context);

@@ -1,12 +1,11 @@
 #include "jobs/FileMode.h"
 
-#include "frontend/Console.h"
 #include "platform/FileNames.h"
 
 namespace tarvix {
 
 bool PairFileParameters(const std::vector<std::string>& parameters, TConvertDirection direction,
-                        std::vector<TWorkItem>& items, TConsole& console) {
+                        std::vector<TWorkItem>& items, TRunStatus& status) {
   const bool wavToNcw = direction == TConvertDirection::kWavToNcw;
   const std::string sourceExtension = wavToNcw ? ".wav" : ".ncw";
   const std::string outputExtension = wavToNcw ? ".ncw" : ".wav";
@@ -29,8 +28,8 @@ bool PairFileParameters(const std::vector<std::string>& parameters, TConvertDire
       items.push_back({parameter, {}, direction});
       awaitingOutput = true;
     } else {
-      console.WriteLine("ERROR: file '" + parameter + "' is expected to be '" + sourceExtension +
-                        "' file");
+      status.WriteLine("ERROR: file '" + parameter + "' is expected to be '" + sourceExtension +
+                       "' file");
       return false;
     }
   }
@@ -41,7 +40,7 @@ bool PairFileParameters(const std::vector<std::string>& parameters, TConvertDire
 TRunOutcome RunFileMode(TRunContext& context) {
   std::vector<TWorkItem> items;
   if (!PairFileParameters(context.options.parameters, context.options.direction, items,
-                          context.console)) {
+                          context.status)) {
     return TRunOutcome::kRefused;
   }
   return ConvertWorkList(items, context);

@@ -1,8 +1,9 @@
 #include "jobs/OutputNaming.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 
-#include "frontend/CommandLine.h"
 #include "platform/Errors.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
@@ -14,15 +15,32 @@ namespace {
 // A name that keeps being taken between the check and the rename would otherwise loop forever.
 constexpr int kMaxPlacementAttempts = 100;
 
+// A read-only regular file (through links) that -rw must not replace. The link itself, or a
+// FIFO, is not protected: replacing the name leaves what it leads to untouched.
+bool IsProtectedFile(const std::string& name) {
+  struct stat info;
+  if (::lstat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  return !IsWritableFile(name);
+}
+
 }  // namespace
 
+std::string OutputFolder(const std::string& outputName) {
+  return ExtractFilePath(outputName);
+}
+
 std::unique_ptr<TTempFile> MakeTempFileName(const std::string& outputName) {
-  std::string dir = ExtractFilePath(outputName);
-  if (dir.empty()) dir = AddTrailingDelimiter(GetCurrentDir());
-  // A directory that cannot be made shows up as a failure to create the file in it.
-  if (!DirectoryExists(dir)) ForceDirectoryPath(dir);
-  auto temp = std::make_unique<TTempFile>(dir);
-  if (temp->Name().empty()) throw TError("Can't create temporary file", dir, SystemReason(errno));
+  const std::string dir = OutputFolder(outputName);
+  auto temp = std::make_unique<TTempFile>(dir, outputName);
+  if (temp->Name().empty() && errno == ENOENT && !dir.empty()) {
+    // The folder is missing: made only now, so that a folder that exists costs nothing.
+    ForceDirectoryPath(dir);
+    temp = std::make_unique<TTempFile>(dir, outputName);
+  }
+  if (temp->Name().empty()) {
+    int error = errno;
+    throw TError("Can't create temporary file", dir.empty() ? "./" : dir, SystemReason(error));
+  }
   return temp;
 }
 
@@ -37,12 +55,12 @@ bool ForceDirectoryPath(const std::string& path) {
 }
 
 std::string MakeNumberedName(const std::string& name) {
-  if (!FileExists(name)) return name;
+  if (!NameTaken(name)) return name;
   std::string extension = ExtractFileExt(name);
   std::string base = name.substr(0, name.size() - extension.size());
   for (uint64_t number = 1;; ++number) {
     std::string candidate = base + "_" + std::to_string(number) + extension;
-    if (!FileExists(candidate)) return candidate;
+    if (!NameTaken(candidate)) return candidate;
   }
 }
 
@@ -50,28 +68,26 @@ TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, bool rewr
   TPlacement placement;
   placement.finalName = outputName;
   if (rewrite) {
-    // Replacing is the user's wish for writable files only: a read-only one stays.
-    int error = FileExists(outputName) && !IsWritableFile(outputName)
-                    ? EACCES
-                    : temp.PlaceAs(outputName, RenameReplacing);
+    int error = IsProtectedFile(outputName) ? EACCES : temp.PlaceAs(outputName, RenameReplacing);
     placement.placed = error == 0;
     if (error != 0) placement.reason = SystemReason(error);
     return placement;
   }
   for (int attempt = 0; attempt < kMaxPlacementAttempts; ++attempt) {
-    if (FileExists(placement.finalName)) placement.finalName = MakeNumberedName(outputName);
+    // The rename itself tells whether the name is free; only then are numbers tried.
     int error = temp.PlaceAs(placement.finalName, RenameNoReplace);
     if (error == 0) {
       placement.placed = true;
       return placement;
     }
-    // Anything but a file that appeared meanwhile (a directory of that name, a missing
-    // permission) will not go away by trying again.
-    if (error != EEXIST || !FileExists(placement.finalName)) {
+    // Anything but a name that is taken (a directory of that name, a missing permission) will
+    // not go away by trying again.
+    if (error != EEXIST || !NameTaken(placement.finalName)) {
       if (error == EEXIST && DirectoryExists(placement.finalName)) error = EISDIR;
       placement.reason = SystemReason(error);
       return placement;
     }
+    placement.finalName = MakeNumberedName(outputName);
   }
   placement.reason = SystemReason(EEXIST);
   return placement;

@@ -9,16 +9,21 @@
 
 namespace tarvix {
 
-// Creates a new, empty temporary file in the output's directory (the current directory when
-// the name has none), making the directory and its missing parents first. Raises TError
-// "Can't create temporary file" naming the directory and the system's reason.
+// The folder a temporary file for `outputName` is made in: the name's directory part, or ""
+// (the current directory, named relatively, so that a deep working directory does not make the
+// temporary name longer than the output's own).
+std::string OutputFolder(const std::string& outputName);
+
+// Creates a new, empty temporary file in the output's folder, making the folder and its
+// missing parents first. Raises TError "Can't create temporary file" naming the folder and the
+// system's reason. Errors writing the file name `outputName`.
 std::unique_ptr<TTempFile> MakeTempFileName(const std::string& outputName);
 
 // Makes the directory and every missing parent; true when it exists afterwards.
 bool ForceDirectoryPath(const std::string& path);
 
-// `name` when no file of that name exists, else the first of base_1.ext, base_2.ext, ... that
-// does not exist. Directories do not count as existing.
+// `name` when it is not taken (see NameTaken), else the first of base_1.ext, base_2.ext, ...
+// that is not. Directories do not count as taking a name.
 std::string MakeNumberedName(const std::string& name);
 
 struct TPlacement {
@@ -27,10 +32,10 @@ struct TPlacement {
   std::string reason;     // why it could not be placed
 };
 
-// Moves the finished temporary file to its final name. Without `rewrite` an existing file is
-// never replaced, also when it appears at the last moment: the next free numbered name is
-// taken. With `rewrite` an existing file is replaced in one atomic step, unless it is
-// read-only.
+// Moves the finished temporary file to its final name. Without `rewrite` nothing of an
+// existing name is ever replaced, also when it appears at the last moment: the next free
+// numbered name is taken. With `rewrite` an existing name is replaced in one atomic step,
+// unless it is a read-only file; a link is replaced itself, never the file it leads to.
 TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, bool rewrite);
 
 }  // namespace tarvix

@@ -1,36 +1,42 @@
 #include "jobs/WorkList.h"
 
-#include "frontend/Console.h"
-#include "jobs/ConvertJobs.h"
-#include "platform/FileSystem.h"
+#include "jobs/Engine.h"
 
 namespace tarvix {
 
-TRunOutcome ConvertWorkList(const std::vector<TWorkItem>& items, TRunContext& context) {
-  TConsole& console = context.console;
-  const std::string total = std::to_string(items.size());
-  bool allConverted = true;
-  console.SaveStatusPosition();
-  for (size_t i = 0; i < items.size(); ++i) {
-    const TWorkItem& item = items[i];
-    console.RestoreStatusPosition();
-    console.ClearStatusLine(true);
-    std::string progress = "[";
-    progress.append(std::to_string(i + 1)).append(" from ").append(total).append("]  ");
-    progress.append(item.source).append("...");
-    console.WriteProgressText(progress);
-    if (!FileExists(item.source)) {
-      console.EndProgressLine();
-      console.WriteLine("  ERROR: '" + item.source + "' doesn't exist.  skipped");
-      console.SaveStatusPosition();
-      allConverted = false;
-    } else if (!ConvertFile(item.direction, item.source, item.output, context)) {
-      console.SaveStatusPosition();  // keeps the job's error lines above the next progress text
-      allConverted = false;
-    }
+namespace {
+
+class TListedWork final : public TWorkSource {
+ public:
+  explicit TListedWork(const std::vector<TWorkItem>& items)
+      : fItems(items), fTotal(std::to_string(items.size())) {}
+
+  bool Next(TWorkItem& item) override {
+    if (fNext == fItems.size()) return false;
+    item = fItems[fNext++];
+    return true;
   }
-  console.CloseStatusLine();
-  return allConverted ? TRunOutcome::kAllConverted : TRunOutcome::kSomeFailed;
+
+  std::string ProgressText(size_t index, const TWorkItem& item) const override {
+    // Appended piece by piece: GCC 12 warns wrongly about a chain of + on strings here.
+    std::string text = "[";
+    text.append(std::to_string(index + 1)).append(" from ").append(fTotal).append("]  ");
+    return text.append(item.source).append("...");
+  }
+
+  bool ReportsMissingSources() const override { return true; }
+
+ private:
+  const std::vector<TWorkItem>& fItems;
+  const std::string fTotal;
+  size_t fNext = 0;
+};
+
+}  // namespace
+
+TRunOutcome ConvertWorkList(const std::vector<TWorkItem>& items, TRunContext& context) {
+  TListedWork work(items);
+  return RunConversions(work, context);
 }
 
 }  // namespace tarvix

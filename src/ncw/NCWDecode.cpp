@@ -1,14 +1,14 @@
-// The reading side of TNCWParser: every block is checked first (positions, widths, channel
-// modes, nothing past the end of the file), then the samples are allocated and decoded without
-// further checks.
+// The reading side of TNCWParser: a run of blocks is read from the file in one piece where the
+// blocks lie one after another, each block is checked (widths, channel mode, nothing past the
+// end of the file) and then unpacked, straight into the interleaved frames where it can be.
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "bits/BitProcess3.h"
+#include "bits/LittleEndian.h"
+#include "bits/SampleContainers.h"
 #include "ncw/NCWParser3.h"
 #include "platform/Errors.h"
-#include "platform/FileMemory.h"
 
 namespace tarvix {
 
@@ -29,6 +29,13 @@ TChannelBlockKind KindOf(int16_t bits, int bitsPerSample) {
 std::string Where(size_t block, size_t channel) {
   return "block " + std::to_string(block) + ", channel " + std::to_string(channel);
 }
+
+// Where one block's bytes are: in memory already, and how many of the file's bytes from the
+// block's start on are there.
+struct TBlockBytes {
+  const uint8_t* data;
+  uint64_t available;
+};
 
 // Writes the block area's channels frame by frame into the interleaved output.
 template <class C>
@@ -56,129 +63,187 @@ void CombineSumDifference(const uint8_t* area, size_t frames, uint8_t* out) {
   }
 }
 
-}  // namespace
-
-// Decoding stops once NumSamples frames are complete, so later blocks are never read.
-size_t TNCWParser::BlocksToDecode() const {
-  if (BlockTable.empty()) return 0;
-  size_t needed = (size_t{Header.NumSamples} + kFramesPerBlock - 1) / kFramesPerBlock;
-  return std::min(BlockTable.size() - 1, needed);
-}
-
-// Checks channel block `ch` of block `k` at `position` and returns the position after it.
+// One run of blocks of one file, decoded for container C.
 template <class C>
-uint64_t TNCWParser::CheckChannelBlock(size_t k, size_t ch, uint64_t position,
-                                       uint16_t& channelMode) const {
-  const int bitsPerSample = C::kBits;
-  if (position + kChannelBlockHeaderBytes > fInputSize) {
-    Refuse("NCW file is cut short (" + Where(k, ch) + ")");
-  }
-  TChannelBlockHeader header = TChannelBlockHeader::FromImage(fInput + position);
-  if (header.Bits > bitsPerSample || header.Bits < -bitsPerSample) {
-    Refuse("Unsupported NCW file: field width " + std::to_string(header.Bits) + " in " +
-           Where(k, ch) + " exceeds BitsPerSample " + std::to_string(bitsPerSample));
-  }
-  if (header.Bits < 0 && -header.Bits != bitsPerSample) {
-    Refuse("Unsupported NCW file: plain block of " + std::to_string(-header.Bits) + " bits in " +
-           Where(k, ch) + " of a " + std::to_string(bitsPerSample) + "-bit file");
-  }
-  position += kChannelBlockHeaderBytes + PayloadBytes(KindOf(header.Bits, bitsPerSample).width);
-  if (position > fInputSize) Refuse("NCW file is cut short (" + Where(k, ch) + ")");
-  channelMode = header.ChannelMode;
-  return position;
-}
+class TRunDecoder {
+ public:
+  TRunDecoder(const TNcwHeader& header, const TByteSource& source, std::span<const uint8_t> head,
+              TNcwDecodeMemory& memory, const std::string& fileName)
+      : fHeader(header), fSource(source), fHead(head), fMemory(memory), fFileName(fileName) {}
 
-template <class C>
-void TNCWParser::CheckBlocks(size_t blocks) const {
-  const size_t channels = Header.Channels;
-  for (size_t k = 0; k < blocks; ++k) {
-    if (BlockTable[k] < 0) {
-      Refuse("Damaged NCW file: bad block table entry for block " + std::to_string(k));
+  void Decode(size_t first, size_t count, uint64_t frames, uint8_t* out) {
+    ReadTableEntries(first, count);
+    ReadRun(first, count);
+    const size_t frameBytes = size_t{fHeader.Channels} * C::kBytes;
+    for (size_t i = 0; i < count; ++i) {
+      const size_t k = first + i;
+      const uint64_t firstFrame = uint64_t{k} * kFramesPerBlock;
+      const size_t blockFrames =
+          static_cast<size_t>(std::min<uint64_t>(kFramesPerBlock, frames - firstFrame));
+      DecodeBlock(k, Locate(k, Entry(i)), blockFrames, out + i * kFramesPerBlock * frameBytes);
     }
-    uint64_t position = uint64_t{Header.DataOffset} + static_cast<uint32_t>(BlockTable[k]);
+  }
+
+ private:
+  [[noreturn]] void Refuse(const std::string& message) const { throw TError(message, fFileName); }
+
+  int32_t Entry(size_t i) const { return LoadLE<int32_t>(fMemory.table.data() + 4 * i); }
+
+  // Entries first .. first + count: the run's blocks and where the one after them starts.
+  void ReadTableEntries(size_t first, size_t count) {
+    const size_t bytes = 4 * (count + 1);
+    fMemory.table.resize(bytes);
+    const uint64_t position = fHeader.BlockTableOffset + 4 * uint64_t{first};
+    // The file holds the whole table (checked at opening), so the read cannot come back short
+    // unless the file shrank meanwhile.
+    if (Read(position, fMemory.table.data(), bytes) != bytes) {
+      Refuse("NCW file is cut short (block table)");
+    }
+  }
+
+  size_t Read(uint64_t position, uint8_t* dest, size_t count) const {
+    if (position + count <= fHead.size()) {
+      std::memcpy(dest, fHead.data() + position, count);
+      return count;
+    }
+    return fSource.ReadAt(position, dest, count);
+  }
+
+  // Bytes at `position` from the head when it holds them all, else read into `buffer`.
+  TBlockBytes Fetch(uint64_t position, uint64_t count, TAlignedBuffer& buffer) {
+    const uint64_t inFile = position < fSource.Size() ? fSource.Size() - position : 0;
+    count = std::min(count, inFile);
+    if (position + count <= fHead.size()) return {fHead.data() + position, count};
+    buffer.Reserve(static_cast<size_t>(count));
+    return {buffer.Data(), fSource.ReadAt(position, buffer.Data(), static_cast<size_t>(count))};
+  }
+
+  // Blocks written one after another (as the encoder writes them) are read in one piece: from
+  // the run's first block to where the next block starts.
+  void ReadRun(size_t first, size_t count) {
+    fRunStart = fRunEnd = 0;
+    fRun = {};
+    const int32_t start = Entry(0);
+    const int32_t end = Entry(count);
+    if (start < 0 || end <= start) return;
+    const uint64_t bytes = static_cast<uint64_t>(end - start);
+    if (bytes > MaxBlockBytes(fHeader.Channels, C::kBits) * count) return;  // not a plain run
+    fRunStart = fHeader.DataOffset + static_cast<uint64_t>(start);
+    fRun = Fetch(fRunStart, bytes, fMemory.blocks);
+    fRunEnd = fRunStart + fRun.available;
+    (void)first;
+  }
+
+  // Block k's bytes: within the run where it lies wholly inside it, else read by itself. Only
+  // a block read by itself can be found cut short: there its bytes end where the file does.
+  TBlockBytes Locate(size_t k, int32_t entry) {
+    if (entry < 0) Refuse("Damaged NCW file: bad block table entry for block " + std::to_string(k));
+    const uint64_t position = uint64_t{fHeader.DataOffset} + static_cast<uint32_t>(entry);
+    if (position >= fRunStart && position < fRunEnd) {
+      TBlockBytes inRun{fRun.data + (position - fRunStart), fRunEnd - position};
+      if (BlockLength(k, inRun, /*final=*/false) != 0) return inRun;
+    }
+    TBlockBytes alone = Fetch(position, MaxBlockBytes(fHeader.Channels, C::kBits), fMemory.block);
+    BlockLength(k, alone, /*final=*/true);
+    return alone;
+  }
+
+  // Checks the channel blocks of block k and returns the block's length, or 0 when it reaches
+  // past the bytes at hand and those are not `final` (the end of the file).
+  uint64_t BlockLength(size_t k, TBlockBytes bytes, bool final) const {
+    uint64_t position = 0;
     uint16_t channelMode = 0;
-    for (size_t ch = 0; ch < channels; ++ch) {
-      position = CheckChannelBlock<C>(k, ch, position, channelMode);
+    for (size_t ch = 0; ch < fHeader.Channels; ++ch) {
+      if (position + kChannelBlockHeaderBytes > bytes.available) {
+        if (!final) return 0;
+        Refuse("NCW file is cut short (" + Where(k, ch) + ")");
+      }
+      const TChannelBlockHeader header = TChannelBlockHeader::FromImage(bytes.data + position);
+      CheckWidth(header.Bits, k, ch);
+      position += kChannelBlockHeaderBytes + PayloadBytes(KindOf(header.Bits, C::kBits).width);
+      if (position > bytes.available) {
+        if (!final) return 0;
+        Refuse("NCW file is cut short (" + Where(k, ch) + ")");
+      }
+      channelMode = header.ChannelMode;
     }
     // Only the last channel block's mode counts, and a pair needs exactly two channels.
-    if (channelMode == 1 && channels != 2) {
+    if (channelMode == 1 && fHeader.Channels != 2) {
       Refuse("Unsupported NCW file: sum/difference block " + std::to_string(k) + " in a file of " +
-             std::to_string(channels) + " channels");
+             std::to_string(fHeader.Channels) + " channels");
+    }
+    return position;
+  }
+
+  void CheckWidth(int16_t bits, size_t k, size_t ch) const {
+    if (bits > C::kBits || bits < -C::kBits) {
+      Refuse("Unsupported NCW file: field width " + std::to_string(bits) + " in " + Where(k, ch) +
+             " exceeds BitsPerSample " + std::to_string(C::kBits));
+    }
+    if (bits < 0 && -bits != C::kBits) {
+      Refuse("Unsupported NCW file: plain block of " + std::to_string(-bits) + " bits in " +
+             Where(k, ch) + " of a " + std::to_string(C::kBits) + "-bit file");
     }
   }
-}
 
-template <class C>
-void TNCWParser::DecodeAs() {
-  const size_t blocks = BlocksToDecode();
-  CheckBlocks<C>(blocks);
-
-  const size_t channels = Header.Channels;
-  const size_t frames = Header.NumSamples;
-  const size_t frameBytes = channels * C::kBytes;
-  TSampleArray<C>& samples = SamplesOf<C>();
-  std::vector<uint8_t> area;                 // for blocks that cannot go straight into place
-  std::vector<TChannelBlockHeader> headers;  // of the current block
-  try {
-    samples.SetLength(frames * channels);  // frames no block covers stay zero
-    area.resize(channels * kFramesPerBlock * C::kBytes);
-    headers.resize(channels);
-  } catch (const std::bad_alloc&) {
-    Refuse("Not enough memory to decode the NCW file");
-  }
-  // The blocks will write these frames: fault their pages in at once rather than one by one.
-  PrepareForWriting(samples.Bytes(), std::min(frames, blocks * kFramesPerBlock) * frameBytes);
-
-  for (size_t k = 0; k < blocks; ++k) {
-    const size_t firstFrame = k * kFramesPerBlock;
-    const size_t blockFrames = std::min<size_t>(kFramesPerBlock, frames - firstFrame);
-    uint8_t* out = samples.Bytes() + firstFrame * frameBytes;
-    const uint8_t* p = fInput + Header.DataOffset + static_cast<uint32_t>(BlockTable[k]);
-    // The last channel block's mode decides how the block is read, so all headers come first.
-    const uint8_t* payloads = p;
+  // Unpacks a checked block: a whole block of independent channels straight into the
+  // interleaved frames; a sum/difference pair and the cut last block through the block area.
+  void DecodeBlock(size_t k, TBlockBytes bytes, size_t frames, uint8_t* out) {
+    (void)k;
+    const size_t channels = fHeader.Channels;
+    const size_t frameBytes = channels * C::kBytes;
+    // The last channel block's mode decides how the block is read.
+    const uint8_t* p = bytes.data;
+    uint16_t channelMode = 0;
     for (size_t ch = 0; ch < channels; ++ch) {
-      headers[ch] = TChannelBlockHeader::FromImage(p);
-      p += kChannelBlockHeaderBytes + PayloadBytes(KindOf(headers[ch].Bits, C::kBits).width);
+      const TChannelBlockHeader header = TChannelBlockHeader::FromImage(p);
+      channelMode = header.ChannelMode;
+      p += kChannelBlockHeaderBytes + PayloadBytes(KindOf(header.Bits, C::kBits).width);
     }
-    const uint16_t channelMode = headers[channels - 1].ChannelMode;
-    // A whole block of independent channels is unpacked straight into the interleaved frames;
-    // a sum/difference pair and the cut last block go through the block area.
-    const bool inPlace = blockFrames == kFramesPerBlock && channelMode != 1;
+    const bool inPlace = frames == kFramesPerBlock && channelMode != 1;
+    if (!inPlace) fMemory.area.Reserve(channels * kFramesPerBlock * C::kBytes);
+    p = bytes.data;
     for (size_t ch = 0; ch < channels; ++ch) {
-      const TChannelBlockHeader& header = headers[ch];
-      TChannelBlockKind kind = KindOf(header.Bits, C::kBits);
-      const uint8_t* payload = payloads + kChannelBlockHeaderBytes;
-      payloads = payload + PayloadBytes(kind.width);
+      const TChannelBlockHeader header = TChannelBlockHeader::FromImage(p);
+      const TChannelBlockKind kind = KindOf(header.Bits, C::kBits);
+      const uint8_t* payload = p + kChannelBlockHeaderBytes;
+      p = payload + PayloadBytes(kind.width);
       if (inPlace) {
         TMyBits::UnpackBitsStrided<C>(kFramesPerBlock, kind.width, payload, header.BaseValue,
                                       out + ch * C::kBytes, frameBytes, kind.delta);
       } else {
         TMyBits::UnpackBits<C>(kFramesPerBlock, kind.width, payload, header.BaseValue,
-                               area.data() + ch * kFramesPerBlock * C::kBytes, kind.delta);
+                               fMemory.area.Data() + ch * kFramesPerBlock * C::kBytes, kind.delta);
       }
     }
-    if (inPlace) continue;
+    if (inPlace) return;
     if (channelMode == 1) {
-      CombineSumDifference<C>(area.data(), blockFrames, out);
+      CombineSumDifference<C>(fMemory.area.Data(), frames, out);
     } else {
-      Interleave<C>(area.data(), channels, blockFrames, out);
+      Interleave<C>(fMemory.area.Data(), channels, frames, out);
     }
   }
-}
 
-void TNCWParser::Decode() {
-  switch (Header.BitsPerSample) {
-    case 8:
-      return DecodeAs<TSample8>();
-    case 16:
-      return DecodeAs<TSample16>();
-    case 24:
-      return DecodeAs<TSample24>();
-    case 32:
-      return DecodeAs<TSample32>();
-    default:
-      return;  // nothing to decode; saving refuses the width
-  }
+  const TNcwHeader& fHeader;
+  const TByteSource& fSource;
+  std::span<const uint8_t> fHead;  // the file's first bytes, where the caller has them
+  TNcwDecodeMemory& fMemory;
+  const std::string& fFileName;
+  TBlockBytes fRun{};      // the run's blocks in one piece, when they lie so
+  uint64_t fRunStart = 0;  // file position of fRun.data
+  uint64_t fRunEnd = 0;    // file position after the last byte of fRun
+};
+
+}  // namespace
+
+void TNCWParser::DecodeBlocks(size_t first, size_t count, std::span<const uint8_t> head,
+                              TNcwDecodeMemory& memory, uint8_t* out) const {
+  if (count == 0) return;
+  ForContainerWidth(Header.BitsPerSample, [&](auto container) {
+    using C = decltype(container);
+    TRunDecoder<C>(Header, *fSource, head, memory, fFileName)
+        .Decode(first, count, Header.NumSamples, out);
+  });
 }
 
 }  // namespace tarvix

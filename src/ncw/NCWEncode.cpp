@@ -8,6 +8,8 @@
 #include <type_traits>
 
 #include "bits/BitProcess3.h"
+#include "bits/LittleEndian.h"
+#include "bits/SampleContainers.h"
 #include "ncw/NCWParser3.h"
 #include "platform/Errors.h"
 
@@ -101,17 +103,15 @@ void PackDeltas(const T* deltas, int width, uint8_t* payload) {
   }
 }
 
-// Appends one channel block (header and payload) and returns its size.
+// Writes one channel block (header and payload) at `block` and returns its size.
 template <class C>
-uint32_t EncodeChannelBlock(const TWork<C>* samples, TWork<C>* deltas, TMemoryStream& out) {
+uint32_t EncodeChannelBlock(const TWork<C>* samples, TWork<C>* deltas, uint8_t* block) {
   int width = BitsNeeded(MakeDeltas<C>(samples, deltas));
   TChannelBlockHeader header;
   header.BaseValue = samples[0];
   const bool plain = width >= C::kBits;  // differences needing the whole container gain nothing
   if (plain) width = C::kBits;
   header.Bits = static_cast<int16_t>(plain ? -width : width);
-  const uint32_t size = kChannelBlockHeaderBytes + PayloadBytes(width);
-  uint8_t* block = out.Extend(size);
   std::memcpy(block, header.Image().data(), kChannelBlockHeaderBytes);
   uint8_t* payload = block + kChannelBlockHeaderBytes;
   if (plain) {
@@ -121,13 +121,46 @@ uint32_t EncodeChannelBlock(const TWork<C>* samples, TWork<C>* deltas, TMemorySt
   } else {
     PackDeltas(deltas, width, payload);
   }
-  return size;
+  return kChannelBlockHeaderBytes + PayloadBytes(width);
+}
+
+// One channel of one block gathered from the frames, encoded at `out`.
+template <class C>
+uint32_t EncodeChannel(const uint8_t* first, size_t channels, size_t available, uint8_t* out) {
+  alignas(64) TWork<C> gathered[kFramesPerBlock];
+  alignas(64) TWork<C> deltas[kFramesPerBlock];
+  if (channels == 1) {
+    GatherChannel<C, 1>(first, channels, available, gathered);
+  } else if (channels == 2) {
+    GatherChannel<C, 2>(first, channels, available, gathered);
+  } else {
+    GatherChannel<C, 0>(first, channels, available, gathered);
+  }
+  return EncodeChannelBlock<C>(gathered, deltas, out);
+}
+
+// Blocks of 512 frames, channel by channel; frames past `frames` enter the last block as zeros.
+template <class C>
+size_t EncodeRun(const uint8_t* pcm, size_t frames, size_t channels, uint8_t* out,
+                 uint32_t* blockBytes) {
+  const size_t frameBytes = channels * C::kBytes;
+  size_t written = 0;
+  for (size_t firstFrame = 0, k = 0; firstFrame < frames; firstFrame += kFramesPerBlock, ++k) {
+    const size_t available = std::min<size_t>(kFramesPerBlock, frames - firstFrame);
+    const uint8_t* block = pcm + firstFrame * frameBytes;
+    uint32_t bytes = 0;
+    for (size_t ch = 0; ch < channels; ++ch) {
+      bytes += EncodeChannel<C>(block + ch * C::kBytes, channels, available, out + written + bytes);
+    }
+    blockBytes[k] = bytes;
+    written += bytes;
+  }
+  return written;
 }
 
 }  // namespace
 
-template <class C>
-void TNCWParser::EncodeAs(const TStreamDescription& stream) {
+void TNCWParser::BeginEncode(const TStreamDescription& stream) {
   Header = TNcwHeader{};
   Header.Signature = kNcwSignature;
   Header.Channels = stream.nChannels;
@@ -135,63 +168,65 @@ void TNCWParser::EncodeAs(const TStreamDescription& stream) {
   Header.SampleRate = stream.nSamplesPerSec;
   Header.NumSamples = stream.fFrameCount;
   Header.BlockTableOffset = kNcwHeaderBytes;
-  const uint64_t entries = BlockTableEntries(stream.fFrameCount);
-  const uint64_t dataOffset = kNcwHeaderBytes + 4 * entries;
-  Header.DataOffset = static_cast<uint32_t>(dataOffset);
-
-  const size_t channels = stream.nChannels;
-  const size_t blocks = entries - 1;
-  const TSampleArray<C>& samples = SamplesOf<C>();
-  EncodedData = std::make_unique<TMemoryStream>();
-  // Room for every block stored plain, so the stream never grows while blocks are appended.
-  uint64_t largest = blocks * channels * (kChannelBlockHeaderBytes + PayloadBytes(C::kBits));
-  EncodedData->TryReserve(std::min<uint64_t>(largest, fMaxFileBytes));
-  BlockTable.assign(entries, 0);
-
-  alignas(64) TWork<C> gathered[kFramesPerBlock];
-  alignas(64) TWork<C> deltas[kFramesPerBlock];
-  uint64_t offset = 0;
-  for (size_t k = 0; k < blocks; ++k) {
-    BlockTable[k] = static_cast<int32_t>(offset);
-    const size_t firstFrame = k * kFramesPerBlock;
-    for (size_t ch = 0; ch < channels; ++ch) {
-      // Samples of this channel that the array holds from this block on; the rest are zeros.
-      const size_t first = firstFrame * channels + ch;
-      const size_t held =
-          samples.Length() > first ? (samples.Length() - first + channels - 1) / channels : 0;
-      const size_t available = std::min<size_t>(kFramesPerBlock, held);
-      const uint8_t* start = samples.Bytes() + first * C::kBytes;
-      if (channels == 1) {
-        GatherChannel<C, 1>(start, channels, available, gathered);
-      } else if (channels == 2) {
-        GatherChannel<C, 2>(start, channels, available, gathered);
-      } else {
-        GatherChannel<C, 0>(start, channels, available, gathered);
-      }
-      offset += EncodeChannelBlock<C>(gathered, deltas, *EncodedData);
-    }
-    // Positions are signed 32-bit numbers: a larger file would be unreadable.
-    if (dataOffset + offset > fMaxFileBytes) {
-      throw TError("The NCW file would exceed the format's limit of 2 GiB");
-    }
-  }
-  BlockTable[blocks] = static_cast<int32_t>(offset);
-  Header.DataSize = static_cast<uint32_t>(offset);
+  // The table stays within the 2 GiB of a file for every 32-bit frame count.
+  Header.DataOffset =
+      static_cast<uint32_t>(kNcwHeaderBytes + 4 * BlockTableEntries(stream.fFrameCount));
 }
 
-void TNCWParser::Encode(const TStreamDescription& stream) {
-  switch (stream.wBitsPerSample) {
-    case 8:
-      return EncodeAs<TSample8>(stream);
-    case 16:
-      return EncodeAs<TSample16>(stream);
-    case 24:
-      return EncodeAs<TSample24>(stream);
-    case 32:
-      return EncodeAs<TSample32>(stream);
-    default:
-      return;  // no sample array of that width: nothing to encode
+size_t TNCWParser::EncodeBlocks(const uint8_t* pcm, size_t frames, uint8_t* out,
+                                uint32_t* blockBytes) const {
+  size_t written = 0;
+  ForContainerWidth(Header.BitsPerSample, [&](auto container) {
+    using C = decltype(container);
+    written = EncodeRun<C>(pcm, frames, Header.Channels, out, blockBytes);
+  });
+  return written;
+}
+
+uint64_t TNCWParser::MaxEncodedBytes(uint64_t frames) const {
+  const uint64_t blocks = (frames + kFramesPerBlock - 1) / kFramesPerBlock;
+  return blocks * MaxBlockBytes(Header.Channels, Header.BitsPerSample);
+}
+
+void TNCWParser::CheckEncodedSize(uint64_t dataBytes) const {
+  // Positions are signed 32-bit numbers: a larger file would be unreadable.
+  if (uint64_t{Header.DataOffset} + dataBytes > fMaxFileBytes) {
+    throw TError("The NCW file would exceed the format's limit of 2 GiB");
   }
+}
+
+void TNCWParser::Encode(const TByteSource& pcm, uint64_t position, TByteSink& out) {
+  const size_t frameBytes = size_t{Header.Channels} * Header.BitsPerSample / 8;
+  const uint64_t frames = Header.NumSamples;
+  const size_t run = BlocksPerRun(frameBytes, size_t{1} << 20);
+  const size_t runFrames = run * kFramesPerBlock;
+  std::vector<uint8_t> input(runFrames * frameBytes);
+  std::vector<uint8_t> encoded(static_cast<size_t>(MaxEncodedBytes(runFrames)));
+  std::vector<uint32_t> blockBytes(run);
+  std::vector<uint8_t> table(4 * run);
+  uint64_t dataBytes = 0;
+  uint64_t block = 0;
+  for (uint64_t firstFrame = 0; firstFrame < frames; firstFrame += runFrames) {
+    const size_t count = static_cast<size_t>(std::min<uint64_t>(runFrames, frames - firstFrame));
+    const size_t want = count * frameBytes;
+    const size_t got = pcm.ReadAt(position + firstFrame * frameBytes, input.data(), want);
+    std::fill(input.data() + got, input.data() + want, uint8_t{0});
+    const size_t bytes = EncodeBlocks(input.data(), count, encoded.data(), blockBytes.data());
+    CheckEncodedSize(dataBytes + bytes);
+    out.WriteAt(Header.DataOffset + dataBytes, encoded.data(), bytes);
+    const size_t blocks = (count + kFramesPerBlock - 1) / kFramesPerBlock;
+    for (size_t b = 0; b < blocks; ++b) {
+      StoreLE(table.data() + 4 * b, static_cast<int32_t>(dataBytes));
+      dataBytes += blockBytes[b];
+    }
+    out.WriteAt(kNcwHeaderBytes + 4 * block, table.data(), 4 * blocks);
+    block += blocks;
+  }
+  Header.DataSize = static_cast<uint32_t>(dataBytes);
+  uint8_t end[4];
+  StoreLE(end, static_cast<int32_t>(dataBytes));
+  out.WriteAt(kNcwHeaderBytes + 4 * block, end, sizeof end);
+  out.WriteAt(0, Header.Image().data(), kNcwHeaderBytes);
 }
 
 }  // namespace tarvix

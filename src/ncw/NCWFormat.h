@@ -52,6 +52,11 @@ struct TChannelBlockHeader {
   static TChannelBlockHeader FromImage(const uint8_t* bytes);  // reads 16 bytes
 };
 
+// The most bytes one block of `channels` channels can take: every channel block plain.
+constexpr uint64_t MaxBlockBytes(uint64_t channels, int bitsPerSample) {
+  return channels * (kChannelBlockHeaderBytes + PayloadBytes(bitsPerSample));
+}
+
 // Number of block table entries for a number of frames: one per block plus the end position.
 constexpr uint64_t BlockTableEntries(uint32_t frames) {
   return uint64_t{frames} / kFramesPerBlock + 1 + (frames % kFramesPerBlock != 0 ? 1 : 0);

@@ -2,37 +2,23 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
-#include <span>
 
+#include "bits/SampleContainers.h"
 #include "platform/Errors.h"
-#include "platform/FileStream.h"
 
 namespace tarvix {
 
 namespace {
 
-constexpr size_t kWavPieceBytes = 1024;         // the writer takes the samples in these pieces
-constexpr uint64_t kMaxWavFrameBytes = 0xFFFF;  // nBlockAlign is 16 bits
+constexpr uint64_t kMaxWavFrameBytes = 0xFFFF;             // nBlockAlign is 16 bits
 constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFull - 60;  // RIFF size is 32 bits
+constexpr size_t kRunPcmBytes = size_t{1} << 20;           // what SaveToWav and Encode stream in
 
 }  // namespace
 
-template <>
-TSampleArray<TSample8>& TNCWParser::SamplesOf<TSample8>() {
-  return Samples8;
-}
-template <>
-TSampleArray<TSample16>& TNCWParser::SamplesOf<TSample16>() {
-  return Samples16;
-}
-template <>
-TSampleArray<TSample24>& TNCWParser::SamplesOf<TSample24>() {
-  return Samples24;
-}
-template <>
-TSampleArray<TSample32>& TNCWParser::SamplesOf<TSample32>() {
-  return Samples32;
+size_t BlocksPerRun(size_t frameBytes, size_t pcmBytes) {
+  const size_t blockBytes = std::max<size_t>(1, frameBytes) * kFramesPerBlock;
+  return std::max<size_t>(1, pcmBytes / blockBytes);
 }
 
 TNCWParser::~TNCWParser() {
@@ -40,84 +26,72 @@ TNCWParser::~TNCWParser() {
 }
 
 void TNCWParser::Close() {
-  fInputMapping = TFileMapping();
-  fInputCopy = TFileMemory();
-  fInput = nullptr;
-  fInputSize = 0;
-  BlockTable.clear();
-  BlockTable.shrink_to_fit();
+  fFile = nullptr;
+  fHead = {};
+  fSource.reset();
+  fBytes.clear();
+  fBytes.shrink_to_fit();
 }
 
 void TNCWParser::Clear() {
   Close();
-  Samples8.Release();
-  Samples16.Release();
-  Samples24.Release();
-  Samples32.Release();
-  EncodedData.reset();
 }
 
 void TNCWParser::Refuse(const std::string& message) const {
   throw TError(message, fFileName);
 }
 
-void TNCWParser::Open(const std::string& fileName) {
-  fFileName = fileName;
+void TNCWParser::Open(const std::string& fileName, std::span<uint8_t> head) {
+  std::unique_ptr<TFileSource> file;
   try {
-    TFileSource file(fileName);
-    MapInput(file);
+    file = std::make_unique<TFileSource>(fileName, head);
   } catch (const TFileError& error) {
-    if (error.CannotOpen() || error.Message() == "Error while opening the file") {
-      throw TFileError("Can't open file", fileName, error.Reason(), true);
+    if (error.CannotOpen() || error.Kind() == TFileErrorKind::kNotRegular) {
+      throw TError("Can't open file", fileName, error.Reason());
     }
     throw;
   }
-  ReadHeaderAndTable();
+  TFileSource* opened = file.get();
+  OpenSource(std::move(file), fileName);
+  fFile = opened;
+  fHead = opened->Head();
+}
+
+void TNCWParser::ForgetHead() {
+  fHead = {};
+  if (fFile != nullptr) fFile->ForgetHead();
+}
+
+void TNCWParser::OpenSource(std::unique_ptr<TByteSource> source, const std::string& name) {
+  fFileName = name;
+  fFile = nullptr;
+  fHead = {};
+  fSource = std::move(source);
+  ReadHeader();
 }
 
 void TNCWParser::OpenBytes(const uint8_t* bytes, size_t size, const std::string& name) {
-  fFileName = name;
-  fInputCopy = TFileMemory(size);
-  if (size != 0) std::memcpy(fInputCopy.Data(), bytes, size);
-  fInput = fInputCopy.Data();
-  fInputSize = size;
-  ReadHeaderAndTable();
+  fBytes.assign(bytes, bytes + size);
+  OpenSource(std::make_unique<TMemorySource>(fBytes), name);
 }
 
-// The whole file is mapped into memory. A file above the format's 2 GiB cannot be valid; only
+// The header and the extent of the block table are checked here, before any output exists; the
+// blocks are checked as they are reached. A file above the format's 2 GiB cannot be valid; only
 // its signature is looked at then, so that a file of another kind is named as such.
-void TNCWParser::MapInput(const TFileSource& file) {
-  fInputMapping = file.Map();
-  fInput = fInputMapping.Data();
-  fInputSize = fInputMapping.Size();
-  if (fInputSize > kMaxNcwFileBytes) {
-    Header = TNcwHeader::FromImage(std::array<uint8_t, kNcwHeaderBytes>{}.data());
-    std::memcpy(Header.Signature.data(), fInput, Header.Signature.size());
-    if (!Header.HasValidSignature()) Refuse("Wrong file signature");
-    Refuse("NCW file is larger than 2 GiB");
-  }
-}
-
-void TNCWParser::ReadHeaderAndTable() {
+void TNCWParser::ReadHeader() {
   std::array<uint8_t, kNcwHeaderBytes> image{};  // bytes the file lacks read as zero
-  if (fInputSize != 0)
-    std::memcpy(image.data(), fInput, std::min<size_t>(fInputSize, image.size()));
+  const size_t got = fSource->ReadAt(0, image.data(), image.size());
   Header = TNcwHeader::FromImage(image.data());
   if (!Header.HasValidSignature()) Refuse("Wrong file signature");
-  if (fInputSize < kNcwHeaderBytes) Refuse("NCW file is cut short (header)");
+  const uint64_t size = fSource->Size();
+  if (size > kMaxNcwFileBytes) Refuse("NCW file is larger than 2 GiB");
+  if (got < kNcwHeaderBytes) Refuse("NCW file is cut short (header)");
   if (Header.DataOffset < Header.BlockTableOffset) {
     Refuse("Unsupported NCW file: DataOffset lies before BlockTableOffset");
   }
-  uint64_t entries = (Header.DataOffset - Header.BlockTableOffset) / 4;
-  if (uint64_t{Header.BlockTableOffset} + 4 * entries > fInputSize) {
+  const uint64_t entries = (Header.DataOffset - Header.BlockTableOffset) / 4;
+  if (uint64_t{Header.BlockTableOffset} + 4 * entries > size) {
     Refuse("NCW file is cut short (block table)");
-  }
-  BlockTable.resize(entries);
-  const uint8_t* table = fInput + Header.BlockTableOffset;
-  for (size_t k = 0; k < entries; ++k) {
-    const uint8_t* p = table + 4 * k;
-    BlockTable[k] = static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 |
-                                         uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
   }
   CheckChannelsAndSize();
 }
@@ -137,6 +111,37 @@ void TNCWParser::CheckChannelsAndSize() const {
   }
 }
 
+// Decoding stops once NumSamples frames are complete, so later blocks are never read.
+size_t TNCWParser::BlocksToDecode() const {
+  if (!IsContainerWidth(Header.BitsPerSample) || Header.DataOffset < Header.BlockTableOffset) {
+    return 0;
+  }
+  const uint64_t entries = (Header.DataOffset - Header.BlockTableOffset) / 4;
+  if (entries == 0) return 0;
+  const uint64_t needed = (uint64_t{Header.NumSamples} + kFramesPerBlock - 1) / kFramesPerBlock;
+  return static_cast<size_t>(std::min(entries - 1, needed));
+}
+
+uint64_t TNCWParser::DecodedFrames() const {
+  return std::min<uint64_t>(Header.NumSamples, uint64_t{BlocksToDecode()} * kFramesPerBlock);
+}
+
+void TNCWParser::Decode(TByteSink& out, uint64_t position) const {
+  const size_t blocks = BlocksToDecode();
+  const size_t frameBytes = FrameBytes();
+  const size_t run = BlocksPerRun(frameBytes, kRunPcmBytes);
+  TNcwDecodeMemory memory;
+  std::vector<uint8_t> pcm(run * kFramesPerBlock * frameBytes);
+  for (size_t first = 0; first < blocks; first += run) {
+    const size_t count = std::min(run, blocks - first);
+    DecodeBlocks(first, count, {}, memory, pcm.data());
+    const uint64_t firstFrame = uint64_t{first} * kFramesPerBlock;
+    const uint64_t frames =
+        std::min<uint64_t>(count * kFramesPerBlock, DecodedFrames() - firstFrame);
+    out.WriteAt(position + firstFrame * frameBytes, pcm.data(), frames * frameBytes);
+  }
+}
+
 void TNCWParser::SaveToWav(const std::string& fileName) const {
   SaveWav(fileName, kWaveFormatPcm);
 }
@@ -145,54 +150,31 @@ void TNCWParser::SaveToWavExt(const std::string& fileName) const {
   SaveWav(fileName, kWaveFormatExtensible);
 }
 
-void TNCWParser::SaveWav(const std::string& fileName, uint16_t formatTag) const {
-  TWavParser wav;
+void TNCWParser::DescribeWav(TWavParser& wav, uint16_t formatTag) const {
   wav.fHeader.wFormatTag = formatTag;
   wav.fHeader.nChannels = Header.Channels;
   wav.fHeader.nSamplesPerSec = Header.SampleRate;
   wav.fHeader.wBitsPerSample = Header.BitsPerSample;
-  // Unsigned 32-bit arithmetic, kept to the header's widths: a width the decoder refuses
+  // Unsigned 32-bit arithmetic, kept to the header's widths: a width that cannot be decoded
   // still gets a header before it is refused.
   const uint32_t frameBytes = uint32_t{Header.Channels} * Header.BitsPerSample / 8;
   wav.fHeader.nBlockAlign = static_cast<uint16_t>(frameBytes);
   wav.fHeader.nAvgBytesPerSec = uint32_t{wav.fHeader.nBlockAlign} * Header.SampleRate;
   wav.fDataSize = uint32_t{wav.fHeader.nBlockAlign} * Header.NumSamples;
-  if (!wav.CreateOutputFile(fileName)) throw TError(wav.fErrorText, fileName, wav.fErrorReason);
-
-  std::span<const uint8_t> samples;
-  switch (Header.BitsPerSample) {
-    case 8:
-      samples = {Samples8.Bytes(), Samples8.ByteSize()};
-      break;
-    case 16:
-      samples = {Samples16.Bytes(), Samples16.ByteSize()};
-      break;
-    case 24:
-      samples = {Samples24.Bytes(), Samples24.ByteSize()};
-      break;
-    case 32:
-      samples = {Samples32.Bytes(), Samples32.ByteSize()};
-      break;
-    default:
-      wav.CloseFile();  // the output holds its header only; the caller removes it
-      throw TError("NCWPARSER.SaveToWav: Unsupported BitsPerSample", fFileName);
-  }
-  size_t total = std::min<size_t>(wav.fDataSize, samples.size());
-  for (size_t done = 0; done < total; done += kWavPieceBytes) {
-    wav.WriteData(samples.data() + done,
-                  static_cast<int32_t>(std::min(kWavPieceBytes, total - done)));
-  }
-  wav.CloseFile();
 }
 
-void TNCWParser::SaveToNcw(const std::string& fileName) const {
-  if (!EncodedData) throw TError("Nothing was encoded to save", fileName);
-  TFileSink file(fileName);
-  file.Write(Header.Image().data(), kNcwHeaderBytes);
-  // The entries are little-endian in memory already (SampleContainers.h insists on it).
-  file.Write(BlockTable.data(), 4 * BlockTable.size());
-  file.Write(EncodedData->Data(), EncodedData->Size());
-  file.Close();
+void TNCWParser::SaveWav(const std::string& fileName, uint16_t formatTag) const {
+  TWavParser wav;
+  DescribeWav(wav, formatTag);
+  if (!wav.CreateOutputFile(fileName)) throw TError(wav.fErrorText, fileName, wav.fErrorReason);
+  if (!IsContainerWidth(Header.BitsPerSample)) {
+    wav.CloseFile();  // the output holds its header only; the caller removes it
+    throw TError("NCWPARSER.SaveToWav: Unsupported BitsPerSample", fFileName);
+  }
+  const uint64_t headerBytes = formatTag == kWaveFormatPcm ? 44 : 68;
+  Decode(*wav.fOutput, headerBytes);
+  wav.fOutput->Resize(headerBytes + uint64_t{wav.fDataSize});  // frames no block covers are 0
+  wav.CloseFile();
 }
 
 }  // namespace tarvix

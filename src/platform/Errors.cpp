@@ -17,15 +17,15 @@ std::string TError::Report() const {
   return report;
 }
 
-TFileError::TFileError(const std::string& message, const std::string& fileName, int errorNumber,
-                       bool cannotOpen)
+TFileError::TFileError(TFileErrorKind kind, const std::string& message, const std::string& fileName,
+                       int errorNumber)
     : TError(message, fileName, errorNumber != 0 ? SystemReason(errorNumber) : std::string()),
-      fErrorNumber(errorNumber),
-      fCannotOpen(cannotOpen) {}
+      fKind(kind),
+      fErrorNumber(errorNumber) {}
 
-TFileError::TFileError(const std::string& message, const std::string& fileName,
-                       const std::string& reason, bool cannotOpen)
-    : TError(message, fileName, reason), fErrorNumber(0), fCannotOpen(cannotOpen) {}
+TFileError::TFileError(TFileErrorKind kind, const std::string& message, const std::string& fileName,
+                       const std::string& reason)
+    : TError(message, fileName, reason), fKind(kind), fErrorNumber(0) {}
 
 std::string SystemReason(int errorNumber) {
   return std::strerror(errorNumber);

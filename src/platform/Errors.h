@@ -25,22 +25,33 @@ class TError : public std::runtime_error {
   std::string fReason;
 };
 
-// Raised by the file layer. fCannotOpen tells a failure to open the file apart from all others
-// (a read error, a short write, a failed close), which some callers report differently.
+// What went wrong with a file, so that callers can react without reading message texts.
+enum class TFileErrorKind {
+  kCannotOpen,  // the name could not be opened (or created) at all
+  kNotRegular,  // opened, but a directory, FIFO or device: not a file to convert
+  kRead,        // a read failed
+  kCutShort,    // the file ended before bytes it held when it was opened
+  kWrite,       // a write (or extending the file) failed
+  kClose,       // closing failed: the data may not have reached the file
+};
+
+// Raised by the file layer.
 class TFileError : public TError {
  public:
-  TFileError(const std::string& message, const std::string& fileName, int errorNumber,
-             bool cannotOpen = false);
+  TFileError(TFileErrorKind kind, const std::string& message, const std::string& fileName,
+             int errorNumber);
   // For failures that have no errno, such as a name that is not a regular file.
-  TFileError(const std::string& message, const std::string& fileName, const std::string& reason,
-             bool cannotOpen = false);
+  TFileError(TFileErrorKind kind, const std::string& message, const std::string& fileName,
+             const std::string& reason);
 
+  TFileErrorKind Kind() const { return fKind; }
   int ErrorNumber() const { return fErrorNumber; }
-  bool CannotOpen() const { return fCannotOpen; }
+  // The name could not be opened at all (a name that is not a regular file could be).
+  bool CannotOpen() const { return fKind == TFileErrorKind::kCannotOpen; }
 
  private:
+  TFileErrorKind fKind;
   int fErrorNumber;
-  bool fCannotOpen;
 };
 
 // The system's wording of an errno value.

@@ -1,27 +1,37 @@
-// File streams and the narrow byte-source interface the parsers read through, so that they run
-// on files and on memory alike.
+// Positioned byte sources and sinks: the narrow interfaces the parsers and coders read and write
+// through, so that they run on files and on memory alike. Reads and writes at a position touch
+// no shared cursor, so several threads may use one source or sink at once on distinct ranges.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace tarvix {
 
-// What a parser needs of its input: positioned reads that may come back short at the end.
 class TByteSource {
  public:
   virtual ~TByteSource() = default;
 
-  // Reads up to `count` bytes at the current position and advances it; returns fewer only at
-  // the end of the data. Raises TFileError on an I/O error.
-  virtual size_t Read(void* dest, size_t count) = 0;
-  // Moves the position; a position past the end makes the next read return 0 bytes.
-  virtual void Seek(uint64_t position) = 0;
-  virtual uint64_t Position() const = 0;
+  // Reads up to `count` bytes at `position`; fewer only where the data ends (none past it).
+  // Raises TFileError on an I/O error.
+  virtual size_t ReadAt(uint64_t position, void* dest, size_t count) const = 0;
   virtual uint64_t Size() const = 0;
+
+  // A cursor for parsers that read one field after another; one thread at a time.
+  size_t Read(void* dest, size_t count) {
+    size_t n = ReadAt(fPosition, dest, count);
+    fPosition += n;
+    return n;
+  }
+  // A position past the end makes the next Read return 0 bytes.
+  void Seek(uint64_t position) { fPosition = position; }
+  uint64_t Position() const { return fPosition; }
+
+ private:
+  uint64_t fPosition = 0;
 };
 
 // A byte source over memory the caller keeps alive.
@@ -29,95 +39,86 @@ class TMemorySource final : public TByteSource {
  public:
   explicit TMemorySource(std::span<const uint8_t> bytes) : fBytes(bytes) {}
 
-  size_t Read(void* dest, size_t count) override;
-  void Seek(uint64_t position) override { fPosition = position; }
-  uint64_t Position() const override { return fPosition; }
+  size_t ReadAt(uint64_t position, void* dest, size_t count) const override;
   uint64_t Size() const override { return fBytes.size(); }
 
  private:
   std::span<const uint8_t> fBytes;
-  uint64_t fPosition = 0;
 };
 
-// A whole file mapped into memory read-only: its bytes without a copy and without fresh
-// memory. The pages cannot be written.
-class TFileMapping {
- public:
-  TFileMapping() = default;
-  TFileMapping(int fd, size_t size, const std::string& name);  // raises TFileError
-  ~TFileMapping();
-  TFileMapping(TFileMapping&& other) noexcept;
-  TFileMapping& operator=(TFileMapping&& other) noexcept;
-
-  const uint8_t* Data() const { return fData; }
-  size_t Size() const { return fSize; }
-  explicit operator bool() const { return fData != nullptr; }
-
- private:
-  const uint8_t* fData = nullptr;
-  size_t fSize = 0;
-};
-
-// A regular file opened for reading. Small reads are served from a buffer so that header
-// parsing costs few system calls; large reads go straight into the caller's memory.
+// A regular file opened for reading. Its first bytes may be read at once into memory the
+// caller lends (the head): a header is then parsed without a system call per field, and a
+// small file is read whole by one call.
 class TFileSource final : public TByteSource {
  public:
-  // Raises TFileError: CannotOpen() when the name cannot be opened at all, otherwise (for
-  // instance a directory or a FIFO, which are not regular files) a plain failure.
-  explicit TFileSource(const std::string& name);
+  // Raises TFileError: kCannotOpen when the name cannot be opened, kNotRegular for a
+  // directory, FIFO or device (a FIFO is opened without waiting for a writer).
+  explicit TFileSource(const std::string& name, std::span<uint8_t> head = {});
   ~TFileSource() override;
   TFileSource(const TFileSource&) = delete;
   TFileSource& operator=(const TFileSource&) = delete;
 
-  size_t Read(void* dest, size_t count) override;
-  void Seek(uint64_t position) override { fPosition = position; }
-  uint64_t Position() const override { return fPosition; }
+  size_t ReadAt(uint64_t position, void* dest, size_t count) const override;
   uint64_t Size() const override { return fSize; }
 
+  // The file's first bytes as read into the head when it was opened.
+  std::span<const uint8_t> Head() const { return {fHead.data(), fHeadLength}; }
+  // Stops serving reads from the head, whose memory the caller is about to use otherwise (or
+  // lend to another thread's work): from now on every read goes to the file.
+  void ForgetHead() { fHeadLength = 0; }
   const std::string& Name() const { return fName; }
 
-  // The whole file (as long as it was when opened) in memory. A file cut shorter by another
-  // program while it is mapped raises SIGBUS when its lost part is read; the program treats
-  // that as an interruption (TempFileCleanup).
-  TFileMapping Map() const { return TFileMapping(fFd, static_cast<size_t>(fSize), fName); }
-
  private:
-  size_t ReadAt(uint64_t position, void* dest, size_t count);  // loops over short reads
-  bool FillBuffer();
-
   std::string fName;
   int fFd = -1;
-  uint64_t fSize = 0;      // length when opened
-  uint64_t fPosition = 0;  // next byte a Read returns
-  std::unique_ptr<uint8_t[]> fBuffer;
-  uint64_t fBufferStart = 0;  // file position of fBuffer[0]
-  size_t fBufferLength = 0;   // valid bytes in fBuffer
+  uint64_t fSize = 0;        // length when opened
+  std::span<uint8_t> fHead;  // lent by the caller
+  size_t fHeadLength = 0;    // bytes of the file in fHead
 };
 
-// A file created (or emptied) for writing, with a large buffer so that many small writes reach
-// the system as few large ones. Every failure is raised as a TFileError naming the file and the
-// system's reason; Close must be called for the data to count as written.
-class TFileSink {
+class TByteSink {
+ public:
+  virtual ~TByteSink() = default;
+
+  // Writes `count` bytes at `position`. Raises TFileError when they did not all arrive.
+  virtual void WriteAt(uint64_t position, const void* data, size_t count) = 0;
+  // Makes the data `size` bytes long: cut, or extended with zero bytes.
+  virtual void Resize(uint64_t size) = 0;
+};
+
+// A sink into a growing byte vector.
+class TMemorySink final : public TByteSink {
+ public:
+  void WriteAt(uint64_t position, const void* data, size_t count) override;
+  void Resize(uint64_t size) override { fBytes.resize(size); }
+  const std::vector<uint8_t>& Bytes() const { return fBytes; }
+
+ private:
+  std::vector<uint8_t> fBytes;
+};
+
+// A file written at positions, unbuffered: callers hand it large pieces. Every failure is
+// raised as a TFileError naming the file and the system's reason; Close must be called for the
+// data to count as written.
+class TFileSink final : public TByteSink {
  public:
   // Creates the file, replacing the content of an existing one. Raises TFileError.
   explicit TFileSink(const std::string& name);
-  ~TFileSink();  // closes without reporting; callers that care call Close first
+  // Takes over an open descriptor; `name` is what errors call the file.
+  TFileSink(int fd, const std::string& name) : fName(name), fFd(fd) {}
+  ~TFileSink() override;  // closes without reporting; callers that care call Close first
   TFileSink(const TFileSink&) = delete;
   TFileSink& operator=(const TFileSink&) = delete;
 
-  void Write(const void* data, size_t count);
-  void Flush();
+  void WriteAt(uint64_t position, const void* data, size_t count) override;
+  void Resize(uint64_t size) override;
   void Close();
 
   const std::string& Name() const { return fName; }
 
  private:
-  void WriteThrough(const uint8_t* data, size_t count);
-
   std::string fName;
   int fFd = -1;
-  std::unique_ptr<uint8_t[]> fBuffer;
-  size_t fBuffered = 0;
 };
 
 }  // namespace tarvix

@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <memory>
+#include <random>
 
 #include "platform/FileStream.h"
 
@@ -30,6 +32,16 @@ bool FileExists(const std::string& name) {
 bool DirectoryExists(const std::string& name) {
   struct stat info;
   return StatFollowingLinks(name, info) && S_ISDIR(info.st_mode);
+}
+
+bool NameTaken(const std::string& name) {
+  struct stat info;
+  return !name.empty() && ::lstat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+std::string AddTrailingDelimiter(const std::string& path) {
+  if (!path.empty() && path.back() == kPathDelimiter) return path;
+  return path + kPathDelimiter;
 }
 
 bool CreateDir(const std::string& path) {
@@ -62,16 +74,39 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   return RenameReplacing(from, to);
 }
 
-std::string CreateTempFile(const std::string& dir) {
-  static constexpr char kPattern[] = "tarvix-XXXXXX.tmp";
-  static constexpr int kSuffixLength = 4;  // ".tmp"
-  std::string name = dir + kPattern;
-  int fd = ::mkostemps(name.data(), kSuffixLength, O_CLOEXEC);
-  if (fd < 0) return {};
-  // mkostemps makes the file private; outputs get the mode of a normally created file.
-  ::fchmod(fd, NewFileMode());
-  ::close(fd);
-  return name;
+std::string CreateTempFile(const std::string& dir, int* fd) {
+  // Random letters as mkstemp uses them, but the file is created with the usual mode (0666
+  // less the umask) right away, so no chmod is needed before it becomes an output.
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random(std::random_device{}() ^ static_cast<uint64_t>(::getpid())
+                                                                   << 32);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = dir + "tarvix-";
+    uint64_t bits = random();
+    for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
+    name += ".tmp";
+    int opened = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (opened >= 0) {
+      if (fd != nullptr) {
+        *fd = opened;
+      } else {
+        ::close(opened);
+      }
+      return name;
+    }
+    if (errno != EEXIST) return {};
+  }
+  return {};
+}
+
+int AvailableCores() {
+  cpu_set_t set;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  return 1;
 }
 
 std::string GetCurrentDir() {
@@ -88,17 +123,6 @@ bool IsWritableFile(const std::string& name) {
   struct stat info;
   if (!StatFollowingLinks(name, info) || (info.st_mode & 0222) == 0) return false;
   return ::access(name.c_str(), W_OK) == 0;
-}
-
-mode_t NewFileMode() {
-  // umask can only be read by setting it; the program is single-threaded, so setting it back at
-  // once is safe. The value cannot change during a run, so it is read once.
-  static const mode_t mode = [] {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
-  }();
-  return mode;
 }
 
 std::vector<std::string> SplitTextLines(std::string_view text) {

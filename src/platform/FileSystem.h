@@ -18,6 +18,13 @@ bool FileExists(const std::string& name);
 // True only for an existing directory (or a link to one).
 bool DirectoryExists(const std::string& name);
 
+// True when a directory entry of that name exists that is not a directory: a file, a link
+// (even one that leads nowhere), a FIFO, a device. Such a name is never written over silently.
+bool NameTaken(const std::string& name);
+
+// The path with one path delimiter appended unless it already ends in one; "" gives "/".
+std::string AddTrailingDelimiter(const std::string& path);
+
 // Creates one directory level; true on success.
 bool CreateDir(const std::string& path);
 
@@ -32,11 +39,15 @@ int RenameReplacing(const std::string& from, const std::string& to);
 // success, or the errno of another failure.
 int RenameNoReplace(const std::string& from, const std::string& to);
 
-// Creates a new, empty file with a unique name in directory `dir` (which ends in the path
-// delimiter) and returns its full name, or an empty string with errno set. The name ends in
-// ".tmp", never in an extension the program converts, and the file has the permissions of a
-// normally created file.
-std::string CreateTempFile(const std::string& dir);
+// Creates a new, empty file with a unique name in directory `dir` ("" for the current
+// directory, else ending in the path delimiter) and returns its name, or an empty string with
+// errno set. The name ends in ".tmp", never in an extension the program converts, and the file
+// has the permissions of a normally created file. With `fd` the file stays open for writing
+// and its descriptor is stored there.
+std::string CreateTempFile(const std::string& dir, int* fd = nullptr);
+
+// The processor cores this process may run on (at least 1).
+int AvailableCores();
 
 // The working directory's full path, without a trailing delimiter ("/" for the root).
 std::string GetCurrentDir();
@@ -44,9 +55,6 @@ std::string GetCurrentDir();
 // True when an existing file may be written: the process may write it and it has a write
 // permission bit set.
 bool IsWritableFile(const std::string& name);
-
-// 0666 less the process's umask: the mode of a file created the usual way.
-mode_t NewFileMode();
 
 // Splits text into lines at CR, LF or CR LF; a NUL ends the text. A last line without a line
 // end counts; a line end at the very end does not start another line.

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -13,60 +14,103 @@ namespace tarvix {
 
 namespace {
 
-// SIGBUS arrives when a mapped source file is cut shorter by another program while it is read.
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGBUS};
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-constexpr char kSourceChanged[] = "\nERROR: a source file was cut short while it was read\n";
+// One temporary file the signal handler removes. Lock-free atomics only, as the handler may
+// run between any two instructions of any thread.
+struct TPendingSlot {
+  std::atomic<int> state{0};  // kFree, kClaimed (name being written) or kArmed
+  char path[PATH_MAX + 1];
+};
+enum : int { kFree = 0, kClaimed = 1, kArmed = 2 };
+static_assert(std::atomic<int>::is_always_lock_free);
 
-// Read by the signal handler, so plain memory: the path of the file to remove when armed.
-char gPendingPath[PATH_MAX + 1];
-volatile sig_atomic_t gArmed = 0;
+TPendingSlot gSlots[kMaxTempFiles];
 
-sigset_t gHeldSignals;  // the set blocked while the slot changes
-sigset_t gSavedMask;
+// Threads making a temporary file, and whether the process is dying: the handler waits until
+// no file is half made (created but not yet in a slot), and no file is begun after it started.
+std::atomic<int> gCreating{0};
+std::atomic<int> gDying{0};
 
-extern "C" void RemoveTempFileAndDie(int signalNumber) {
-  if (gArmed) ::unlink(gPendingPath);
-  if (signalNumber == SIGBUS) {
-    ssize_t ignored = ::write(STDERR_FILENO, kSourceChanged, sizeof kSourceChanged - 1);
-    (void)ignored;
+sigset_t CleanupSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signalNumber : kCleanupSignals) sigaddset(&set, signalNumber);
+  return set;
+}
+
+extern "C" void RemoveTempFilesAndDie(int signalNumber) {
+  gDying.store(1);
+  // Never waits for itself: a thread holds these signals back while it makes a file.
+  while (gCreating.load() != 0) {
+  }
+  for (TPendingSlot& slot : gSlots) {
+    if (slot.state.load(std::memory_order_acquire) == kArmed) ::unlink(slot.path);
   }
   // Die by the same signal, so that the parent sees the conventional status.
   ::signal(signalNumber, SIG_DFL);
   ::raise(signalNumber);
 }
 
-void Arm(const std::string& name) {
-  if (name.size() > PATH_MAX) return;  // mkstemp could not have made it
-  std::memcpy(gPendingPath, name.c_str(), name.size() + 1);
-  gArmed = 1;
+// Takes a free slot and records `name` in it; -1 when none is free or the name is too long
+// (the handler could not remove that file; callers keep their temporary files below the limit).
+int Arm(const std::string& name) {
+  if (name.size() > PATH_MAX) return -1;
+  for (int i = 0; i < kMaxTempFiles; ++i) {
+    int expected = kFree;
+    if (gSlots[i].state.compare_exchange_strong(expected, kClaimed, std::memory_order_acquire)) {
+      std::memcpy(gSlots[i].path, name.c_str(), name.size() + 1);
+      gSlots[i].state.store(kArmed, std::memory_order_release);
+      return i;
+    }
+  }
+  return -1;
 }
+
+void Disarm(int slot) {
+  if (slot >= 0) gSlots[slot].state.store(kFree, std::memory_order_release);
+}
+
+thread_local sigset_t tSavedMask;
 
 }  // namespace
 
 void InstallTempFileCleanup() {
-  sigemptyset(&gHeldSignals);
   for (int signalNumber : kCleanupSignals) {
-    sigaddset(&gHeldSignals, signalNumber);
     struct sigaction action = {};
-    action.sa_handler = RemoveTempFileAndDie;
+    action.sa_handler = RemoveTempFilesAndDie;
     sigemptyset(&action.sa_mask);
     ::sigaction(signalNumber, &action, nullptr);
   }
   ::signal(SIGXFSZ, SIG_IGN);
 }
 
-TTempFile::TTempFile(const std::string& dir) {
+void BlockCleanupSignalsInThisThread() {
+  sigset_t set = CleanupSignalSet();
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+TTempFile::TTempFile(const std::string& dir, const std::string& displayName) {
   BlockSignals();
-  fName = CreateTempFile(dir);
-  int error = errno;
-  if (!fName.empty()) Arm(fName);
+  gCreating.fetch_add(1);
+  int error = EINTR;  // what a dying process reports: the file was not made
+  if (gDying.load() == 0) {
+    int fd = -1;
+    fName = CreateTempFile(dir, &fd);
+    error = errno;
+    if (!fName.empty()) {
+      fSlot = Arm(fName);
+      fSink = std::make_unique<TFileSink>(fd, displayName.empty() ? fName : displayName);
+    }
+  }
+  gCreating.fetch_sub(1);
   UnblockSignals();
   errno = error;
 }
 
 TTempFile::~TTempFile() {
   if (fName.empty()) return;
+  fSink.reset();  // closes the descriptor
   BlockSignals();
   DeleteFileName(fName);
   Forget();
@@ -74,15 +118,17 @@ TTempFile::~TTempFile() {
 }
 
 void TTempFile::BlockSignals() {
-  ::sigprocmask(SIG_BLOCK, &gHeldSignals, &gSavedMask);
+  sigset_t set = CleanupSignalSet();
+  ::pthread_sigmask(SIG_BLOCK, &set, &tSavedMask);
 }
 
 void TTempFile::UnblockSignals() {
-  ::sigprocmask(SIG_SETMASK, &gSavedMask, nullptr);
+  ::pthread_sigmask(SIG_SETMASK, &tSavedMask, nullptr);
 }
 
 void TTempFile::Forget() {
-  gArmed = 0;
+  Disarm(fSlot);
+  fSlot = -1;
   fName.clear();
 }
 

@@ -1,29 +1,43 @@
-// The temporary file of the conversion in progress, and its removal on every way out: normal
-// return, an error unwinding the job, or an interrupting signal.
+// The temporary files of the conversions in progress, and their removal on every way out:
+// normal return, an error unwinding a job, or an interrupting signal.
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "platform/FileStream.h"
 
 namespace tarvix {
 
-// Installs handlers for SIGINT, SIGTERM, SIGHUP, SIGPIPE and SIGBUS (a mapped source cut short)
-// that remove the temporary file in progress and then end the process as the signal would have
-// (so the exit status is the conventional one). Also ignores SIGXFSZ, so that a file-size limit
-// shows up as a failed write (EFBIG) that is reported, not as a silent kill.
+// How many temporary files may exist at once.
+constexpr int kMaxTempFiles = 1024;
+
+// Installs handlers for SIGINT, SIGTERM, SIGHUP and SIGPIPE that remove every temporary file in
+// progress and then end the process as the signal would have (so the exit status is the
+// conventional one). Also ignores SIGXFSZ, so that a file-size limit shows up as a failed write
+// (EFBIG) that is reported, not as a silent kill.
 void InstallTempFileCleanup();
 
-// Owns one temporary file from its creation to its placement under the final name. Only one
-// exists at a time: jobs run one after another.
+// Keeps those signals away from the calling thread, so that they reach the thread that started
+// the run; worker threads call it first.
+void BlockCleanupSignalsInThisThread();
+
+// Owns one temporary file from its creation to its placement under the final name, with its
+// descriptor open for writing until Close.
 class TTempFile {
  public:
-  // Creates an empty file with a unique name in `dir` (ending in the delimiter). Empty Name()
-  // when the system refused; errno then tells why.
-  explicit TTempFile(const std::string& dir);
+  // Creates an empty file with a unique name in `dir` ("" for the current directory, else ending
+  // in the delimiter). Empty Name() when the system refused; errno then tells why. Write errors
+  // name the file `displayName` (the output the user asked for), or the temporary name.
+  explicit TTempFile(const std::string& dir, const std::string& displayName = {});
   ~TTempFile();  // removes the file unless it was placed
   TTempFile(const TTempFile&) = delete;
   TTempFile& operator=(const TTempFile&) = delete;
 
   const std::string& Name() const { return fName; }
+  TFileSink& Sink() { return *fSink; }
+  // Closes the descriptor, raising TFileError when the data may not have reached the file.
+  void Close() { fSink->Close(); }
 
   // Moves the file to `target` with `rename` (a callable taking the two names and returning 0
   // or an errno) while signals are held back, so that an interrupt cannot strike between the
@@ -37,6 +51,8 @@ class TTempFile {
   void Forget();
 
   std::string fName;
+  int fSlot = -1;  // the entry the signal handler removes the file by
+  std::unique_ptr<TFileSink> fSink;
 };
 
 template <class RenameFn>

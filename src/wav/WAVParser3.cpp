@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "bits/LittleEndian.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 
@@ -13,11 +14,6 @@ namespace {
 
 constexpr uint32_t kRiffHeaderBytes = 12;  // "RIFF", size, "WAVE"
 constexpr uint32_t kChunkHeaderBytes = 8;  // identifier, size
-
-template <size_t N>
-void PutLE(uint8_t* p, uint64_t value) {
-  for (size_t i = 0; i < N; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 bool IsSampleWidth(uint16_t bits) {
   return bits == 8 || bits == 16 || bits == 24;
@@ -34,19 +30,19 @@ std::array<uint8_t, TWavHeader::kExtendedBytes> TWavHeader::Image() const {
   std::array<uint8_t, kExtendedBytes> image{};
   uint8_t* p = image.data();
   std::memcpy(p + 0, RiffId.data(), 4);
-  PutLE<4>(p + 4, RiffSize);
+  StoreLE<uint32_t>(p + 4, RiffSize);
   std::memcpy(p + 8, WaveId.data(), 4);
   std::memcpy(p + 12, FmtId.data(), 4);
-  PutLE<4>(p + 16, FmtSize);
-  PutLE<2>(p + 20, wFormatTag);
-  PutLE<2>(p + 22, nChannels);
-  PutLE<4>(p + 24, nSamplesPerSec);
-  PutLE<4>(p + 28, nAvgBytesPerSec);
-  PutLE<2>(p + 32, nBlockAlign);
-  PutLE<2>(p + 34, wBitsPerSample);
-  PutLE<2>(p + 36, cbSize);
-  PutLE<2>(p + 38, wValidBitsPerSample);
-  PutLE<4>(p + 40, dwChannelMask);
+  StoreLE<uint32_t>(p + 16, FmtSize);
+  StoreLE<uint16_t>(p + 20, wFormatTag);
+  StoreLE<uint16_t>(p + 22, nChannels);
+  StoreLE<uint32_t>(p + 24, nSamplesPerSec);
+  StoreLE<uint32_t>(p + 28, nAvgBytesPerSec);
+  StoreLE<uint16_t>(p + 32, nBlockAlign);
+  StoreLE<uint16_t>(p + 34, wBitsPerSample);
+  StoreLE<uint16_t>(p + 36, cbSize);
+  StoreLE<uint16_t>(p + 38, wValidBitsPerSample);
+  StoreLE<uint32_t>(p + 40, dwChannelMask);
   std::memcpy(p + 44, SubFormat.data(), 16);
   return image;
 }
@@ -65,10 +61,10 @@ bool TWavParser::Fail(const std::string& message) {
 
 // ---- Reading ----
 
-bool TWavParser::OpenFile(const std::string& fileName) {
+bool TWavParser::OpenFile(const std::string& fileName, std::span<uint8_t> head) {
   fOpened = false;
   try {
-    auto file = std::make_unique<TFileSource>(fileName);
+    auto file = std::make_unique<TFileSource>(fileName, head);
     TFileSource* opened = file.get();
     OpenSource(std::move(file), fileName);
     fFile = opened;
@@ -253,23 +249,11 @@ bool TWavParser::ParseHeader() {
 bool TWavParser::ReadData(uint8_t* dest, size_t destSize) {
   if (!fOpened) return Fail("File not opened");
   try {
-    fStream->Seek(fDataOffset);
-    fStream->Read(dest, std::min<size_t>(fDataSize, destSize));
+    fStream->ReadAt(fDataOffset, dest, std::min<size_t>(fDataSize, destSize));
     return true;
   } catch (const TFileError& error) {
     SetError("Error while reading the file", error.Reason());
     return false;
-  }
-}
-
-bool TWavParser::MapData(TFileMapping& mapping) {
-  if (!fOpened || fFile == nullptr) return false;
-  if (uint64_t{fDataOffset} + fDataSize > fFile->Size()) return false;  // read what exists
-  try {
-    mapping = fFile->Map();
-    return static_cast<bool>(mapping);
-  } catch (const TFileError&) {
-    return false;  // reading the ordinary way still works, or reports why not
   }
 }
 
@@ -303,6 +287,7 @@ bool TWavParser::CreateOutputFile(const std::string& fileName) {
              error.Reason());
     return false;
   }
+  fWritePosition = 0;
   WriteHeader();
   return true;
 }
@@ -313,19 +298,16 @@ bool TWavParser::WriteHeader() {
   return false;
 }
 
-bool TWavParser::WriteStandardHeader() {
+void TWavParser::FillStandardHeader() {
   std::memcpy(fHeader.RiffId.data(), "RIFF", 4);
   fHeader.RiffSize = fDataSize + 36;  // wraps like the u32 it is
   std::memcpy(fHeader.WaveId.data(), "WAVE", 4);
   std::memcpy(fHeader.FmtId.data(), "fmt ", 4);
   fHeader.FmtSize = 16;
   fExtensible = false;
-  fOutput->Write(fHeader.Image().data(), TWavHeader::kStandardBytes);
-  WriteDataChunkHeader();
-  return true;
 }
 
-bool TWavParser::WriteExtendedHeader() {
+void TWavParser::FillExtendedHeader() {
   std::memcpy(fHeader.RiffId.data(), "RIFF", 4);
   fHeader.RiffSize = fDataSize + 60;
   std::memcpy(fHeader.WaveId.data(), "WAVE", 4);
@@ -336,20 +318,43 @@ bool TWavParser::WriteExtendedHeader() {
   fHeader.dwChannelMask = 0;
   fHeader.SubFormat = kSubtypePcm;
   fExtensible = true;
-  fOutput->Write(fHeader.Image().data(), TWavHeader::kExtendedBytes);
-  WriteDataChunkHeader();
+}
+
+size_t TWavParser::BuildHeader(uint8_t* out) {
+  if (fHeader.wFormatTag == kWaveFormatPcm) return BuildHeaderOfKind(out, false);
+  if (fHeader.wFormatTag == kWaveFormatExtensible) return BuildHeaderOfKind(out, true);
+  return 0;
+}
+
+size_t TWavParser::BuildHeaderOfKind(uint8_t* out, bool extended) {
+  if (extended) {
+    FillExtendedHeader();
+  } else {
+    FillStandardHeader();
+  }
+  const size_t fieldBytes = extended ? TWavHeader::kExtendedBytes : TWavHeader::kStandardBytes;
+  std::memcpy(out, fHeader.Image().data(), fieldBytes);
+  std::memcpy(out + fieldBytes, "data", 4);
+  StoreLE<uint32_t>(out + fieldBytes + 4, fDataSize);
+  return fieldBytes + kChunkHeaderBytes;
+}
+
+bool TWavParser::WriteStandardHeader() {
+  uint8_t header[kMaxWavHeaderBytes];
+  WriteData(header, static_cast<int32_t>(BuildHeaderOfKind(header, false)));
   return true;
 }
 
-void TWavParser::WriteDataChunkHeader() {
-  uint8_t chunk[kChunkHeaderBytes];
-  std::memcpy(chunk, "data", 4);
-  PutLE<4>(chunk + 4, fDataSize);
-  fOutput->Write(chunk, sizeof chunk);
+bool TWavParser::WriteExtendedHeader() {
+  uint8_t header[kMaxWavHeaderBytes];
+  WriteData(header, static_cast<int32_t>(BuildHeaderOfKind(header, true)));
+  return true;
 }
 
 void TWavParser::WriteData(const void* buffer, int32_t count) {
-  if (fOutput && count > 0) fOutput->Write(buffer, static_cast<size_t>(count));
+  if (!fOutput || count <= 0) return;
+  fOutput->WriteAt(fWritePosition, buffer, static_cast<size_t>(count));
+  fWritePosition += static_cast<uint64_t>(count);
 }
 
 }  // namespace tarvix

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "platform/FileStream.h"
@@ -17,6 +18,8 @@ namespace tarvix {
 
 constexpr uint16_t kWaveFormatPcm = 1;
 constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
+// The longest header the writer makes: the extended one with the data chunk's header.
+constexpr size_t kMaxWavHeaderBytes = 68;
 
 // KSDATAFORMAT_SUBTYPE_PCM, {00000001-0000-0010-8000-00AA00389B71}, as stored in a file.
 constexpr std::array<uint8_t, 16> kSubtypePcm = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
@@ -62,17 +65,14 @@ class TWavParser {
   TWavParser(const TWavParser&) = delete;
   TWavParser& operator=(const TWavParser&) = delete;
 
-  // Reading.
-  bool OpenFile(const std::string& fileName);
+  // Reading. With a `head`, the file's first bytes are read into it at once (see TFileSource).
+  bool OpenFile(const std::string& fileName, std::span<uint8_t> head = {});
   // Reads from any byte source instead of a file (memory, for tests and fuzzing).
   bool OpenSource(std::unique_ptr<TByteSource> source, const std::string& name);
   bool ParseHeader();
   // Reads the data chunk's bytes into `dest`, at most `destSize` of them; bytes the file does
   // not hold stay as they were.
   bool ReadData(uint8_t* dest, size_t destSize);
-  // The whole file mapped into memory, when it was opened from a file whose data chunk lies
-  // entirely within it: the samples start at fDataOffset. False otherwise (then ReadData).
-  bool MapData(TFileMapping& mapping);
   void CloseFile();
   void SetError(const std::string& message, const std::string& reason = {});
   TStreamDescription StreamDescription() const;
@@ -85,6 +85,10 @@ class TWavParser {
   bool WriteStandardHeader();
   bool WriteExtendedHeader();
   void WriteData(const void* buffer, int32_t count);
+  // Fills the header fields of the kind wFormatTag names and puts the header's bytes, the data
+  // chunk's identifier and size included, at `out` (room for kMaxWavHeaderBytes); returns
+  // their number: 44, 68, or 0 for another tag. Nothing is written to a file.
+  size_t BuildHeader(uint8_t* out);
 
   std::string fFileName;     // the file opened for reading
   std::string fErrorText;    // the last error message
@@ -93,6 +97,7 @@ class TWavParser {
   std::unique_ptr<TByteSource> fStream;  // the file being read
   TFileSource* fFile = nullptr;          // fStream, when it is a file
   std::unique_ptr<TFileSink> fOutput;    // the file being written
+  uint64_t fWritePosition = 0;           // where the next WriteData lands
   TWavHeader fHeader;
   bool fExtensible = false;
   uint32_t fDataOffset = 0;  // position of the first sample byte
@@ -113,7 +118,9 @@ class TWavParser {
   bool FindDataChunk(uint64_t position);
   uint64_t PadAfterOddChunk(uint64_t position);
   bool ParseSteps();
-  void WriteDataChunkHeader();
+  void FillStandardHeader();
+  void FillExtendedHeader();
+  size_t BuildHeaderOfKind(uint8_t* out, bool extended);
 };
 
 }  // namespace tarvix

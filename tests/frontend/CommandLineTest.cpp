@@ -1,4 +1,5 @@
 #include "frontend/CommandLine.h"
+#include "platform/FileSystem.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The jobs' choices and their failures: header kinds, output placement, write failures and
 // interruption. Nothing may ever be lost or left half-written.
-#include "jobs/ConvertJobs.h"
+#include "jobs/Conversion.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "ncw/NCWParser3.h"
+#include "support/NcwCodec.h"
 #include "wav/WAVParser3.h"
 
 namespace tarvix::test {
@@ -53,22 +54,7 @@ Bytes WavSampleBytes(const std::string& path) {
 Bytes NcwSampleBytes(const std::string& path) {
   TNCWParser ncw;
   ncw.Open(path);
-  ncw.Decode();
-  auto take = [](const auto& array) {
-    return Bytes(array.Bytes(), array.Bytes() + array.ByteSize());
-  };
-  switch (ncw.Header.BitsPerSample) {
-    case 8:
-      return take(ncw.Samples8);
-    case 16:
-      return take(ncw.Samples16);
-    case 24:
-      return take(ncw.Samples24);
-    case 32:
-      return take(ncw.Samples32);
-    default:
-      return {};
-  }
+  return DecodedSampleBytes(ncw);
 }
 
 std::vector<std::string> LeftoverTempFiles(const TTempDir& dir) {

@@ -1,4 +1,4 @@
-// Helpers to run the NCW encoder and decoder on sample values.
+// Helpers to run the NCW encoder and decoder on sample values in memory.
 #pragma once
 
 #include <cstdint>
@@ -10,13 +10,14 @@
 
 namespace tarvix::test {
 
-// Fills the sample array of `bits` with `samples` (interleaved) and encodes them.
-void EncodeSamples(TNCWParser& ncw, int bits, int channels, const std::vector<int64_t>& samples,
-                   uint32_t rate = 44100);
-
-// The bytes SaveToNcw writes for those samples.
+// The NCW file the encoder makes of `samples` (interleaved). With `ncw`, that encoder is used
+// (a test may lower its size limit) and keeps the header it made.
 Bytes EncodeToNcwBytes(int bits, int channels, const std::vector<int64_t>& samples,
-                       uint32_t rate = 44100);
+                       uint32_t rate = 44100, TNCWParser* ncw = nullptr);
+
+// Every sample an opened NCW file decodes to, as a WAV file's data holds them (frames that no
+// block covers are zeros); empty for a width that is not decoded.
+Bytes DecodedSampleBytes(const TNCWParser& ncw);
 
 // Opens NCW bytes from memory and decodes them; returns the samples as signed values.
 std::vector<int64_t> DecodeNcwBytes(const Bytes& ncw, TNCWParser* parser = nullptr);

@@ -351,9 +351,9 @@ TEST(WavWriter, FailuresAreReportedNotSwallowed) {
 
   TWavParser full;
   Prepare(full, kWaveFormatPcm, 1, 8000, 8, 10);
-  ASSERT_TRUE(full.CreateOutputFile("/dev/full"));
-  full.WriteData(Bytes(10).data(), 10);
   try {
+    ASSERT_TRUE(full.CreateOutputFile("/dev/full"));
+    full.WriteData(Bytes(10).data(), 10);
     full.CloseFile();
     FAIL() << "a write to a full device was reported as success";
   } catch (const TFileError& error) {

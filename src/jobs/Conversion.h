@@ -1,0 +1,86 @@
+// The conversion of one file in either direction, in steps that the engine may spread over its
+// threads: Open reads and checks the source and creates the temporary file in the output's
+// folder; the runs (whole blocks of about a megabyte of samples each) are converted one by one
+// or several at once; Finish completes the temporary file; Place gives it its final name.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "jobs/OutputNaming.h"
+#include "jobs/RunContext.h"
+#include "ncw/NCWParser3.h"
+#include "platform/AlignedBuffer.h"
+#include "wav/WAVParser3.h"
+
+namespace tarvix {
+
+struct TWorkItem {
+  std::string source;
+  std::string output;
+  TConvertDirection direction;
+};
+
+// The memory one thread converts with, reused from file to file and from run to run.
+struct TWorkerMemory {
+  TAlignedBuffer head;               // a source's first bytes, read when it is opened
+  TAlignedBuffer input;              // one run of WAV samples
+  TAlignedBuffer output;             // one run of the output
+  TNcwDecodeMemory decode;           // the NCW decoder's own
+  std::vector<uint32_t> blockBytes;  // sizes of the blocks of one encoded run
+};
+
+// A source that is not converted; the lines say why. The run goes on.
+struct TSourceRefused {
+  std::vector<std::string> lines;
+};
+
+// Raised in a run that gave up because another run of its file failed first.
+struct TRunAbandoned {};
+
+class TConversion {
+ public:
+  TConversion(const TWorkItem& item, const TRunOptions& options) : fItem(item), fOptions(options) {}
+  virtual ~TConversion() = default;
+  TConversion(const TConversion&) = delete;
+  TConversion& operator=(const TConversion&) = delete;
+
+  // Opens and checks the source and creates the temporary file. Raises TSourceRefused for a
+  // source that is not converted and TError for an error that ends the run.
+  virtual void Open(TWorkerMemory& memory) = 0;
+  // The runs to convert; known after Open.
+  size_t RunCount() const { return fRuns; }
+  // Converts run k. Run 0 comes right after Open on the same thread: it may use the source's
+  // first bytes, read by Open into that thread's memory.
+  virtual void ConvertRun(size_t k, TWorkerMemory& memory) = 0;
+  // Makes runs that wait for an earlier one give up (TRunAbandoned); any thread may call it.
+  virtual void Abandon() {}
+  // After the last run: the output is complete and its file closed.
+  virtual void Finish() = 0;
+  // Gives the finished output its final name.
+  TPlacement Place() { return PlaceOutput(*fTemp, fItem.output, fOptions.rewrite); }
+
+  const TWorkItem& Item() const { return fItem; }
+
+ protected:
+  TWorkItem fItem;
+  const TRunOptions& fOptions;
+  std::unique_ptr<TTempFile> fTemp;
+  size_t fRuns = 0;
+};
+
+// The conversion jobs of the two directions, and the one of an item's direction.
+std::unique_ptr<TConversion> ConvertWavToNcw(const TWorkItem& item, const TRunOptions& options);
+std::unique_ptr<TConversion> ConvertNcwToWav(const TWorkItem& item, const TRunOptions& options);
+std::unique_ptr<TConversion> MakeConversion(const TWorkItem& item, const TRunOptions& options);
+
+// PCM bytes per run: enough that a read or write costs little per byte, little enough that a
+// run's input and output stay in the processor's cache while it is coded.
+constexpr size_t kRunPcmBytes = size_t{1} << 20;
+
+}  // namespace tarvix
