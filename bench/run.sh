@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# End-to-end timings of tarvix on a generated corpus, against cp and flac.
+# End-to-end timings of tarvix on a generated corpus, against cp, a plain copy and flac.
 #
 # Builds the release program, makes (or reuses) a deterministic corpus with sox in a scratch
 # folder outside the repository, then times every conversion interleaved with its
 # comparisons, several runs each, on page-cached input, and prints one line of medians, ratios
-# and peak memory per case. A benchmark, not a test: it asserts no time and exits 0 unless it
-# cannot run at all.
+# and peak memory per case. Before every timed run the outputs are deleted and `sync` runs,
+# untimed, so that no run writes over a file or pays for the writeback of the one before. A
+# benchmark, not a test: it asserts no time and exits 0 unless it cannot run at all.
 #
 # Needs cmake, a C++ compiler, sox; flac is optional (apt-get install sox flac).
 set -euo pipefail
@@ -19,7 +20,7 @@ usage: bench/run.sh [options]
       --no-build     use build/release/tarvix as it is
       --tarvix PATH  time this binary (implies --no-build)
       --small        a corpus a tenth of the size, for trying the script out
-      --only LIST    comma-separated cases to run: big16,big24,noise,silence,tree
+      --only LIST    comma-separated cases to run: big16,big24,noise,silence,tree,tiny
   -h, --help         this text
 EOF
 }
@@ -30,7 +31,7 @@ RUNS=5
 BUILD=1
 TARVIX=""
 SMALL=0
-ONLY="big16,big24,noise,silence,tree"
+ONLY="big16,big24,noise,silence,tree,tiny"
 
 while (($#)); do
   case $1 in
@@ -82,15 +83,15 @@ MEASURE=$WORK/bin/run-measured
 if [[ ! -x $MEASURE || $REPO/bench/RunMeasured.cpp -nt $MEASURE ]]; then
   c++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -o "$MEASURE" "$REPO/bench/RunMeasured.cpp"
 fi
-FLOOR=$WORK/bin/whole-file-floor
-if [[ ! -x $FLOOR || $REPO/bench/WholeFileFloor.cpp -nt $FLOOR ]]; then
-  c++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -o "$FLOOR" "$REPO/bench/WholeFileFloor.cpp"
+COPY=$WORK/bin/aligned-copy
+if [[ ! -x $COPY || $REPO/bench/AlignedCopy.cpp -nt $COPY ]]; then
+  c++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -o "$COPY" "$REPO/bench/AlignedCopy.cpp"
 fi
 
 # ---- Corpus ----
 
 # Changing how the corpus is made: raise this, and every existing corpus is made anew.
-CORPUS_VERSION=1
+CORPUS_VERSION=2
 if ((SMALL)); then
   CORPUS=$WORK/corpus-small
   BIG16_REPEAT=9      # 10 x 60 s: about 100 MB
@@ -171,6 +172,7 @@ make_corpus() {
   sox -R -D -n -r 44100 -c 2 -b 16 -t wavpcm "$CORPUS/noise.wav" \
     synth "$PLAIN_SECONDS" whitenoise vol 0.9
   sox -R -D -n -r 44100 -c 2 -b 16 -t wavpcm "$CORPUS/silence.wav" trim 0 "$PLAIN_SECONDS"
+  sox -R -D -n -r 44100 -c 2 -b 16 -t wavpcm "$CORPUS/tiny.wav" synth 1000s sine 440
   make_tree "$CORPUS/tree" "$TREE_FILES"
   rm -rf "$CORPUS/tmp"
   (cd "$CORPUS" && md5sum big16.wav big24.wav noise.wav silence.wav >MD5SUMS &&
@@ -193,11 +195,12 @@ RES=$WORK/results  # one file of times and one of peaks per command
 rm -rf "$OUT" "$PREP" "$RES"
 mkdir -p "$OUT" "$PREP" "$RES"
 
-# Deleting an output drops its pages from the cache unwritten, so nothing of one run is still
-# on its way to the disk in the next. No sync: it would only add idle time between runs.
+# Every run writes new files: writing over an existing file, or the writeback a previous run left
+# behind, would be timed with it.
 clean_out() {
   rm -rf "$OUT"
   mkdir -p "$OUT"
+  sync
 }
 
 # timed NAME COMMAND...: one run, its wall time and peak memory appended to NAME's results.
@@ -251,7 +254,37 @@ report() {
   SUMMARY+=("$1")
 }
 
-# One big file: WAV->NCW against cp and flac -0, NCW->WAV against cp and flac -d.
+# The memory of the program itself: its peak when it only prints its usage.
+baseline_memory() {
+  "$MEASURE" "$RES/baseline" "$TARVIX" >/dev/null 2>&1 || true
+  cut -d' ' -f2 "$RES/baseline"
+}
+
+# The line of one case: medians, ratios to cp and to the plain copy, and peak memory above the
+# program's own (the targets in brackets).
+report_case() {
+  local label=$1 key=$2 target=$3 memoryTarget=$4 copyName=$5
+  local t t1 c p peak peak1 line
+  t=$(median "$RES/$key.tarvix.time")
+  t1=$(median "$RES/$key.tarvix-j1.time")
+  c=$(median "$RES/$key.cp.time")
+  peak=$(maximum "$RES/$key.tarvix.rss")
+  peak1=$(maximum "$RES/$key.tarvix-j1.rss")
+  line="$label: tarvix/$copyName $(ratio "$t" "$c") (target <= $target)  -j1/$copyName $(ratio "$t1" "$c")"
+  if [[ -f $RES/$key.copy.time ]]; then
+    p=$(median "$RES/$key.copy.time")
+    line+="  plain-copy/$copyName $(ratio "$p" "$c")"
+  fi
+  if [[ -f $RES/$key.flac.time ]]; then
+    line+="  tarvix/flac $(ratio "$t" "$(median "$RES/$key.flac.time")")"
+  fi
+  line+="  [median s: tarvix $t  -j1 $t1  $copyName $c${p:+  plain copy $p}]"
+  line+="  peak above the program: $(((peak - BASELINE) / 1024)) MB, -j1 $(((peak1 - BASELINE) / 1024)) MB (target <= $memoryTarget MB)"
+  report "$line"
+}
+
+# One big file: WAV->NCW and NCW->WAV against cp and the plain copy of the same file, with the
+# default threads and with -j1; flac -0 and flac -d for scale.
 bench_file() {
   local key=$1 label=$2
   local wav=$CORPUS/$key.wav ncw=$PREP/$key.ncw flac=$PREP/$key.flac
@@ -267,83 +300,65 @@ bench_file() {
     warm "$flac"
   fi
   warm "$wav" "$ncw"
+  echo "-- $label ($(mib "$(size_of "$wav")") MB WAV, $(mib "$(size_of "$ncw")") MB NCW); load $(load)"
 
-  local wavBytes ncwBytes
-  wavBytes=$(size_of "$wav")
-  ncwBytes=$(size_of "$ncw")
-  echo "-- $label ($(mib "$wavBytes") MB WAV, $(mib "$ncwBytes") MB NCW); load $(load)"
-
-  # tarvix, cp and the whole-file floor (bench/WholeFileFloor.cpp: the memory work of holding
-  # both files, without coding) alternate A/B/C/A/B/C; flac, many times slower, runs in a
-  # series of its own so that its long runs do not sit between the ones being compared.
-  local toNcw toWav
-  toNcw=$(awk -v a="$ncwBytes" -v b="$wavBytes" 'BEGIN { print a / b }')
-  toWav=$(awk -v a="$wavBytes" -v b="$ncwBytes" 'BEGIN { print a / b }')
   group "$key.w2n" tarvix "$(quote "$TARVIX" "$wav" "$OUT/x.ncw")" \
-    cp "$(quote cp "$wav" "$OUT/x.wav")" floor "$(quote "$FLOOR" "$wav" "$OUT/x.ncw" "$toNcw")"
+    tarvix-j1 "$(quote "$TARVIX" -j1 "$wav" "$OUT/x.ncw")" \
+    cp "$(quote cp "$wav" "$OUT/x.wav")" copy "$(quote "$COPY" "$wav" "$OUT/x.wav")"
   ((HAVE_FLAC)) && group "$key.w2n" flac "$(quote flac -0 -s -o "$OUT/x.flac" "$wav")"
   group "$key.n2w" tarvix "$(quote "$TARVIX" -whs "$ncw" "$OUT/y.wav")" \
-    cp "$(quote cp "$wav" "$OUT/y.wav")" floor "$(quote "$FLOOR" "$ncw" "$OUT/y.wav" "$toWav")"
+    tarvix-j1 "$(quote "$TARVIX" -j1 -whs "$ncw" "$OUT/y.wav")" \
+    cp "$(quote cp "$wav" "$OUT/y.wav")" copy "$(quote "$COPY" "$wav" "$OUT/y.wav")"
   ((HAVE_FLAC)) && group "$key.n2w" flac "$(quote flac -d -s -o "$OUT/y.wav" "$flac")"
 
-  local direction t c f floor peak limit line
-  for direction in w2n n2w; do
-    t=$(median "$RES/$key.$direction.tarvix.time")
-    c=$(median "$RES/$key.$direction.cp.time")
-    floor=$(median "$RES/$key.$direction.floor.time")
-    peak=$(maximum "$RES/$key.$direction.tarvix.rss")
-    limit=$((wavBytes + ncwBytes + 32 * 1048576))
-    if [[ $direction == w2n ]]; then
-      line="wav->ncw $label: tarvix/cp $(ratio "$t" "$c") (target <= 2.5)"
-    else
-      line="ncw->wav $label: tarvix/cp $(ratio "$t" "$c") (target <= 2)"
-    fi
-    if ((HAVE_FLAC)); then
-      f=$(median "$RES/$key.$direction.flac.time")
-      line+="  tarvix/flac $(ratio "$t" "$f")"
-    fi
-    line+="  floor/cp $(ratio "$floor" "$c")"
-    line+="  [median s: tarvix $t  cp $c  floor $floor${f:+  flac $f}]"
-    line+="  peak $((peak / 1024)) MB (source+output+32MB = $(mib "$limit") MB)"
-    report "$line"
-    f=""
-  done
+  report_case "wav->ncw $label" "$key.w2n" "$W2N_TARGET" 32 cp
+  report_case "ncw->wav $label" "$key.n2w" "$N2W_TARGET" 32 cp
 }
 
 # The tree in directory mode, both directions, against cp -r.
 bench_tree() {
-  local label="tree of $TREE_FILES files"
+  local label="directory mode, tree of $TREE_FILES files"
   local tree=$CORPUS/tree ncwTree=$PREP/tree-ncw
   "$TARVIX" -w2n -rec "$tree" "$ncwTree" >/dev/null
   warm "$tree" "$ncwTree"
-  local wavBytes ncwBytes largest largestWav
-  wavBytes=$(tree_size "$tree")
-  ncwBytes=$(tree_size "$ncwTree")
-  # The largest single file's source and output: what one conversion holds at once.
-  largestWav=$(find "$tree" -type f -name '*.wav' -printf '%s %P\n' | sort -g | tail -n 1 | cut -d' ' -f2)
-  largest=$(($(size_of "$tree/$largestWav") + $(size_of "$ncwTree/${largestWav%.wav}.ncw")))
-  echo "-- $label ($(mib "$wavBytes") MB WAV, $(mib "$ncwBytes") MB NCW); load $(load)"
+  echo "-- $label ($(mib "$(tree_size "$tree")") MB WAV, $(mib "$(tree_size "$ncwTree")") MB NCW); load $(load)"
 
   group tree.w2n tarvix "$(quote "$TARVIX" -w2n -rec "$tree" "$OUT/tree")" \
+    tarvix-j1 "$(quote "$TARVIX" -j1 -w2n -rec "$tree" "$OUT/tree")" \
     cp "$(quote cp -r "$tree" "$OUT/tree")"
   group tree.n2w tarvix "$(quote "$TARVIX" -n2w -rec -whs "$ncwTree" "$OUT/tree")" \
+    tarvix-j1 "$(quote "$TARVIX" -j1 -n2w -rec -whs "$ncwTree" "$OUT/tree")" \
     cp "$(quote cp -r "$tree" "$OUT/tree")"
 
-  local direction t c peak
-  for direction in w2n n2w; do
-    t=$(median "$RES/tree.$direction.tarvix.time")
-    c=$(median "$RES/tree.$direction.cp.time")
-    peak=$(maximum "$RES/tree.$direction.tarvix.rss")
-    local name="wav->ncw"
-    [[ $direction == n2w ]] && name="ncw->wav"
-    report "$name directory mode, $label: tarvix/cp-r $(ratio "$t" "$c") (target <= 3)  [median s: tarvix $t  cp -r $c]  peak $((peak / 1024)) MB (largest file's source+output+32MB = $(mib "$((largest + 32 * 1048576))") MB)"
-  done
+  local perThread=$((32 * $(nproc)))
+  report_case "wav->ncw $label" tree.w2n "$TREE_TARGET" "$perThread" cp-r
+  report_case "ncw->wav $label" tree.n2w "$TREE_TARGET" "$perThread" cp-r
 }
+
+# Memory only: the smallest file costs what the largest costs.
+bench_tiny() {
+  local label="4 KB 16-bit stereo file"
+  local wav=$CORPUS/tiny.wav
+  "$TARVIX" "$wav" "$PREP/tiny.ncw" >/dev/null
+  group tiny.w2n tarvix "$(quote "$TARVIX" "$wav" "$OUT/x.ncw")" \
+    tarvix-j1 "$(quote "$TARVIX" -j1 "$wav" "$OUT/x.ncw")" cp "$(quote cp "$wav" "$OUT/x.wav")"
+  group tiny.n2w tarvix "$(quote "$TARVIX" -whs "$PREP/tiny.ncw" "$OUT/y.wav")" \
+    tarvix-j1 "$(quote "$TARVIX" -j1 -whs "$PREP/tiny.ncw" "$OUT/y.wav")" \
+    cp "$(quote cp "$wav" "$OUT/y.wav")"
+  report_case "wav->ncw $label" tiny.w2n "-" 32 cp
+  report_case "ncw->wav $label" tiny.n2w "-" 32 cp
+}
+
+W2N_TARGET=1.6
+N2W_TARGET=1.3
+TREE_TARGET=1.0
+BASELINE=$(baseline_memory)
 
 echo "== tarvix end-to-end benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo); load at start $(load)"
 echo "program: $TARVIX ($(cd "$REPO" && git describe --always --dirty 2>/dev/null || echo 'no git'))"
 echo "corpus:  $CORPUS ($CORPUS_STATE); $RUNS runs per command, interleaved; medians quoted"
+echo "memory:  the program alone (usage text) peaks at $((BASELINE / 1024)) MB; peaks are quoted above that"
 echo "tools:   $(sox --version 2>&1 | head -n 1 | sed 's/^sox: *//'), $( ((HAVE_FLAC)) && flac --version || echo 'flac absent')"
 ((HAVE_FLAC)) || echo "note: flac is not installed: the flac comparisons are skipped (apt-get install flac)"
 
@@ -352,6 +367,7 @@ wants big24 && bench_file big24 "$(mib "$(size_of "$CORPUS/big24.wav")")MB 24-bi
 wants noise && bench_file noise "$(mib "$(size_of "$CORPUS/noise.wav")")MB 16-bit stereo white noise"
 wants silence && bench_file silence "$(mib "$(size_of "$CORPUS/silence.wav")")MB 16-bit stereo silence"
 wants tree && bench_tree
+wants tiny && bench_tiny
 
 rm -rf "$OUT"
 echo

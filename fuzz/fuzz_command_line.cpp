@@ -8,7 +8,7 @@
 //           bit 6: file mode: an output name follows each source; directory mode: a
 //                  destination directory is given; list mode: the "@tarvixlist2" form;
 //           bit 7: directory mode: the destination lies inside the source; list mode: CR LF.
-//   one byte per flag, modulo 10 an index into kFlags.
+//   one byte per flag, modulo 14 an index into kFlags.
 //   one byte: 1 + value % 3 files, each given by
 //     a name byte: bits 0-2 base name; bits 3-4 extension (0 the content's: ".wav" for
 //     "RIFF", else ".ncw"; 1 the same in capitals; 2 the other format's; 3 ".txt"); bits 5-6
@@ -38,8 +38,9 @@
 
 namespace {
 
-constexpr std::array<const char*, 10> kFlags = {"-r",   "-rec", "-rw",  "-rewrite", "-w2n",
-                                                "-n2w", "-whs", "-whe", "-wha",     "-l"};
+constexpr std::array<const char*, 14> kFlags = {"-r",    "-rec", "-rw",  "-rewrite", "-w2n",
+                                                "-n2w",  "-whs", "-whe", "-wha",     "-l",
+                                                "-skip", "-j1",  "-j3",  "-j0"};
 // Short names that collide on purpose (case, numbered outputs), a blank, a leading "-" and
 // dot, and a two-byte UTF-8 letter.
 constexpr std::array<const char*, 8> kBaseNames = {"a",   "b",  "a_1", "A",

@@ -1,7 +1,10 @@
-// The NCW reader on memory: header, block table, block checks and decoding. A file it accepts
-// is then saved as WAV with both headers (which the WAV reader must read back, where it takes
-// such a file at all), and encoded again, saved, read back and decoded: both must give the
-// same samples.
+// The NCW reader on memory: header, block table, block checks and decoding in runs of blocks,
+// as the conversion threads decode them. Decoding in runs of a size the input chooses (so that
+// run boundaries fall anywhere, inside a damaged file too, and run 0 reads from the head as it
+// does in a conversion) must give exactly what decoding block by block gives: the same samples,
+// or the same error. A file it accepts is then saved as WAV with both headers (which the WAV
+// reader must read back, where it takes such a file at all), and encoded again and decoded:
+// both must give the same samples.
 #include <sys/mman.h>
 
 #include <cstdint>
@@ -10,8 +13,10 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "FuzzSupport.h"
+#include "bits/SampleContainers.h"
 #include "ncw/NCWParser3.h"
 #include "platform/Errors.h"
 #include "wav/WAVParser3.h"
@@ -19,6 +24,8 @@
 using namespace tarvix;
 
 namespace {
+
+using Bytes = std::vector<uint8_t>;
 
 // Saving and encoding again are further passes over every sample; above this the harness only
 // decodes, so that inputs claiming large sample counts do not slow the whole run down.
@@ -28,7 +35,7 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-// One in-memory file, reused by every run, that SaveToNcw writes and Open reads by name.
+// One in-memory file, reused by every run, that the WAV writer writes and the reader reads.
 const std::string& ScratchFileName() {
   static const std::string name = [] {
     int fd = ::memfd_create("tarvix-fuzz-ncw", MFD_CLOEXEC);
@@ -36,6 +43,37 @@ const std::string& ScratchFileName() {
     return "/proc/self/fd/" + std::to_string(fd);
   }();
   return name;
+}
+
+struct TDecoded {
+  Bytes samples;      // every frame up to NumSamples; those no block covers are zeros
+  std::string error;  // the message, when the file was refused
+};
+
+// Decodes every block, `run` blocks at a time; the first run may read from `head`.
+TDecoded DecodeInRuns(const TNCWParser& ncw, size_t run, std::span<const uint8_t> head) {
+  TDecoded decoded;
+  const size_t frameBytes = ncw.FrameBytes();
+  const size_t blocks = ncw.BlocksToDecode();
+  TNcwDecodeMemory memory;
+  Bytes out(run * kFramesPerBlock * frameBytes);
+  try {
+    for (size_t first = 0; first < blocks; first += run) {
+      const size_t count = std::min(run, blocks - first);
+      ncw.DecodeBlocks(first, count, first == 0 ? head : std::span<const uint8_t>(), memory,
+                       out.data());
+      const uint64_t firstFrame = uint64_t{first} * kFramesPerBlock;
+      const uint64_t frames =
+          std::min<uint64_t>(count * kFramesPerBlock, ncw.DecodedFrames() - firstFrame);
+      decoded.samples.insert(decoded.samples.end(), out.begin(),
+                             out.begin() + static_cast<ptrdiff_t>(frames * frameBytes));
+    }
+  } catch (const TError& error) {
+    Check(!error.Message().empty());
+    return {{}, error.Message()};
+  }
+  decoded.samples.resize(uint64_t{ncw.Header.NumSamples} * frameBytes);
+  return decoded;
 }
 
 // The WAV reader takes mono and stereo files of 8, 16 and 24 bits. It checks the byte rate
@@ -46,8 +84,7 @@ bool WavReaderTakes(const TNcwHeader& header) {
          uint64_t{header.Channels} * header.BitsPerSample * header.SampleRate <= 0xFFFFFFFFu;
 }
 
-template <class C>
-void CheckWavOutput(const TNCWParser& ncw, bool extended) {
+void CheckWavOutput(const TNCWParser& ncw, const Bytes& samples, bool extended) {
   try {
     if (extended) {
       ncw.SaveToWavExt(ScratchFileName());
@@ -55,7 +92,7 @@ void CheckWavOutput(const TNCWParser& ncw, bool extended) {
       ncw.SaveToWav(ScratchFileName());
     }
   } catch (const TError&) {
-    __builtin_trap();  // decoded samples of a container width are always saved
+    __builtin_trap();  // samples of a container width are always saved
   }
   const TNcwHeader& header = ncw.Header;
   TWavParser wav;
@@ -66,33 +103,26 @@ void CheckWavOutput(const TNCWParser& ncw, bool extended) {
         wav.fHeader.wBitsPerSample == header.BitsPerSample &&
         wav.fHeader.nSamplesPerSec == header.SampleRate && wav.fFrameCount == header.NumSamples &&
         wav.fExtensible == extended);
-  const TSampleArray<C>& samples = ncw.SamplesOf<C>();
-  std::unique_ptr<uint8_t[]> data(new uint8_t[samples.ByteSize()]);
-  Check(wav.ReadData(data.get(), samples.ByteSize()));
-  Check(samples.ByteSize() == 0 ||
-        std::memcmp(data.get(), samples.Bytes(), samples.ByteSize()) == 0);
+  Bytes data(samples.size());
+  Check(wav.ReadData(data.data(), data.size()));
+  Check(data == samples);
 }
 
-template <class C>
-void CheckRoundTrip(TNCWParser& ncw) {
+void CheckRoundTrip(const TNCWParser& ncw, const Bytes& samples) {
   const TNcwHeader original = ncw.Header;
-  const TSampleArray<C>& samples = ncw.SamplesOf<C>();
-  Check(samples.Length() == size_t{original.NumSamples} * original.Channels);
-  if (samples.ByteSize() > kMaxRoundTripBytes) return;
-  CheckWavOutput<C>(ncw, false);
-  CheckWavOutput<C>(ncw, true);
-
   TStreamDescription stream;
   stream.nChannels = original.Channels;
   stream.nSamplesPerSec = original.SampleRate;
   stream.wBitsPerSample = original.BitsPerSample;
   stream.fFrameCount = original.NumSamples;
+  TNCWParser encoder;
+  TMemorySink encoded;
   TNCWParser back;
   try {
-    ncw.Encode(stream);
-    ncw.SaveToNcw(ScratchFileName());
-    back.Open(ScratchFileName());
-    back.Decode();
+    encoder.BeginEncode(stream);
+    TMemorySource source(samples);
+    encoder.Encode(source, 0, encoded);
+    back.OpenBytes(encoded.Bytes().data(), encoded.Bytes().size(), "again.ncw");
   } catch (const TError&) {
     __builtin_trap();  // what the encoder writes must read back
   }
@@ -100,10 +130,8 @@ void CheckRoundTrip(TNCWParser& ncw) {
         back.Header.BitsPerSample == original.BitsPerSample &&
         back.Header.SampleRate == original.SampleRate &&
         back.Header.NumSamples == original.NumSamples);
-  const TSampleArray<C>& decoded = back.SamplesOf<C>();
-  Check(decoded.ByteSize() == samples.ByteSize());
-  Check(samples.ByteSize() == 0 ||
-        std::memcmp(decoded.Bytes(), samples.Bytes(), samples.ByteSize()) == 0);
+  const TDecoded decoded = DecodeInRuns(back, 3, {});
+  Check(decoded.error.empty() && decoded.samples == samples);
 }
 
 }  // namespace
@@ -113,33 +141,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TNCWParser ncw;
   try {
     ncw.OpenBytes(data, size, "input.ncw");
-    ncw.Decode();
   } catch (const TError& error) {
     Check(!error.Message().empty());
     return 0;
   }
-  switch (ncw.Header.BitsPerSample) {
-    case 8:
-      CheckRoundTrip<TSample8>(ncw);
-      break;
-    case 16:
-      CheckRoundTrip<TSample16>(ncw);
-      break;
-    case 24:
-      CheckRoundTrip<TSample24>(ncw);
-      break;
-    case 32:
-      CheckRoundTrip<TSample32>(ncw);
-      break;
-    default:  // other widths decode nothing, and saving refuses them
-      Check(ncw.Samples8.Length() == 0 && ncw.Samples16.Length() == 0 &&
-            ncw.Samples24.Length() == 0 && ncw.Samples32.Length() == 0);
-      try {
-        ncw.SaveToWav(ScratchFileName());
-        __builtin_trap();
-      } catch (const TError&) {
-      }
-      break;
+  if (!IsContainerWidth(ncw.Header.BitsPerSample)) {
+    Check(ncw.BlocksToDecode() == 0);  // other widths decode nothing, and saving refuses them
+    try {
+      ncw.SaveToWav(ScratchFileName());
+      __builtin_trap();
+    } catch (const TError&) {
+    }
+    return 0;
   }
+  // The run length follows from the input's size, so the fuzzer moves run boundaries by
+  // growing or shrinking the file.
+  const size_t run = 1 + size % 5;
+  const TDecoded blockByBlock = DecodeInRuns(ncw, 1, {});
+  const TDecoded inRuns = DecodeInRuns(ncw, run, {data, size});
+  Check(blockByBlock.error == inRuns.error && blockByBlock.samples == inRuns.samples);
+  if (!inRuns.error.empty() || inRuns.samples.size() > kMaxRoundTripBytes) return 0;
+  CheckWavOutput(ncw, inRuns.samples, false);
+  CheckWavOutput(ncw, inRuns.samples, true);
+  CheckRoundTrip(ncw, inRuns.samples);
   return 0;
 }

@@ -168,7 +168,7 @@ class TConversionEngine {
       std::lock_guard lock(fMutex);
       // Taken up early, it found what is no longer so: it is converted now after all.
       if (job.step == TStep::kDone && job.check != TTurnCheck::kPassed) job = Reset(job);
-      job.checkedAtTurn = job.step == TStep::kWaiting;
+      if (job.step == TStep::kWaiting) job.checkedAtTurn = true;
       job.mayStart = true;
     }
     fWorkReady.notify_all();
@@ -361,8 +361,10 @@ class TConversionEngine {
     job.check = check;
     job.conversion = std::move(conversion);
     if (check != TTurnCheck::kPassed || failure || fStopping) {
-      job.failure = failure;
       job.failedRun = failure ? 0 : kNone;
+      // Moved, not copied: once the lock is released only the job may hold the error, which
+      // the calling thread reads.
+      job.failure = std::move(failure);
       job.abandoned = fStopping;
       return Done(job, lock);
     }
@@ -393,7 +395,7 @@ class TConversionEngine {
     job.abandoned = job.abandoned || abandoned || fStopping;
     if (failure && run < job.failedRun) {
       job.failedRun = run;
-      job.failure = failure;
+      job.failure = std::move(failure);
       job.conversion->Abandon();  // later runs waiting for this one's place give up
     }
     if (job.runsOut != 0) return;
@@ -415,7 +417,7 @@ class TConversionEngine {
     }
     lock.lock();
     if (failure) {
-      job.failure = failure;
+      job.failure = std::move(failure);
       job.failedRun = job.runs;
     }
     return Done(job, lock);
