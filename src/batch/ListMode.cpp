@@ -58,7 +58,7 @@ bool BuildListWorkItems(const std::vector<std::string>& lines, std::vector<TWork
   if (magic != kNameListMagic && magic != kPairListMagic) {
     return Refuse(status,
                   "ERROR: List file must start with '@tarvixlist1' or '@tarvixlist2' "
-                  "(see TARVIX -h)");
+                  "(see tarvix -h)");
   }
   if (significant.size() == 1) {
     return Refuse(status, "ERROR: List file must include at least one file name");

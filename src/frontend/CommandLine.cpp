@@ -5,6 +5,7 @@
 
 #include "frontend/Console.h"
 #include "frontend/Help.h"
+#include "frontend/Version.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 
@@ -12,9 +13,8 @@ namespace tarvix {
 
 namespace {
 
-constexpr std::array<std::string_view, 25> kUsageLines = {
-    "",
-    "tarvix utility 1.0 - converts between NCW and WAV",
+// The usage text after its blank first line and its title line, which carries the version.
+constexpr std::array<std::string_view, 26> kUsageLines = {
     "----------------",
     "Usage:",
     "",
@@ -28,21 +28,24 @@ constexpr std::array<std::string_view, 25> kUsageLines = {
     "                                put output files into dir2",
     "----------------",
     "Flags:",
-    "-h,-?        - detailed help information",
+    "-h,-?,--help - detailed help information",
     "-w2n         - convert WAV files to NCW",
     "-n2w         - convert NCW files to WAV",
     "-rw,-rewrite - rewrite existing files",
+    "-skip        - skip files whose output exists already",
     "-rec,-r      - recursive directory search (including subdirectories)",
     "-l           - list mode",
     "-whs         - standard WAV header",
     "-whe         - extended WAV header",
     "-wha         - auto WAV header, depending on WAV properties",
+    "-jN          - convert with N threads (default: one per core)",
+    "--version    - program name and version",
     "----------------",
 };
 
-constexpr std::string_view kUsageHint = "TARVIX -h for more detalied help";
+constexpr std::string_view kUsageHint = "tarvix -h for more detailed help";
 
-enum class TFlagScan { kNotAFlag, kApplied, kHelp, kWrongValue };
+enum class TFlagScan { kNotAFlag, kApplied, kHelp, kVersion, kWrongValue };
 
 constexpr int kMaxThreads = 256;
 
@@ -61,7 +64,8 @@ TFlagScan ApplyThreadFlag(const std::string& arg, TRunOptions& options) {
 
 // Compares `arg` exactly with each flag; applies the first that matches.
 TFlagScan ApplyFlag(const std::string& arg, TRunOptions& options) {
-  if (arg == "-h" || arg == "-?") return TFlagScan::kHelp;
+  if (arg == "-h" || arg == "-?" || arg == "--help") return TFlagScan::kHelp;
+  if (arg == "--version") return TFlagScan::kVersion;
   if (arg.starts_with("-j")) return ApplyThreadFlag(arg, options);
   if (arg == "-r" || arg == "-rec") {
     options.recursive = true;
@@ -96,7 +100,7 @@ TParseResult ValidateListMode(TRunOptions& options, TConsole& console) {
   const std::vector<std::string>& params = options.parameters;
   if (params.size() > 1) {
     return Refuse(console, {"ERROR: For list mode only 1 parameter is allowed (list file name)",
-                            "       TARVIX -l list_file"});
+                            "       tarvix -l list_file"});
   }
   if (!FileExists(params[0])) {
     return Refuse(console, {"ERROR: '" + params[0] + "' list file doesn't exist"});
@@ -112,7 +116,7 @@ TParseResult ValidateDirectoryMode(TRunOptions& options, TConsole& console) {
   if (params.size() > 2) {
     return Refuse(console, {"ERROR: For directory mode only 1 or 2 parameters are allowed "
                             "(source and dest directory)",
-                            "       TARVIX source", "       TARVIX source dest"});
+                            "       tarvix source", "       tarvix source dest"});
   }
   options.sourceDirectory = AddTrailingDelimiter(params[0]);
   options.destinationDirectory =
@@ -140,7 +144,7 @@ TParseResult Validate(TRunOptions& options, TConsole& console) {
   }
   if (params.empty()) {
     return Refuse(console, {"ERROR: At least one non-flag parameter must be used",
-                            "       TARVIX [flags] file|dir [file|dir] [file|fir]..."});
+                            "       tarvix [flags] file|dir [file|dir]..."});
   }
   if (options.runMode == TRunMode::kList) return ValidateListMode(options, console);
   bool isDirectory = DirectoryExists(params[0]);
@@ -167,6 +171,10 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TRunOptions&
         ShowHelp(console);
         return TParseResult::kStopped;
       }
+      if (scan == TFlagScan::kVersion) {
+        console.WriteLine(std::string(kProgramName) + " " + std::string(kProgramVersion));
+        return TParseResult::kStopped;
+      }
       if (scan == TFlagScan::kWrongValue) {
         return Refuse(console,
                       {"ERROR: wrong flag '" + arg + "' - the number of threads must be 1 to " +
@@ -181,6 +189,9 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TRunOptions&
 }
 
 void ShowUsage(TConsole& console, bool hint) {
+  console.WriteLine("");
+  console.WriteLine(std::string(kProgramName) + " utility " + std::string(kProgramVersion) +
+                    " - converts between NCW and WAV");
   for (std::string_view line : kUsageLines) console.WriteLine(line);
   if (hint) console.WriteLine(kUsageHint);
 }

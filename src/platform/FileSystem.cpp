@@ -127,6 +127,9 @@ bool IsWritableFile(const std::string& name) {
 
 std::vector<std::string> SplitTextLines(std::string_view text) {
   std::vector<std::string> lines;
+  // Editors on other systems often save UTF-8 with a byte-order mark; it is no part of the text.
+  constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+  if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
   size_t end = text.find('\0');
   if (end != std::string_view::npos) text = text.substr(0, end);
   size_t start = 0;

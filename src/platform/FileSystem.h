@@ -57,7 +57,8 @@ std::string GetCurrentDir();
 bool IsWritableFile(const std::string& name);
 
 // Splits text into lines at CR, LF or CR LF; a NUL ends the text. A last line without a line
-// end counts; a line end at the very end does not start another line.
+// end counts; a line end at the very end does not start another line. A UTF-8 byte-order mark
+// at the very start is dropped.
 std::vector<std::string> SplitTextLines(std::string_view text);
 
 // Reads a whole text file and splits it as SplitTextLines does. Raises TFileError.

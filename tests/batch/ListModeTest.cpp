@@ -25,13 +25,14 @@ struct RefusedList {
 
 TEST(ListValidation, TheFirstFailedCheckIsReported) {
   const std::string kMagic =
-      "ERROR: List file must start with '@tarvixlist1' or '@tarvixlist2' (see TARVIX -h)";
+      "ERROR: List file must start with '@tarvixlist1' or '@tarvixlist2' (see tarvix -h)";
   const RefusedList cases[] = {
       {"empty", "", "ERROR: List file must include at least two lines"},
       {"blank lines only", " \r\n\t\n\n", "ERROR: List file must include at least two lines"},
       {"no magic", "a.wav\nb.wav", kMagic},
       {"magic in capitals", "@TARVIXLIST1\na.wav", kMagic},
-      {"magic after a byte-order mark", "\xEF\xBB\xBF@tarvixlist1\na.wav", kMagic},
+      {"a byte-order mark that does not start the file", "\n\xEF\xBB\xBF@tarvixlist1\na.wav",
+       kMagic},
       {"text before the NUL only", std::string("\0@tarvixlist1\na.wav", 19),
        "ERROR: List file must include at least two lines"},
       {"magic alone", "  @tarvixlist2  \n\n",
@@ -72,6 +73,8 @@ TEST(ListValidation, BothFormsBuildTheirWorkLists) {
         {"p.WAV", "out/p.ncw", TConvertDirection::kWavToNcw}}},
       {std::string("@tarvixlist1\na.wav\0garbage.txt\n", 30),
        {{"a.wav", "a.ncw", TConvertDirection::kWavToNcw}}},
+      {"\xEF\xBB\xBF@tarvixlist2\r\nb.ncw\r\nc.wav\r\n",  // UTF-8 with a byte-order mark
+       {{"b.ncw", "c.wav", TConvertDirection::kNcwToWav}}},
   };
   for (const auto& c : cases) {
     test::TCapturedConsole console;

@@ -41,13 +41,13 @@ struct RefusedCase {
 
 TEST_F(CommandLineTest, EveryRefusalPrintsItsLinesInOrderOfPrecedence) {
   const Lines kNoParameter = {"ERROR: At least one non-flag parameter must be used",
-                              "       TARVIX [flags] file|dir [file|dir] [file|fir]..."};
+                              "       tarvix [flags] file|dir [file|dir]..."};
   const Lines kNoDirection = {"ERROR: Convert direction must be specified (-w2n or -n2w flags)"};
   const Lines kDirectoryCount = {
       "ERROR: For directory mode only 1 or 2 parameters are allowed (source and dest directory)",
-      "       TARVIX source", "       TARVIX source dest"};
+      "       tarvix source", "       tarvix source dest"};
   const Lines kListCount = {"ERROR: For list mode only 1 parameter is allowed (list file name)",
-                            "       TARVIX -l list_file"};
+                            "       tarvix -l list_file"};
   auto missing = [](const std::string& name) {
     return Lines{"ERROR: '" + name + "' file or directory doesn't exist"};
   };
@@ -76,6 +76,11 @@ TEST_F(CommandLineTest, EveryRefusalPrintsItsLinesInOrderOfPrecedence) {
       {{"-w2n", "samples", "a", "b"}, kDirectoryCount},
       {{"-rw", "a.wav", "-rec"}, wrong("-rec")},  // flags end at the first parameter
       {{"a.wav", "-h"}, wrong("-h")},
+      {{"a.wav", "--help"}, wrong("--help")},
+      {{"a.wav", "--version"}, wrong("--version")},
+      {{"-help"}, missing("-help")},
+      {{"--HELP"}, missing("--HELP")},
+      {{"-version"}, missing("-version")},
       {{"a.wav", "-w2n"}, wrong("-w2n")},
       {{"a.wav", "b.txt", "c.doc"}, wrong("b.txt")},
       {{"list.txt"}, wrong("list.txt")},
@@ -148,15 +153,35 @@ TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
   }
 }
 
-TEST_F(CommandLineTest, HelpFlagsStopTheScanOnlyWhileFlagsAreAllowed) {
-  for (const Args& args : {Args{"-h"}, Args{"-?"}, Args{"-rw", "-?", "a.wav"},
-                           Args{"-h", "missing.wav"}, Args{"-l", "-h"}}) {
+TEST_F(CommandLineTest, HelpAndVersionStopTheScanOnlyWhileFlagsAreAllowed) {
+  const Lines kVersion = {"tarvix 1.0"};
+  const struct {
+    Args args;
+    bool help;  // the help text; otherwise the version line
+  } cases[] = {
+      {{"-h"}, true},
+      {{"-?"}, true},
+      {{"--help"}, true},
+      {{"-rw", "-?", "a.wav"}, true},
+      {{"-h", "missing.wav"}, true},
+      {{"-l", "-h"}, true},
+      {{"-w2n", "--help", "--version"}, true},
+      {{"--version"}, false},
+      {{"-l", "--version", "missing.wav"}, false},
+      {{"--version", "--help"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
     test::TCapturedConsole console;
     TRunOptions options;
-    EXPECT_EQ(ParseCommandLine(args, options, console.Console()), TParseResult::kStopped);
+    EXPECT_EQ(ParseCommandLine(c.args, options, console.Console()), TParseResult::kStopped);
     Lines lines = test::Lines(console.Text());
-    ASSERT_EQ(lines.size(), 105u);
-    EXPECT_EQ(lines[25], "SAMPLE USAGE:");
+    if (c.help) {
+      ASSERT_EQ(lines.size(), 108u);
+      EXPECT_EQ(lines[28], "SAMPLE USAGE:");
+    } else {
+      EXPECT_EQ(lines, kVersion);
+    }
     EXPECT_TRUE(options.parameters.empty());
   }
 }

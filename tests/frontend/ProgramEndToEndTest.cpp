@@ -17,7 +17,7 @@ TEST(ProgramEndToEnd, CommandLineRefusalsExitWithTwoAndTouchNothing) {
   } cases[] = {
       {{"-w2n", "-rw"},
        {"ERROR: At least one non-flag parameter must be used",
-        "       TARVIX [flags] file|dir [file|dir] [file|fir]..."}},
+        "       tarvix [flags] file|dir [file|dir]..."}},
       {{"missing.wav"}, {"ERROR: 'missing.wav' file or directory doesn't exist"}},
       {{"samples"}, {"ERROR: Convert direction must be specified (-w2n or -n2w flags)"}},
       {{"-rw", "a.wav", "-rec"}, {"ERROR: wrong parameter '-rec' - files must be WAV or NCW"}},

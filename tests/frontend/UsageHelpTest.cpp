@@ -1,4 +1,4 @@
-// The usage and help texts, line by line. Each expected line ends in "$" so that trailing
+// The usage, help and version texts, line by line. Each expected line ends in "$" so that trailing
 // blanks are visible and cannot be lost by an editor.
 #include <gtest/gtest.h>
 
@@ -25,27 +25,30 @@ tarvix dir1 dir2              - converts files from dir1 and $
                                 put output files into dir2$
 ----------------$
 Flags:$
--h,-?        - detailed help information$
+-h,-?,--help - detailed help information$
 -w2n         - convert WAV files to NCW$
 -n2w         - convert NCW files to WAV$
 -rw,-rewrite - rewrite existing files$
+-skip        - skip files whose output exists already$
 -rec,-r      - recursive directory search (including subdirectories)$
 -l           - list mode$
 -whs         - standard WAV header$
 -whe         - extended WAV header$
 -wha         - auto WAV header, depending on WAV properties$
+-jN          - convert with N threads (default: one per core)$
+--version    - program name and version$
 ----------------$
 )";
 
-constexpr const char* kHint = "TARVIX -h for more detalied help$\n";
+constexpr const char* kHint = "tarvix -h for more detailed help$\n";
 
 constexpr const char* kHelp = R"(SAMPLE USAGE:$
-  TARVIX PIANO.WAV$
-  TARVIX PIANO1.WAV PIANO2.WAV PIANO3.WAV VIOLIN.WAV$
-  TARVIX KICK.NCW SNARE.NCW$
-  TARVIX KICK.NCW NEWKICK.WAV SNARE.NCW NEWSNARE.WAV$
-  TARVIX -n2w D:\Piano\Samples D:\Piano\WAVSamples$
-  TARVIX -w2n -rec -rw D:\Drums\Mywav D:\Drums\myNCW$
+  tarvix PIANO.WAV$
+  tarvix PIANO1.WAV PIANO2.WAV PIANO3.WAV VIOLIN.WAV$
+  tarvix KICK.NCW SNARE.NCW$
+  tarvix KICK.NCW NEWKICK.WAV SNARE.NCW NEWSNARE.WAV$
+  tarvix -n2w ~/Piano/Samples ~/Piano/WAVSamples$
+  tarvix -w2n -rec -rw ~/Drums/Mywav ~/Drums/myNCW$
 ----------------$
 $
 MODES:$
@@ -63,23 +66,23 @@ FILE MODE:$
   files$
 $
   By default output files would have the same name, but different extension$
-  i.e. "TARVIX VIOLA.NCW" would create file 'VIOLA.WAV'$
+  i.e. "tarvix VIOLA.NCW" would create file 'VIOLA.wav'$
 $
-  If file name is followed by a file name with different extesnion,$
+  If file name is followed by a file name with different extension,$
   this new name would be used as an output file name instead$
-  i.e. "TARVIX VIOLA.NCW NEW_VIOLA.WAV" would create file 'NEW_VIOLA.WAV'$
+  i.e. "tarvix VIOLA.NCW NEW_VIOLA.WAV" would create file 'NEW_VIOLA.WAV'$
 $
   If file with the same name exists already, and no -rw flag is used$
   then program would add underscore and a number to the file name$
-  i.e. "TARVIX PIANO.WAV" would create 'PIANO_2.NCW' if PIANO.NCW $
-  exists already, or 'PIANO_3.NCW' if PIANO_2.NCW exists etc$
+  i.e. "tarvix PIANO.WAV" would create 'PIANO_1.ncw' if PIANO.ncw $
+  exists already, or 'PIANO_2.ncw' if PIANO_1.ncw exists etc$
 $
   If -rw flag is used then existing files would be overwritten$
 $
 --------------------------------$
 DIRECTORY MODE:$
   In directory mode one of the flags -w2n or -n2w is obligatory.$
-  If no output directory specifed, program would save output files$
+  If no output directory specified, program would save output files$
   in the same source directory$
 $
   If second directory is specified, it would be used for storing output$
@@ -106,10 +109,10 @@ $
   If first string is '@tarvixlist2' then list file must consist of$
   source file names followed by output file names.$
   i.e.    @tarvixlist2$
-          D:\samples\viloin.ncw$
-          D:\WAVs\viloin.wav$
-          D:\samples\piano.ncw$
-          D:\WAVs\piano.wav$
+          /home/me/samples/violin.ncw$
+          /home/me/WAVs/violin.wav$
+          /home/me/samples/piano.ncw$
+          /home/me/WAVs/piano.wav$
           ...$
 $
   If -rw flag is used then existing files would be rewritten.$
@@ -137,18 +140,18 @@ TEST(UsageText, WithAndWithoutHint) {
   ShowUsage(withoutHint.Console(), false);
   EXPECT_EQ(test::Lines(withHint.Text()), Expected(std::string(kUsage) + kHint));
   EXPECT_EQ(test::Lines(withoutHint.Text()), Expected(kUsage));
-  EXPECT_EQ(Expected(kUsage).size(), 25u);
+  EXPECT_EQ(Expected(kUsage).size(), 28u);
 }
 
 TEST(HelpText, IsTheUsageWithoutHintFollowedByTheModes) {
   test::TCapturedConsole console;
   ShowHelp(console.Console());
   std::vector<std::string> expected = Expected(std::string(kUsage) + kHelp);
-  EXPECT_EQ(expected.size(), 105u);
+  EXPECT_EQ(expected.size(), 108u);
   EXPECT_EQ(test::Lines(console.Text()), expected);
 }
 
-TEST(UsageAndHelpEndToEnd, ExitZeroOnStandardOutputOnly) {
+TEST(UsageHelpAndVersionEndToEnd, ExitZeroOnStandardOutputOnly) {
   struct Case {
     std::vector<std::string> args;
     std::string expected;
@@ -156,6 +159,9 @@ TEST(UsageAndHelpEndToEnd, ExitZeroOnStandardOutputOnly) {
       {{}, std::string(kUsage) + kHint},
       {{"-h"}, std::string(kUsage) + kHelp},
       {{"-w2n", "-?", "ignored.wav"}, std::string(kUsage) + kHelp},
+      {{"--help"}, std::string(kUsage) + kHelp},
+      {{"--version"}, "tarvix 1.0$\n"},
+      {{"-rw", "--version", "ignored.wav"}, "tarvix 1.0$\n"},
   };
   for (const Case& c : cases) {
     for (bool terminal : {false, true}) {
