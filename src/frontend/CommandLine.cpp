@@ -1,6 +1,7 @@
 #include "frontend/CommandLine.h"
 
 #include <array>
+#include <charconv>
 #include <string_view>
 
 #include "frontend/Console.h"
@@ -55,10 +56,10 @@ TFlagScan ApplyThreadFlag(const std::string& arg, TRunOptions& options) {
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
     return TFlagScan::kNotAFlag;
   }
-  if (digits.size() > 3 || std::stoi(digits) < 1 || std::stoi(digits) > kMaxThreads) {
-    return TFlagScan::kWrongValue;
-  }
-  options.threads = std::stoi(digits);
+  unsigned long long threads = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), threads);
+  if (error != std::errc() || threads < 1 || threads > kMaxThreads) return TFlagScan::kWrongValue;
+  options.threads = static_cast<int>(threads);
   return TFlagScan::kApplied;
 }
 

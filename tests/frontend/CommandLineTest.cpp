@@ -54,8 +54,20 @@ TEST_F(CommandLineTest, EveryRefusalPrintsItsLinesInOrderOfPrecedence) {
   auto wrong = [](const std::string& name) {
     return Lines{"ERROR: wrong parameter '" + name + "' - files must be WAV or NCW"};
   };
+  const Lines kSkipRewrite = {"ERROR: -skip and -rw flags can't be used together"};
+  auto threads = [](const std::string& flag) {
+    return Lines{"ERROR: wrong flag '" + flag + "' - the number of threads must be 1 to 256"};
+  };
   const RefusedCase cases[] = {
       {{"-w2n", "-rw"}, kNoParameter},
+      {{"-skip", "-rw", "a.wav"}, kSkipRewrite},
+      {{"-rewrite", "-skip"}, kSkipRewrite},  // before the missing parameter
+      {{"-j0", "a.wav"}, threads("-j0")},
+      {{"-j257", "missing.wav"}, threads("-j257")},  // at once, before any other check
+      {{"-j99999999999999999999", "a.wav"}, threads("-j99999999999999999999")},
+      {{"-j", "a.wav"}, missing("-j")},  // no number: no flag
+      {{"-j2x"}, missing("-j2x")},
+      {{"a.wav", "-j2"}, wrong("-j2")},
       {{"-l"}, kNoParameter},
       {{"-l", "-w2n", "-rec"}, kNoParameter},
       {{"-l", "list.txt", "x"}, kListCount},
@@ -104,6 +116,8 @@ struct AcceptedCase {
   bool rewrite = false;
   std::string source = {};
   std::string destination = {};
+  int threads = 0;
+  bool skip = false;
 };
 
 TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
@@ -129,6 +143,8 @@ TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
       {{"-l", "list.txt"}, M::kList, D::kNotGiven},
       {{"-w2n", "-l", "-l", "list.txt"}, M::kList, D::kWavToNcw},
       {{"-l", "b.ncw"}, M::kList, D::kNotGiven},
+      {{"-j4", "-skip", "a.wav"}, M::kFile, D::kWavToNcw, H::kStandard, false, false, {}, {}, 4, true},
+      {{"-j1", "-j0256", "-l", "b.ncw"}, M::kList, D::kNotGiven, H::kStandard, false, false, {}, {}, 256},
   };
   // clang-format on
   for (const AcceptedCase& c : cases) {
@@ -145,6 +161,8 @@ TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
     EXPECT_EQ(options.rewrite, c.rewrite);
     EXPECT_EQ(options.sourceDirectory, c.source);
     EXPECT_EQ(options.destinationDirectory, c.destination);
+    EXPECT_EQ(options.threads, c.threads);
+    EXPECT_EQ(options.skipExisting, c.skip);
     Args parameters;
     for (const std::string& arg : c.args) {
       if (!parameters.empty() || arg.empty() || arg[0] != '-') parameters.push_back(arg);

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "jobs/OutputNaming.h"
@@ -76,6 +78,74 @@ TEST(PlaceOutput, NumbersOrReplacesAndTheTemporaryNameIsGone) {
     EXPECT_EQ(temp.Name(), "");  // placed: nothing left to remove
   }
   EXPECT_EQ(test::ReadFileText(output), "");  // replaced by the empty temporary file
+}
+
+// Whatever lies at the output's name that is not a folder (a link that leads nowhere, a link to a
+// file, a FIFO) is taken like an existing file: numbered past without -rw, and with -rw the name
+// itself is replaced, never what a link leads to.
+TEST(PlaceOutput, NamesTakenByLinksAndFifosAreNumberedOrReplacedButNeverFollowed) {
+  const struct {
+    std::string what;
+    std::function<void(const test::TTempDir&)> make;  // puts something at "o.ncw"
+  } cases[] = {
+      {"a dangling link",
+       [](const test::TTempDir& d) {
+         ::symlink((d / "nowhere.ncw").c_str(), (d / "o.ncw").c_str());
+       }},
+      {"a link to a file",
+       [](const test::TTempDir& d) {
+         d.WriteFile("target.ncw", "kept");
+         ::symlink((d / "target.ncw").c_str(), (d / "o.ncw").c_str());
+       }},
+      {"a link to a read-only file",
+       [](const test::TTempDir& d) {
+         d.WriteFile("target.ncw", "kept");
+         ::chmod((d / "target.ncw").c_str(), 0444);
+         ::symlink((d / "target.ncw").c_str(), (d / "o.ncw").c_str());
+       }},
+      {"a FIFO", [](const test::TTempDir& d) { ::mkfifo((d / "o.ncw").c_str(), 0600); }},
+  };
+  for (const auto& c : cases) {
+    for (bool rewrite : {false, true}) {
+      SCOPED_TRACE(c.what + (rewrite ? " with -rw" : ""));
+      test::TTempDir dir;
+      c.make(dir);
+      TTempFile temp(dir.Path() + "/");
+      TPlacement placement = PlaceOutput(temp, dir / "o.ncw", rewrite);
+      ASSERT_TRUE(placement.placed) << placement.reason;
+      EXPECT_EQ(placement.finalName, dir / (rewrite ? "o.ncw" : "o_1.ncw"));
+      struct stat info;
+      ASSERT_EQ(::lstat(placement.finalName.c_str(), &info), 0);
+      EXPECT_TRUE(S_ISREG(info.st_mode));  // the output itself, not a link
+      EXPECT_FALSE(FileExists(dir / "nowhere.ncw"));
+      if (FileExists(dir / "target.ncw")) {
+        EXPECT_EQ(test::ReadFileText(dir / "target.ncw"), "kept");
+      }
+    }
+  }
+}
+
+// The temporary file is named from the output's folder as given: a working directory so deep
+// that its full path and a temporary name would not fit the system's limit does not matter when
+// the output's own name fits.
+TEST(OutputFolder, ATemporaryFileBesideAnOutputOfNoFolderIsNamedRelatively) {
+  test::TTempDir dir;
+  std::string deep = dir.Path();
+  std::string relative;
+  while (deep.size() < PATH_MAX - 10) {
+    const std::string level(std::min<size_t>(200, PATH_MAX - 10 - deep.size()), 'd');
+    deep += "/" + level;
+    relative += level + "/";
+    ASSERT_EQ(::mkdir(deep.c_str(), 0777), 0) << deep.size();
+  }
+  dir.WriteFile("s.wav", test::MakeWavBytes(16, 1, 8000, 1000));
+  ASSERT_EQ(::rename((dir / "s.wav").c_str(), (deep + "/s.wav").c_str()), 0);
+  test::TProcessOptions options;
+  options.workingDirectory = deep;
+  test::TProcessResult result = test::RunTarvixIn(dir, {"s.wav"}, options);
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_EQ(test::NcwSampleBytes(dir / (relative + "s.ncw")),
+            test::WavSampleBytes(deep + "/s.wav"));
 }
 
 // ---- Header kinds ----

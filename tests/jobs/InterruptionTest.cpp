@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -119,6 +120,45 @@ TEST_F(InterruptionTest, NothingUnderAFinalNameIsEverIncomplete) {
       "files left by SIGKILL\n",
       fInterrupted, fChecked, fKillLeftovers);
   EXPECT_GE(fInterrupted, 5);  // the checks above mean little unless runs were cut short
+}
+
+// An interrupted run rerun with -skip converts exactly what is missing: the tree ends complete,
+// every output once and none numbered, and what was there already is reported as skipped.
+TEST_F(InterruptionTest, ARerunWithSkipCompletesAnInterruptedTree) {
+  std::mt19937 rng(7);
+  MeasureRun({"-w2n", "-rec", "Src", "Timed"});
+  std::vector<std::string> expected;
+  for (const auto& [key, samples] : fSources) expected.push_back(key + ".ncw");
+  std::sort(expected.begin(), expected.end());
+  int partial = 0;
+  for (int round = 0; round < 6; ++round) {
+    fs::remove_all(fDir / "Ncw");
+    InterruptOnce({"-w2n", "-rec", "Src", "Ncw"}, round % 2 ? SIGTERM : SIGINT, rng, "Ncw", true);
+    std::vector<std::string> before;
+    if (fs::exists(fDir / "Ncw")) {
+      for (const auto& entry : fs::recursive_directory_iterator(fDir / "Ncw")) {
+        if (entry.is_regular_file()) before.push_back(entry.path().string());
+      }
+    }
+    if (!before.empty() && before.size() < expected.size()) ++partial;
+    test::TProcessResult rerun = test::RunTarvixIn(fDir, {"-skip", "-w2n", "-rec", "Src", "Ncw"});
+    EXPECT_EQ(rerun.exitCode, 0) << rerun.out;
+    size_t skipped = 0;
+    for (const std::string& line : test::Lines(rerun.out)) {
+      if (line.ends_with("' exists already.  skipped")) ++skipped;
+    }
+    EXPECT_EQ(skipped, before.size());
+    std::vector<std::string> after;
+    for (const auto& entry : fs::recursive_directory_iterator(fDir / "Ncw")) {
+      if (!entry.is_regular_file()) continue;
+      std::string relative = fs::relative(entry.path(), fDir / "Ncw").string();
+      after.push_back(relative);
+      EXPECT_EQ(test::NcwSampleBytes(entry.path().string()), fSources.at(SourceKey(relative)));
+    }
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(after, expected);
+  }
+  EXPECT_GE(partial, 1);  // a rerun of a run cut short, not only of none or of a whole one
 }
 
 }  // namespace
