@@ -157,7 +157,7 @@ void TNCWParser::SaveWav(const std::string& fileName, uint16_t formatTag) const 
   wav.fHeader.nBlockAlign = static_cast<uint16_t>(frameBytes);
   wav.fHeader.nAvgBytesPerSec = uint32_t{wav.fHeader.nBlockAlign} * Header.SampleRate;
   wav.fDataSize = uint32_t{wav.fHeader.nBlockAlign} * Header.NumSamples;
-  if (!wav.CreateOutputFile(fileName)) throw TError(wav.fErrorText, fileName, wav.fErrorReason);
+  if (!wav.CreateOutputFile(fileName)) throw TError(wav.fErrorMessage, fileName, wav.fErrorReason);
 
   std::span<const uint8_t> samples;
   switch (Header.BitsPerSample) {
