@@ -20,7 +20,7 @@ struct RealCase {
 };
 
 void PrintTo(const RealCase& c, std::ostream* os) {
-  *os << c.script;
+  *os << c.name;
 }
 
 enum TTarget { kFile, kPipe };
@@ -68,7 +68,7 @@ TEST_P(WavRealFiles, ReadsTheSamplesTheWriterMadeAndTheyComeBack) {
   test::TProcessOptions options;
   options.workingDirectory = dir.Path();
   test::TProcessResult made = test::RunProcess("/bin/sh", {"-c", c.script}, options);
-  ASSERT_EQ(made.exitCode, 0) << made.err;
+  ASSERT_EQ(made.exitCode, 0) << c.script << "\n" << made.err;
   const test::Bytes raw = test::ReadFileBytes(dir / "real.raw");
   ASSERT_FALSE(raw.empty());
 
