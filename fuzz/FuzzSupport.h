@@ -8,9 +8,9 @@
 namespace tarvix::fuzz {
 
 // Inputs whose headers claim more decoded sample bytes than this are skipped. Such files are
-// valid (a WAV file may claim more data than it holds, an NCW file may cover its frames with
-// fewer blocks: the rest reads as zeros), so this is a limit of the harness, not a finding;
-// it keeps each run fast and far below the fuzzer's memory limit.
+// valid (an NCW file may cover its frames with fewer blocks: the rest reads as zeros), so this
+// is a limit of the harness, not a finding; it keeps each run fast and far below the fuzzer's
+// memory limit. A WAV file's samples never exceed the file.
 constexpr uint64_t kMaxClaimedBytes = uint64_t{64} << 20;
 
 // The sample buffer a WAV input asks for when its header parses: nChannels * frames *

@@ -19,10 +19,10 @@ TARVIX = os.path.join(ROOT, "build", "release", "tarvix")
 CORPUS = os.path.join(HERE, "corpus")
 
 
-def sox_wav(path, bits, channels, frames, signal):
+def sox_wav(path, bits, channels, frames, signal, kind="wav"):
     encoding = "unsigned-integer" if bits == 8 else "signed-integer"
     subprocess.run(["sox", "-r", "22050", "-n", "-r", "22050", "-b", str(bits), "-c", str(channels), "-e", encoding,
-                    path, "synth", f"{frames}s"] + signal, check=True)
+                    "-t", kind, path, "synth", f"{frames}s"] + signal, check=True)
     with open(path, "rb") as f:
         return f.read()
 
@@ -41,6 +41,58 @@ def with_odd_chunk(wav, pad):
     data = bytearray(wav[:fmt_end] + chunk + wav[fmt_end:])
     struct.pack_into("<I", data, 4, len(data) - 8)
     return bytes(data)
+
+
+def chunk_before_fmt(wav, chunk_id, body):
+    """A chunk between "WAVE" and "fmt " (JUNK, bext), with its pad byte."""
+    chunk = chunk_id + struct.pack("<I", len(body)) + body + (b"\0" if len(body) % 2 else b"")
+    data = bytearray(wav[:12] + chunk + wav[12:])
+    struct.pack_into("<I", data, 4, len(data) - 8)
+    return bytes(data)
+
+
+def fmt18(wav):
+    """The 16-byte PCM fmt chunk as the common 18-byte form with cbSize 0."""
+    data = bytearray(wav[:36] + b"\0\0" + wav[36:])
+    struct.pack_into("<I", data, 16, 18)
+    struct.pack_into("<I", data, 4, len(data) - 8)
+    return bytes(data)
+
+
+def streamed(wav, riff_size, data_size, pad=False):
+    """Sizes that a writer to a pipe leaves (ffmpeg 0xFFFFFFFF, sox 0x7FFFF000), and the pad
+    byte sox writes after data of odd length."""
+    data = bytearray(wav + (b"\0" if pad else b""))
+    struct.pack_into("<I", data, 4, riff_size)
+    struct.pack_into("<I", data, wav.index(b"data") + 4, data_size)
+    return bytes(data)
+
+
+def nopad_before_data():
+    """An odd LIST chunk without its pad byte right before data that starts with a zero byte."""
+    fmt = struct.pack("<HHIIHH", 1, 1, 44100, 88200, 2, 16)
+    samples = [0] * 10 + list(range(1, 523))
+    pcm = struct.pack("<%dh" % len(samples), *samples)
+    body = (b"WAVE" + b"fmt " + struct.pack("<I", 16) + fmt + b"LIST" + struct.pack("<I", 5) + b"INFOx"
+            + b"data" + struct.pack("<I", len(pcm)) + pcm)
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
+def reader_forms(wavs, work):
+    """Well-formed files in the forms that only some writers make."""
+    s16 = wavs["s16_stereo_300"]
+    return {
+        "s16_junk_before_fmt": chunk_before_fmt(s16, b"JUNK", bytes(28)),
+        "s16_bext_odd_before_fmt": chunk_before_fmt(s16, b"bext", b"odd"),
+        "s16_fmt18": fmt18(s16),
+        "s16_ffmpeg_pipe_sizes": streamed(s16, 0xFFFFFFFF, 0xFFFFFFFF),
+        "u8_sox_pipe_sizes_pad": streamed(sox_wav(os.path.join(work, "a.wav"), 8, 1, 301, ["sine", "440"]),
+                                          0x7FFFF024, 0x7FFFF000, pad=True),
+        "s16_trailing_bytes": s16 + b"TAG\x01\x02\x03",
+        "s16_cut_inside_frame": s16[:len(s16) - 3],
+        "s16_nopad_before_data": nopad_before_data(),
+        "s32_pcm_stereo_300": sox_wav(os.path.join(work, "a.wav"), 32, 2, 300, ["sine", "440"], "wavpcm"),
+    }
 
 
 def to_ncw(wav, work):
@@ -141,13 +193,11 @@ def main():
             sox_wav(os.path.join(work, "a.wav"), 32, 2, 300, pair), 24)
         wavs["s16_odd_chunk_pad"] = with_odd_chunk(wavs["s16_stereo_300"], True)
         wavs["s16_odd_chunk_nopad"] = with_odd_chunk(wavs["s16_stereo_300"], False)
-        for name, data in wavs.items():
+        for name, data in list(wavs.items()) + list(reader_forms(wavs, work).items()):
             write("fuzz_wav_reader", name + ".wav", data)
 
         ncws = {}
         for name, data in wavs.items():
-            if name == "s32_mono_300":
-                continue  # 32 valid bits: the program refuses it
             ncws[name] = to_ncw(data, work)
         ncws["s16_stereo_300_sumdiff"] = sum_difference(ncws["s16_stereo_300"])
         ncws["u8_mono_300_oldsig"] = old_signature(ncws["u8_mono_300"])

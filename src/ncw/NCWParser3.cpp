@@ -166,7 +166,7 @@ void TNCWParser::DescribeWav(TWavParser& wav, uint16_t formatTag) const {
 void TNCWParser::SaveWav(const std::string& fileName, uint16_t formatTag) const {
   TWavParser wav;
   DescribeWav(wav, formatTag);
-  if (!wav.CreateOutputFile(fileName)) throw TError(wav.fErrorText, fileName, wav.fErrorReason);
+  if (!wav.CreateOutputFile(fileName)) throw TError(wav.fErrorMessage, fileName, wav.fErrorReason);
   if (!IsContainerWidth(Header.BitsPerSample)) {
     wav.CloseFile();  // the output holds its header only; the caller removes it
     throw TError("NCWPARSER.SaveToWav: Unsupported BitsPerSample", fFileName);

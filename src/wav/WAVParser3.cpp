@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bits/LittleEndian.h"
+#include "bits/SampleContainers.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 
@@ -12,12 +13,11 @@ namespace tarvix {
 
 namespace {
 
-constexpr uint32_t kRiffHeaderBytes = 12;  // "RIFF", size, "WAVE"
-constexpr uint32_t kChunkHeaderBytes = 8;  // identifier, size
-
-bool IsSampleWidth(uint16_t bits) {
-  return bits == 8 || bits == 16 || bits == 24;
-}
+constexpr uint32_t kRiffHeaderBytes = 12;     // "RIFF", size, "WAVE"
+constexpr uint32_t kChunkHeaderBytes = 8;     // identifier, size
+constexpr uint32_t kPcmFmtBytes = 16;         // wFormatTag through wBitsPerSample
+constexpr uint32_t kExtensibleFmtBytes = 40;  // through SubFormat
+constexpr const char* kWrongBitsMessage = "Wrong bits per sample (8,16,24 and 32 allowed)";
 
 // A plausible chunk identifier: four printable ASCII characters.
 bool LooksLikeChunkId(const uint8_t* p) {
@@ -50,12 +50,13 @@ std::array<uint8_t, TWavHeader::kExtendedBytes> TWavHeader::Image() const {
 TWavParser::~TWavParser() = default;  // an unfinished output is closed without a report
 
 void TWavParser::SetError(const std::string& message, const std::string& reason) {
-  fErrorText = message;
+  fErrorText = reason.empty() ? message : message + " (" + reason + ")";
+  fErrorMessage = message;
   fErrorReason = reason;
 }
 
-bool TWavParser::Fail(const std::string& message) {
-  SetError(message);
+bool TWavParser::Fail(const std::string& message, const std::string& reason) {
+  SetError(message, reason);
   return false;
 }
 
@@ -72,6 +73,7 @@ bool TWavParser::OpenFile(const std::string& fileName, std::span<uint8_t> head) 
   } catch (const TFileError& error) {
     SetError(error.CannotOpen() ? "Can't open file" : "Error while opening the file",
              error.Reason());
+    fOpenFailure = error.Reason();  // the parse that follows says why the file is not open
     return false;
   }
 }
@@ -81,32 +83,38 @@ bool TWavParser::OpenSource(std::unique_ptr<TByteSource> source, const std::stri
   fFile = nullptr;
   fOpened = true;
   fFileName = name;
+  fOpenFailure.clear();
   return true;
 }
 
 uint16_t TWavParser::ReadU16() {
   uint8_t b[2] = {};  // bytes past the end read as zero
   fStream->Read(b, 2);
-  return static_cast<uint16_t>(b[0] | b[1] << 8);
+  return LoadLE<uint16_t>(b);
 }
 
 uint32_t TWavParser::ReadU32() {
   uint8_t b[4] = {};
   fStream->Read(b, 4);
-  return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+  return LoadLE<uint32_t>(b);
 }
 
-bool TWavParser::ReadTag(const char (&tag)[5]) {
+bool TWavParser::ReadTag(const TChunkId& tag) {
   char got[4];
   return fStream->Read(got, 4) == 4 && std::memcmp(got, tag, 4) == 0;
 }
 
-// RIFF size + 8, taken as a signed 32-bit number, must be the file's length: this refuses both
-// trailing bytes and files of 2 GiB or more.
-bool TWavParser::RiffSizeMatchesFile() {
-  uint32_t riffSize = ReadU32();
-  auto total = static_cast<int32_t>(riffSize + 8u);
-  return static_cast<int64_t>(total) == static_cast<int64_t>(fStream->Size());
+// The chunks end where the RIFF size says, or at the end of the file when the size reaches past
+// it: a writer streaming to a pipe cannot go back to fill the size in (ffmpeg leaves 0xFFFFFFFF,
+// sox about 0x7FFFF000), and a file cut short ends early. Bytes after the RIFF chunk (tags,
+// garbage) are never looked at. Only a file too short for the RIFF header, or a size too small
+// for the form type, is refused.
+bool TWavParser::ReadRiffSize() {
+  const uint64_t length = fStream->Size();
+  const uint32_t riffSize = ReadU32();
+  if (length < kRiffHeaderBytes || riffSize < 4) return false;
+  fRiffEnd = std::min(length, uint64_t{riffSize} + 8);
+  return true;
 }
 
 // nAvgBytesPerSec must equal channels * bits * rate / 8, the product taken modulo 2^32.
@@ -131,21 +139,32 @@ void TWavParser::ReadStreamFields() {
   fHeader.wBitsPerSample = ReadU16();
 }
 
-bool TWavParser::ReadPcmFormat(uint32_t fmtSize) {
-  fExtensible = false;
-  if (fmtSize != 16 && fmtSize != 20) {
-    return Fail("Wrong format or bad file header (fmt chunk size)");
+bool TWavParser::ReadFormat(uint64_t body, uint32_t size) {
+  // A file cut short inside its fmt chunk has no header to trust.
+  if (body + size > fRiffEnd) return Fail("Wrong file size or bad header");
+  fStream->Seek(body);
+  fHeader.wFormatTag = ReadU16();
+  if (fHeader.wFormatTag == kWaveFormatPcm) return ReadPcmFormat(size);
+  // A longer extensible chunk only adds bytes that are skipped with the chunk.
+  if (fHeader.wFormatTag == kWaveFormatExtensible && size >= kExtensibleFmtBytes) {
+    return ReadExtensibleFormat();
   }
+  return Fail("Non supported WAV format");
+}
+
+// Any size from 16 bytes up: many writers add cbSize (18 bytes, usually 0) or more, and the
+// bytes after wBitsPerSample say nothing about PCM samples.
+bool TWavParser::ReadPcmFormat(uint32_t size) {
+  fExtensible = false;
+  if (size < kPcmFmtBytes) return Fail("Wrong format or bad file header (fmt chunk size)");
   ReadStreamFields();
   if (!ByteRateMatches()) return Fail("Bad file header (AvgBytesPerSec)");
-  if (!IsSampleWidth(fHeader.wBitsPerSample)) {
-    return Fail("Wrong bits per sample (8,16 and 24 allowed)");
-  }
+  if (!IsContainerWidth(fHeader.wBitsPerSample)) return Fail(kWrongBitsMessage);
   if (fHeader.nChannels != 1 && fHeader.nChannels != 2) {
     return Fail("Only mono and stereo allowed");
   }
   if (!BlockAlignMatches()) return Fail("Bad file header (BlockAlign)");
-  return true;  // the 4 further bytes of a 20-byte chunk are not looked at
+  return true;
 }
 
 bool TWavParser::ReadExtensibleFormat() {
@@ -155,11 +174,9 @@ bool TWavParser::ReadExtensibleFormat() {
   fHeader.wValidBitsPerSample = ReadU16();
   if (!ByteRateMatches()) return Fail("Bad file header (AvgBytesPerSec)");
   if (fHeader.cbSize != 22) return Fail("Bad file header (extension chink size)");
-  // The container width is checked only through the byte rate: 24 valid bits in 32-bit
-  // containers pass.
-  if (!IsSampleWidth(fHeader.wValidBitsPerSample)) {
-    return Fail("Wrong bits per sample (8,16 and 24 allowed)");
-  }
+  // The container width is checked only through the byte rate and the frame size: 24 valid
+  // bits in 32-bit containers pass.
+  if (!IsContainerWidth(fHeader.wValidBitsPerSample)) return Fail(kWrongBitsMessage);
   if (fHeader.nChannels != 1 && fHeader.nChannels != 2) {
     return Fail("Only mono and stereo allowed");
   }
@@ -172,67 +189,90 @@ bool TWavParser::ReadExtensibleFormat() {
   return true;
 }
 
-// After a chunk of odd size comes a pad byte, which some writers leave out. A zero byte is the
-// pad. Otherwise the pad is taken to be missing when a plausible chunk header starts right
-// there and not one byte later.
-uint64_t TWavParser::PadAfterOddChunk(uint64_t position) {
-  uint8_t next[kChunkHeaderBytes + 1] = {};
+// After a chunk of odd size comes a pad byte, which some writers leave out. The chunk looked
+// for, starting right there, is taken as it stands: its header is unmistakable, while the byte
+// that would be the pad may be anything (audio often begins with a zero byte). Otherwise a zero
+// byte is the pad, and the pad is taken to be missing when a plausible chunk header starts
+// right there and not one byte later.
+uint64_t TWavParser::PadAfterOddChunk(uint64_t position, const TChunkId& next) {
+  uint8_t bytes[kChunkHeaderBytes + 1] = {};
   fStream->Seek(position);
-  size_t got = fStream->Read(next, sizeof next);
-  if (got == 0 || next[0] == 0) return 1;
-  const uint64_t length = fStream->Size();
-  // Printable identifier, and a size that stays within the file (a data chunk may reach past
-  // it: such files are read as far as they go).
+  size_t got = fStream->Read(bytes, sizeof bytes);
+  if (got >= 4 && std::memcmp(bytes, next, 4) == 0) return 0;
+  if (got == 0 || bytes[0] == 0) return 1;
+  // Printable identifier, and a size that stays within the chunks (a data chunk may reach past
+  // them: such files are read as far as they go).
   auto plausible = [&](const uint8_t* header, uint64_t at) {
-    if (at + kChunkHeaderBytes > length || !LooksLikeChunkId(header)) return false;
+    if (at + kChunkHeaderBytes > fRiffEnd || !LooksLikeChunkId(header)) return false;
     if (std::memcmp(header, "data", 4) == 0) return true;
-    uint32_t size = uint32_t{header[4]} | uint32_t{header[5]} << 8 | uint32_t{header[6]} << 16 |
-                    uint32_t{header[7]} << 24;
-    return at + kChunkHeaderBytes + size <= length;
+    return at + kChunkHeaderBytes + LoadLE<uint32_t>(header + 4) <= fRiffEnd;
   };
-  bool here = got >= kChunkHeaderBytes && plausible(next, position);
-  bool oneLater = got == sizeof next && plausible(next + 1, position + 1);
+  bool here = got >= kChunkHeaderBytes && plausible(bytes, position);
+  bool oneLater = got == sizeof bytes && plausible(bytes + 1, position + 1);
   return here && !oneLater ? 0 : 1;
 }
 
-// Walks the chunks after the fmt chunk until "data"; chunks after it are never looked at.
-bool TWavParser::FindDataChunk(uint64_t position) {
-  const uint64_t length = fStream->Size();
-  while (position + 1 < length) {
+// Where the chunk after the one at `body` starts, its pad byte honoured.
+uint64_t TWavParser::ChunkEnd(uint64_t body, uint32_t size, const TChunkId& next) {
+  uint64_t end = body + size;
+  return size % 2 != 0 ? end + PadAfterOddChunk(end, next) : end;
+}
+
+// Walks the chunks from `position` to the first one named `id`, skipping every other chunk by
+// its size, wherever it lies (JUNK and bext before fmt, LIST and fact before data). On success
+// `position` is the chunk body's and `size` its stated size.
+bool TWavParser::FindChunk(const TChunkId& id, uint64_t& position, uint32_t& size) {
+  while (position + kChunkHeaderBytes <= fRiffEnd) {
     fStream->Seek(position);
     uint8_t chunk[kChunkHeaderBytes];
     if (fStream->Read(chunk, sizeof chunk) < sizeof chunk) return false;
-    uint32_t size = uint32_t{chunk[4]} | uint32_t{chunk[5]} << 8 | uint32_t{chunk[6]} << 16 |
-                    uint32_t{chunk[7]} << 24;
-    fDataOffset = static_cast<uint32_t>(position + kChunkHeaderBytes);  // the file is < 2 GiB
-    fDataSize = size;
-    if (std::memcmp(chunk, "data", 4) == 0) return true;
-    position += kChunkHeaderBytes + uint64_t{size};
-    if (size % 2 != 0) position += PadAfterOddChunk(position);
+    size = LoadLE<uint32_t>(chunk + 4);
+    position += kChunkHeaderBytes;
+    if (std::memcmp(chunk, id, 4) == 0) return true;
+    position = ChunkEnd(position, size, id);
   }
   return false;
 }
 
+// A data size that reaches past the end of the chunks was not filled in by its writer, or the
+// file was cut short: the data runs to the end, and the partial frame there is not counted.
+// Nothing is invented.
+void TWavParser::TakeData(uint64_t body, uint32_t statedSize) {
+  const uint64_t available = fRiffEnd - body;
+  fDataOffset = body;
+  fDataSize = static_cast<uint32_t>(std::min<uint64_t>(statedSize, available));
+  if (statedSize > available && EndsInPadByte()) --fDataSize;
+  fFrameCount = fDataSize / fHeader.nBlockAlign;
+}
+
+// Data of odd length is followed by a zero pad byte, also when the writer streams and cannot
+// state the size (sox does). Running to the end, the data then takes the pad in; only where a
+// frame is one byte would it count as a sample (a full-scale click in 8-bit mono). A zero byte
+// that ends data of even length is taken as that pad.
+bool TWavParser::EndsInPadByte() {
+  if (fHeader.nBlockAlign != 1 || fDataSize == 0 || fDataSize % 2 != 0) return false;
+  uint8_t last = 1;
+  fStream->Seek(fDataOffset + fDataSize - 1);
+  fStream->Read(&last, 1);
+  return last == 0;
+}
+
 bool TWavParser::ParseSteps() {
-  if (!fOpened) return Fail("File not opened");
+  if (!fOpened) return Fail("File not opened", fOpenFailure);
   fStream->Seek(0);
   if (!ReadTag("RIFF")) return Fail("Wrong format or bad file header (RIFF)");
-  if (!RiffSizeMatchesFile()) return Fail("Wrong file size or bad header");
+  if (!ReadRiffSize()) return Fail("Wrong file size or bad header");
   if (!ReadTag("WAVE")) return Fail("Wrong format or bad file header (WAVE)");
-  if (!ReadTag("fmt ")) return Fail("Wrong format or bad file header (fmt )");
-  uint32_t fmtSize = ReadU32();
-  fHeader.wFormatTag = ReadU16();
-  if (fHeader.wFormatTag == kWaveFormatPcm) {
-    if (!ReadPcmFormat(fmtSize)) return false;
-  } else if (fHeader.wFormatTag == kWaveFormatExtensible && fmtSize == 40) {
-    if (!ReadExtensibleFormat()) return false;
-  } else {
-    return Fail("Non supported WAV format");
+  uint64_t fmtBody = kRiffHeaderBytes;
+  uint32_t fmtSize = 0;
+  if (!FindChunk("fmt ", fmtBody, fmtSize)) {
+    return Fail("Wrong format or bad file header (fmt )");
   }
-  if (!FindDataChunk(kRiffHeaderBytes + kChunkHeaderBytes + uint64_t{fmtSize})) {
-    return Fail("No data chunk found");
-  }
-  fFrameCount = fDataSize / fHeader.nBlockAlign;
+  if (!ReadFormat(fmtBody, fmtSize)) return false;
+  uint64_t dataBody = ChunkEnd(fmtBody, fmtSize, "data");
+  uint32_t dataSize = 0;
+  if (!FindChunk("data", dataBody, dataSize)) return Fail("No data chunk found");
+  TakeData(dataBody, dataSize);
   fStream->Seek(fDataOffset);
   return true;
 }
@@ -247,7 +287,7 @@ bool TWavParser::ParseHeader() {
 }
 
 bool TWavParser::ReadData(uint8_t* dest, size_t destSize) {
-  if (!fOpened) return Fail("File not opened");
+  if (!fOpened) return Fail("File not opened", fOpenFailure);
   try {
     fStream->ReadAt(fDataOffset, dest, std::min<size_t>(fDataSize, destSize));
     return true;

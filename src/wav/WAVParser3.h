@@ -4,6 +4,11 @@
 //
 // The reader never raises: every failure records a message in fErrorText and returns false.
 // It reads through TByteSource, so it runs on memory as well as on files.
+//
+// It takes every well-formed integer PCM file of 8, 16, 24 or 32 bits in one or two channels,
+// whatever other chunks it holds and wherever they lie, and files whose writer could not fill
+// in the sizes (streamed to a pipe) or that were cut short: the data then runs to the end of
+// the file. It never invents data.
 #pragma once
 
 #include <array>
@@ -70,8 +75,8 @@ class TWavParser {
   // Reads from any byte source instead of a file (memory, for tests and fuzzing).
   bool OpenSource(std::unique_ptr<TByteSource> source, const std::string& name);
   bool ParseHeader();
-  // Reads the data chunk's bytes into `dest`, at most `destSize` of them; bytes the file does
-  // not hold stay as they were.
+  // Reads the data chunk's bytes into `dest`, at most `destSize` of them (fDataSize bytes exist
+  // after a successful parse).
   bool ReadData(uint8_t* dest, size_t destSize);
   void CloseFile();
   void SetError(const std::string& message, const std::string& reason = {});
@@ -90,37 +95,50 @@ class TWavParser {
   // their number: 44, 68, or 0 for another tag. Nothing is written to a file.
   size_t BuildHeader(uint8_t* out);
 
-  std::string fFileName;     // the file opened for reading
-  std::string fErrorText;    // the last error message
-  std::string fErrorReason;  // the system's reason for the last error, where there is one
-  bool fOpened = false;      // from a successful OpenFile until CloseFile
+  std::string fFileName;  // the file opened for reading
+  // The last error as it is printed: the message, then " (reason)" where the system gave one.
+  std::string fErrorText;
+  std::string fErrorMessage;  // the last error's message alone
+  std::string fErrorReason;   // the system's reason for the last error, where there is one
+  bool fOpened = false;       // from a successful OpenFile until CloseFile
   std::unique_ptr<TByteSource> fStream;  // the file being read
   TFileSource* fFile = nullptr;          // fStream, when it is a file
   std::unique_ptr<TFileSink> fOutput;    // the file being written
   uint64_t fWritePosition = 0;           // where the next WriteData lands
   TWavHeader fHeader;
   bool fExtensible = false;
-  uint32_t fDataOffset = 0;  // position of the first sample byte
-  uint32_t fDataSize = 0;    // the data chunk's stated size
-  uint32_t fFrameCount = 0;  // fDataSize / nBlockAlign
+  uint64_t fDataOffset = 0;  // position of the first sample byte
+  // The data bytes that exist: the data chunk's stated size, limited to the end of the RIFF
+  // chunk (or of the file, when that comes first).
+  uint32_t fDataSize = 0;
+  uint32_t fFrameCount = 0;  // fDataSize / nBlockAlign: whole frames only
 
  private:
-  bool Fail(const std::string& message);
-  bool ReadTag(const char (&tag)[5]);
+  using TChunkId = char[5];
+
+  bool Fail(const std::string& message, const std::string& reason = {});
+  bool ReadTag(const TChunkId& tag);
   uint16_t ReadU16();
   uint32_t ReadU32();
-  bool RiffSizeMatchesFile();
+  bool ReadRiffSize();
   void ReadStreamFields();
-  bool ReadPcmFormat(uint32_t fmtSize);
+  bool ReadFormat(uint64_t body, uint32_t size);
+  bool ReadPcmFormat(uint32_t size);
   bool ReadExtensibleFormat();
   bool ByteRateMatches() const;
   bool BlockAlignMatches() const;
-  bool FindDataChunk(uint64_t position);
-  uint64_t PadAfterOddChunk(uint64_t position);
+  bool FindChunk(const TChunkId& id, uint64_t& position, uint32_t& size);
+  uint64_t ChunkEnd(uint64_t body, uint32_t size, const TChunkId& next);
+  uint64_t PadAfterOddChunk(uint64_t position, const TChunkId& next);
+  void TakeData(uint64_t body, uint32_t statedSize);
+  bool EndsInPadByte();
   bool ParseSteps();
   void FillStandardHeader();
   void FillExtendedHeader();
   size_t BuildHeaderOfKind(uint8_t* out, bool extended);
+
+  std::string fOpenFailure;  // the system's reason why OpenFile failed
+  uint64_t fRiffEnd = 0;     // where the chunks end: the RIFF chunk's end or the file's
 };
 
 }  // namespace tarvix

@@ -76,7 +76,7 @@ TEST(FaultInjection, SourcesThatCannotBeReadAreReported) {
   EXPECT_EQ(wav.exitCode, 1);
   EXPECT_EQ(test::Lines(wav.out),
             (Names{"[1 from 1]  a.wav...", "  ERROR: a.wav is not a correct WAV file",
-                   "  WAVPARSER: File not opened"}));
+                   "  WAVPARSER: File not opened (Permission denied)"}));
   test::TProcessResult ncw = RunIn(dir, {"a.ncw", "x.wav"}, true);
   EXPECT_EQ(ncw.exitCode, 1);
   EXPECT_EQ(ncw.err, "ERROR: Can't open file: 'a.ncw' (Permission denied)\n");
@@ -92,7 +92,7 @@ TEST(FaultInjection, ASourceThatVanishedAfterTheListingIsReported) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(test::Lines(result.out),
             (Names{"In/a.wav...", "In/b.wav...", "  ERROR: In/b.wav is not a correct WAV file",
-                   "  WAVPARSER: File not opened", "In/c.wav..."}));
+                   "  WAVPARSER: File not opened (No such file or directory)", "In/c.wav..."}));
   EXPECT_TRUE(fs::exists(dir / "In/c.ncw"));
 
   ASSERT_EQ(::symlink("deleted.ncw", (dir / "In/b.ncw").c_str()), 0);

@@ -39,22 +39,23 @@ Bytes TWavImage::Build() const {
   uint16_t align = blockAlign.value_or(static_cast<uint16_t>(channels * bitsPerSample / 8));
   uint32_t rate = avgBytesPerSec.value_or(
       static_cast<uint32_t>(uint64_t{channels} * bitsPerSample * sampleRate / 8));
-  w.Tag("fmt ").U32(fmtSize).U16(formatTag).U16(channels).U32(sampleRate).U32(rate).U16(align);
+  w.Tag(fmtId).U32(fmtSize).U16(formatTag).U16(channels).U32(sampleRate).U32(rate).U16(align);
   w.U16(bitsPerSample);
-  if (fmtSize == 18) w.U16(cbSize);
-  if (fmtSize == 20) w.U32(0xDEADBEEF);
-  if (fmtSize == 40) {
-    w.U16(cbSize).U16(validBits.value_or(bitsPerSample)).U32(channelMask);
+  const size_t fmtEnd = w.Result().size() - 16 + fmtSize;
+  if (fmtSize >= 18) w.U16(cbSize);
+  if (fmtSize >= 40) {
+    w.U16(validBits.value_or(bitsPerSample)).U32(channelMask);
     w.Raw(Bytes(subFormat.begin(), subFormat.end()));
   }
+  while (w.Result().size() < fmtEnd) w.U8(0xEE);
   for (const auto& [id, body] : chunksBeforeData) chunk(id, body);
   if (hasDataChunk) {
     w.Tag("data").U32(dataSize.value_or(static_cast<uint32_t>(data.size()))).Raw(data);
   }
   w.Raw(trailing);
   Bytes& bytes = w.Result();
-  uint32_t riffSize = static_cast<uint32_t>(bytes.size() - 8 + riffSizeAdjust);
-  for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<uint8_t>(riffSize >> (8 * i));
+  uint32_t size = riffSize.value_or(static_cast<uint32_t>(bytes.size() - 8 + riffSizeAdjust));
+  for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<uint8_t>(size >> (8 * i));
   return bytes;
 }
 

@@ -31,7 +31,10 @@ class TByteWriter {
 
 struct TWavImage {
   uint16_t formatTag = 1;
-  uint32_t fmtSize = 16;  // 16, 18, 20 or 40 lay out the fmt body accordingly
+  std::string fmtId = "fmt ";
+  // The fields up to wBitsPerSample, cbSize from 18 bytes on, the extensible fields from 40 on,
+  // then bytes of 0xEE up to the size.
+  uint32_t fmtSize = 16;
   uint16_t channels = 2;
   uint32_t sampleRate = 44100;
   uint16_t bitsPerSample = 16;
@@ -50,6 +53,7 @@ struct TWavImage {
   std::optional<uint32_t> dataSize;  // default: data.size()
   Bytes trailing;                    // bytes after everything, counted in the RIFF size
   int riffSizeAdjust = 0;            // added to the correct RIFF size
+  std::optional<uint32_t> riffSize;  // set: this RIFF size instead
 
   Bytes Build() const;
 };

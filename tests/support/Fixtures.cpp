@@ -76,6 +76,16 @@ TProcessResult RunTarvixIn(const TTempDir& dir, const std::vector<std::string>& 
   return result;
 }
 
+Bytes RoundTripSamples(const TTempDir& dir, const std::string& wavRelative,
+                       const std::string& headerFlag) {
+  TProcessResult there = RunTarvixIn(dir, {"-rw", wavRelative, "round-trip.ncw"});
+  EXPECT_EQ(there.exitCode, 0) << there.out << there.err;
+  TProcessResult back = RunTarvixIn(dir, {"-rw", headerFlag, "round-trip.ncw", "round-trip.wav"});
+  EXPECT_EQ(back.exitCode, 0) << back.out << back.err;
+  if (there.exitCode != 0 || back.exitCode != 0) return {};
+  return WavSampleBytes(dir / "round-trip.wav");
+}
+
 unsigned PermissionBits(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return 0;

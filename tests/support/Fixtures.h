@@ -24,6 +24,11 @@ Bytes WavSampleBytes(const std::string& path);
 // The decoded sample bytes of an NCW file.
 Bytes NcwSampleBytes(const std::string& path);
 
+// A WAV file below `dir` through the program to NCW and back to WAV (`headerFlag` chooses the
+// header kind): the sample bytes that come back. Fails the test when a step fails.
+Bytes RoundTripSamples(const TTempDir& dir, const std::string& wavRelative,
+                       const std::string& headerFlag = "-wha");
+
 // Temporary files the program may have left below `dir` (none should ever remain).
 std::vector<std::string> LeftoverTempFiles(const TTempDir& dir);
 

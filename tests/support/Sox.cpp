@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "support/ProcessHarness.h"
-#include "support/TempDir.h"
 
 namespace tarvix::test {
 
@@ -48,14 +47,6 @@ bool MakeSoxWav(const std::string& name, int bits, int channels, int rate, doubl
                                            "vol",
                                            "0.8"});
   return result.exitCode == 0;
-}
-
-std::string SoxRawSamples(const std::string& wavName) {
-  std::string raw = wavName + ".raw";
-  RunProcess(FindProgram("sox"), {"-R", wavName, "-t", "raw", raw});
-  std::string bytes = ReadFileText(raw);
-  ::unlink(raw.c_str());
-  return bytes;
 }
 
 }  // namespace tarvix::test

@@ -1,4 +1,4 @@
-// Real WAV files written by sox, generated at test time.
+// Real WAV files written by sox, generated at test time, and finding the programs that write them.
 #pragma once
 
 #include <string>
@@ -13,8 +13,5 @@ std::string FindProgram(const std::string& name);
 // extensible for 24 bits). False when sox is missing or failed.
 bool MakeSoxWav(const std::string& name, int bits, int channels, int rate, double seconds,
                 const std::string& type = "wavpcm");
-
-// The raw sample bytes sox reads from a WAV file, as it understands them.
-std::string SoxRawSamples(const std::string& wavName);
 
 }  // namespace tarvix::test

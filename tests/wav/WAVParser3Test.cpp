@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "platform/Errors.h"
 #include "support/Builders.h"
+#include "support/Fixtures.h"
 #include "support/TempDir.h"
 
 namespace tarvix {
@@ -31,19 +33,30 @@ std::unique_ptr<TParsed> Parse(const Bytes& bytes) {
   return parsed;
 }
 
-TWavImage Stereo16(size_t frames = 10) {
+// Sample bytes that differ from each other, so that a round trip shows every byte in place.
+Bytes Samples(size_t count) {
+  Bytes data(count);
+  for (size_t i = 0; i < count; ++i) data[i] = static_cast<uint8_t>(i * 37 + i / 256 + 11);
+  return data;
+}
+
+TWavImage Pcm(uint16_t bits, uint16_t channels = 2, size_t frames = 10) {
   TWavImage image;
-  image.data.assign(frames * 4, 0x11);
+  image.bitsPerSample = bits;
+  image.channels = channels;
+  image.data = Samples(frames * channels * bits / 8);
   return image;
 }
 
+TWavImage Stereo16(size_t frames = 10) {
+  return Pcm(16, 2, frames);
+}
+
 TWavImage Extensible(uint16_t containerBits, uint16_t validBits) {
-  TWavImage image;
+  TWavImage image = Pcm(containerBits, 2, 8);
   image.formatTag = kWaveFormatExtensible;
   image.fmtSize = 40;
-  image.bitsPerSample = containerBits;
   image.validBits = validBits;
-  image.data.assign(8 * containerBits / 8 * 2, 0x22);
   return image;
 }
 
@@ -56,16 +69,19 @@ struct RefusalCase {
 TEST(WavReader, EveryHeaderFaultHasItsMessage) {
   const RefusalCase cases[] = {
       {"not RIFF", [](TWavImage&) {}, "Wrong format or bad file header (RIFF)"},
-      {"extra byte after RIFF", [](TWavImage& w) { w.riffSizeAdjust = -1; },
+      {"RIFF size too small for WAVE", [](TWavImage& w) { w.riffSize = 3; },
        "Wrong file size or bad header"},
-      {"RIFF size too large", [](TWavImage& w) { w.riffSizeAdjust = 1; },
+      {"RIFF chunk ending inside the fmt chunk", [](TWavImage& w) { w.riffSize = 4 + 8 + 10; },
        "Wrong file size or bad header"},
-      {"JUNK before fmt",
+      {"no fmt chunk", [](TWavImage& w) { w.fmtId = "FMT "; },
+       "Wrong format or bad file header (fmt )"},
+      {"fmt chunk after the RIFF chunk's end",
        [](TWavImage& w) {
          w.chunksBeforeFmt = {{"JUNK", Bytes(4)}};
+         w.riffSize = 4 + 12;
        },
        "Wrong format or bad file header (fmt )"},
-      {"PCM fmt of 18 bytes", [](TWavImage& w) { w.fmtSize = 18; },
+      {"PCM fmt of 14 bytes", [](TWavImage& w) { w.fmtSize = 14; },
        "Wrong format or bad file header (fmt chunk size)"},
       {"byte rate one too high", [](TWavImage& w) { w.avgBytesPerSec = 176401; },
        "Bad file header (AvgBytesPerSec)"},
@@ -75,13 +91,16 @@ TEST(WavReader, EveryHeaderFaultHasItsMessage) {
          w.avgBytesPerSec = 1;
        },
        "Bad file header (AvgBytesPerSec)"},
-      {"32-bit PCM", [](TWavImage& w) { w.bitsPerSample = 32; },
-       "Wrong bits per sample (8,16 and 24 allowed)"},
+      {"12-bit PCM", [](TWavImage& w) { w.bitsPerSample = 12; },
+       "Wrong bits per sample (8,16,24 and 32 allowed)"},
       {"6 channels", [](TWavImage& w) { w.channels = 6; }, "Only mono and stereo allowed"},
       {"block align 0", [](TWavImage& w) { w.blockAlign = 0; }, "Bad file header (BlockAlign)"},
       {"block align too large", [](TWavImage& w) { w.blockAlign = 8; },
        "Bad file header (BlockAlign)"},
+      {"ADPCM", [](TWavImage& w) { w.formatTag = 2; }, "Non supported WAV format"},
       {"float format", [](TWavImage& w) { w.formatTag = 3; }, "Non supported WAV format"},
+      {"A-law", [](TWavImage& w) { w.formatTag = 6; }, "Non supported WAV format"},
+      {"mu-law", [](TWavImage& w) { w.formatTag = 7; }, "Non supported WAV format"},
       {"extensible with fmt 18",
        [](TWavImage& w) {
          w.formatTag = kWaveFormatExtensible;
@@ -95,7 +114,7 @@ TEST(WavReader, EveryHeaderFaultHasItsMessage) {
        },
        "Bad file header (extension chink size)"},
       {"extensible 20 valid bits", [](TWavImage& w) { w = Extensible(24, 20); },
-       "Wrong bits per sample (8,16 and 24 allowed)"},
+       "Wrong bits per sample (8,16,24 and 32 allowed)"},
       {"extensible float",
        [](TWavImage& w) {
          w = Extensible(32, 24);
@@ -114,6 +133,12 @@ TEST(WavReader, EveryHeaderFaultHasItsMessage) {
          w.chunksBeforeData = {{"fact", Bytes(4)}};
        },
        "No data chunk found"},
+      {"data chunk after the RIFF chunk's end",
+       [](TWavImage& w) {
+         w.chunksBeforeData = {{"LIST", Bytes(4)}};
+         w.riffSize = 4 + 24 + 12;
+       },
+       "No data chunk found"},
   };
   for (const RefusalCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -128,28 +153,39 @@ TEST(WavReader, EveryHeaderFaultHasItsMessage) {
   }
 }
 
+// A file cut short inside its header says where; once the data chunk's header is complete, the
+// file is read as far as it goes.
 TEST(WavReader, TruncatedHeadersAreRefusedAtEveryLength) {
   Bytes whole = Stereo16(2).Build();
   for (size_t length = 0; length < 44; ++length) {
     Bytes cut(whole.begin(), whole.begin() + static_cast<long>(length));
     auto parsed = Parse(cut);
     EXPECT_FALSE(parsed->ok) << "length " << length;
+    const char* message = length < 4    ? "Wrong format or bad file header (RIFF)"
+                          : length < 12 ? "Wrong file size or bad header"
+                          : length < 20 ? "Wrong format or bad file header (fmt )"
+                          : length < 36 ? "Wrong file size or bad header"
+                                        : "No data chunk found";
+    EXPECT_EQ(parsed->error, message) << "length " << length;
   }
 }
 
-TEST(WavReader, OpenFailuresAreRecordedAndTheParseSaysFileNotOpened) {
+TEST(WavReader, OpenFailuresAreRecordedAndTheParseSaysWhy) {
   test::TTempDir dir;
   TWavParser missing;
   EXPECT_FALSE(missing.OpenFile(dir / "missing.wav"));
-  EXPECT_EQ(missing.fErrorText, "Can't open file");
+  EXPECT_EQ(missing.fErrorText, "Can't open file (No such file or directory)");
   EXPECT_FALSE(missing.ParseHeader());
-  EXPECT_EQ(missing.fErrorText, "File not opened");
+  EXPECT_EQ(missing.fErrorText, "File not opened (No such file or directory)");
   TWavParser directory;
   EXPECT_FALSE(directory.OpenFile(dir.Path()));
-  EXPECT_EQ(directory.fErrorText, "Error while opening the file");
+  EXPECT_EQ(directory.fErrorText, "Error while opening the file (not a regular file)");
   Bytes buffer(4);
   EXPECT_FALSE(directory.ReadData(buffer.data(), buffer.size()));
-  EXPECT_EQ(directory.fErrorText, "File not opened");
+  EXPECT_EQ(directory.fErrorText, "File not opened (not a regular file)");
+  TWavParser never;
+  EXPECT_FALSE(never.ParseHeader());
+  EXPECT_EQ(never.fErrorText, "File not opened");
 }
 
 TEST(WavReader, CanonicalFileGivesItsStreamDescription) {
@@ -169,54 +205,133 @@ TEST(WavReader, CanonicalFileGivesItsStreamDescription) {
   EXPECT_EQ(stream.fFrameCount, 10u);
 }
 
+// Every form a writer may give a well-formed file, and sizes a writer could not fill in: the
+// reader finds the samples that exist, and they come back from a round trip through the program.
 TEST(WavReader, AcceptedLayouts) {
   struct Case {
     std::string name;
-    TWavImage image;
-    uint32_t dataOffset;
+    std::function<void(TWavImage&)> change;  // to 16-bit stereo, 10 frames
+    uint64_t dataOffset;
+    size_t dataSize;  // the bytes that exist; whole frames of them are the samples
   };
-  TWavImage fmt20 = Stereo16();
-  fmt20.fmtSize = 20;
-  TWavImage listEven = Stereo16();
-  listEven.chunksBeforeData = {{"LIST", Bytes(6, 'x')}, {"fact", Bytes(4)}};
-  TWavImage listOddPadded = Stereo16();
-  listOddPadded.chunksBeforeData = {{"LIST", Bytes(5, 'x')}};
-  TWavImage listOddUnpadded = listOddPadded;
-  listOddUnpadded.padOddChunks = false;
-  TWavImage dataLast = Stereo16();
-  dataLast.trailing = {'L', 'I', 'S', 'T', 1, 0, 0, 0, 9, 0};  // never looked at
+  // The file of the pad-byte report: an odd LIST chunk without its pad byte right before the
+  // data, whose first sample is zero.
+  std::vector<int64_t> ramp(10, 0);
+  for (int64_t v = 1; v <= 522; ++v) ramp.push_back(v);
+  TWavImage noPad = Pcm(16, 1);
+  noPad.data = test::SampleBytes(16, ramp);
+  noPad.chunksBeforeData = {{"LIST", {'I', 'N', 'F', 'O', 'x'}}};
+  noPad.padOddChunks = false;
+  const Bytes tag = {'T', 'A', 'G', 1, 2, 3};  // after the RIFF chunk
+  auto streamed = [](TWavImage& w) { w.riffSize = 0x7FFFF024, w.dataSize = 0x7FFFF000; };
   const Case cases[] = {
-      {"fmt chunk of 20 bytes", fmt20, 48},
-      {"LIST and fact chunks", listEven, 44 + 14 + 12},
-      {"odd LIST chunk with its pad byte", listOddPadded, 44 + 14},
-      {"odd LIST chunk whose writer left the pad out", listOddUnpadded, 44 + 13},
-      {"chunks after the data", dataLast, 44},
-      {"extensible 32-bit containers with 24 valid bits", Extensible(32, 24), 68},
-      {"extensible 16 bits", Extensible(16, 16), 68},
+      {"canonical 8-bit mono", [](TWavImage& w) { w = Pcm(8, 1); }, 44, 10},
+      {"fmt chunk of 18 bytes, cbSize 0", [](TWavImage& w) { w.fmtSize = 18, w.cbSize = 0; }, 46,
+       40},
+      {"fmt chunk of 20 bytes", [](TWavImage& w) { w.fmtSize = 20; }, 48, 40},
+      {"extensible fmt chunk of 48 bytes",
+       [](TWavImage& w) { w = Extensible(16, 16), w.fmtSize = 48; }, 76, 32},
+      {"JUNK before fmt",
+       [](TWavImage& w) {
+         w.chunksBeforeFmt = {{"JUNK", Bytes(28)}};
+       },
+       80, 40},
+      {"odd bext before fmt with its pad byte",
+       [](TWavImage& w) {
+         w.chunksBeforeFmt = {{"bext", Bytes(5, 'b')}};
+       },
+       58, 40},
+      {"odd bext before fmt without its pad byte",
+       [](TWavImage& w) {
+         w.chunksBeforeFmt = {{"bext", Bytes(5, 'b')}}, w.padOddChunks = false;
+       },
+       57, 40},
+      {"LIST and fact chunks",
+       [](TWavImage& w) {
+         w.chunksBeforeData = {{"LIST", Bytes(6, 'x')}, {"fact", Bytes(4)}};
+       },
+       44 + 14 + 12, 40},
+      {"odd LIST chunk with its pad byte",
+       [](TWavImage& w) {
+         w.chunksBeforeData = {{"LIST", Bytes(5, 'x')}};
+       },
+       44 + 14, 40},
+      {"odd LIST chunk whose writer left the pad out",
+       [](TWavImage& w) {
+         w.chunksBeforeData = {{"LIST", Bytes(5, 'x')}}, w.padOddChunks = false;
+       },
+       44 + 13, 40},
+      {"no pad byte before data that starts with a zero byte", [&](TWavImage& w) { w = noPad; }, 57,
+       1064},
+      {"chunks after the data",
+       [](TWavImage& w) { w.trailing = {'L', 'I', 'S', 'T', 1, 0, 0, 0, 9, 0}; }, 44, 40},
+      {"bytes after the RIFF chunk", [&](TWavImage& w) { w.trailing = tag, w.riffSizeAdjust = -6; },
+       44, 40},
+      {"32-bit PCM", [](TWavImage& w) { w = Pcm(32, 2); }, 44, 80},
+      {"extensible 32-bit containers with 24 valid bits",
+       [](TWavImage& w) { w = Extensible(32, 24); }, 68, 64},
+      {"extensible 32 bits", [](TWavImage& w) { w = Extensible(32, 32); }, 68, 64},
+      {"extensible 16 bits", [](TWavImage& w) { w = Extensible(16, 16); }, 68, 32},
+      {"data size past the end of the file", [](TWavImage& w) { w.dataSize = 1000; }, 44, 40},
+      {"sizes of ffmpeg writing to a pipe",
+       [](TWavImage& w) { w.riffSize = w.dataSize = 0xFFFFFFFF; }, 44, 40},
+      {"sizes of sox writing to standard output", streamed, 44, 40},
+      {"8-bit mono streamed, even, its last sample kept",
+       [&](TWavImage& w) { w = Pcm(8, 1), streamed(w); }, 44, 10},
+      {"8-bit mono streamed, odd, with its pad byte",
+       [&](TWavImage& w) { w = Pcm(8, 1, 11), w.trailing = {0}, streamed(w); }, 44, 11},
+      {"file cut short inside a frame",
+       [](TWavImage& w) { w.data.push_back(7), w.dataSize = 400, w.riffSize = 436; }, 44, 41},
+      {"data size past the RIFF chunk, bytes after it",
+       [&](TWavImage& w) { w.dataSize = 1000, w.trailing = tag, w.riffSizeAdjust = -6; }, 44, 40},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto parsed = Parse(c.image.Build());
+    TWavImage image = Stereo16();
+    c.change(image);
+    auto parsed = Parse(image.Build());
     ASSERT_TRUE(parsed->ok) << parsed->error;
-    EXPECT_EQ(parsed->parser.fDataOffset, c.dataOffset);
-    EXPECT_EQ(parsed->parser.fHeader.wBitsPerSample, c.image.bitsPerSample);
-    Bytes data(c.image.data.size());
+    const TWavParser& wav = parsed->parser;
+    EXPECT_EQ(wav.fDataOffset, c.dataOffset);
+    EXPECT_EQ(wav.fDataSize, c.dataSize);
+    const size_t frameBytes = size_t{image.channels} * image.bitsPerSample / 8;
+    EXPECT_EQ(wav.fFrameCount, c.dataSize / frameBytes);
+    EXPECT_EQ(wav.fHeader.wBitsPerSample, image.bitsPerSample);
+    const Bytes samples(image.data.begin(),
+                        image.data.begin() + static_cast<long>(wav.fFrameCount * frameBytes));
+    Bytes data(samples.size());
     ASSERT_TRUE(parsed->parser.ReadData(data.data(), data.size()));
-    EXPECT_EQ(data, c.image.data);
+    EXPECT_EQ(data, samples);
+    test::TTempDir dir;
+    dir.WriteFile("x.wav", image.Build());
+    EXPECT_EQ(test::RoundTripSamples(dir, "x.wav"), samples);
   }
 }
 
-TEST(WavReader, DataReachingPastTheEndFillsOnlyWhatExists) {
-  TWavImage image = Stereo16(4);
-  image.dataSize = 1000;
-  image.riffSizeAdjust = 0;
-  auto parsed = Parse(image.Build());
-  ASSERT_TRUE(parsed->ok) << parsed->error;
-  EXPECT_EQ(parsed->parser.fFrameCount, 250u);
-  Bytes buffer(1000, 0xEE);
-  ASSERT_TRUE(parsed->parser.ReadData(buffer.data(), buffer.size()));
-  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 16), image.data);
-  EXPECT_EQ(buffer[16], 0xEE);  // untouched
+// Sizes up to 4 GiB are sizes, not signed numbers: sparse files of the largest sizes.
+TEST(WavReader, FilesUpTo4GiBAreRead) {
+  struct Case {
+    uint64_t length;
+    uint32_t riffSize, dataSize, expectedDataSize;
+  } cases[] = {
+      {3ull << 30, (3u << 30) - 8, (3u << 30) - 44, (3u << 30) - 44},
+      {(4ull << 30) + 6, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFu - 37},
+  };
+  test::TTempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    TWavImage image = Stereo16(0);
+    image.riffSize = c.riffSize;
+    image.dataSize = c.dataSize;
+    std::string name = dir.WriteFile("big.wav", image.Build());
+    std::filesystem::resize_file(name, c.length);
+    TWavParser wav;
+    ASSERT_TRUE(wav.OpenFile(name));
+    ASSERT_TRUE(wav.ParseHeader()) << wav.fErrorText;
+    EXPECT_EQ(wav.fDataOffset, 44u);
+    EXPECT_EQ(wav.fDataSize, c.expectedDataSize);
+    EXPECT_EQ(wav.fFrameCount, c.expectedDataSize / 4);
+  }
 }
 
 TEST(WavReader, ReadDataNeverWritesPastTheCallersBuffer) {
@@ -225,7 +340,7 @@ TEST(WavReader, ReadDataNeverWritesPastTheCallersBuffer) {
   ASSERT_TRUE(parsed->ok);
   Bytes small(10);  // exactly sized: ASan reports any write beyond it
   ASSERT_TRUE(parsed->parser.ReadData(small.data(), small.size()));
-  EXPECT_EQ(small, Bytes(10, 0x11));
+  EXPECT_EQ(small, Bytes(image.data.begin(), image.data.begin() + 10));
 }
 
 // ---- Writer ----
@@ -313,7 +428,7 @@ TEST(WavWriter, OddDataSizeGetsNoPadByte) {
 TEST(WavWriter, EveryWrittenFileIsAcceptedByTheReader) {
   test::TTempDir dir;
   for (uint16_t tag : {kWaveFormatPcm, kWaveFormatExtensible}) {
-    for (uint16_t bits : {8, 16, 24}) {
+    for (uint16_t bits : {8, 16, 24, 32}) {
       for (uint16_t channels : {1, 2}) {
         SCOPED_TRACE(std::to_string(tag) + "/" + std::to_string(bits) + "/" +
                      std::to_string(channels));
@@ -346,7 +461,8 @@ TEST(WavWriter, FailuresAreReportedNotSwallowed) {
   TWavParser noDirectory;
   Prepare(noDirectory, kWaveFormatPcm, 1, 8000, 8, 10);
   EXPECT_FALSE(noDirectory.CreateOutputFile(dir / "missing/out.wav"));
-  EXPECT_EQ(noDirectory.fErrorText, "Can't open file");
+  EXPECT_EQ(noDirectory.fErrorText, "Can't open file (No such file or directory)");
+  EXPECT_EQ(noDirectory.fErrorMessage, "Can't open file");
   EXPECT_EQ(noDirectory.fErrorReason, "No such file or directory");
 
   TWavParser full;
