@@ -218,8 +218,9 @@ timed() {
   echo "$minflt $majflt" >>"$RES/$name.faults"
 }
 
-# group KEY NAME COMMAND NAME COMMAND...: RUNS rounds, each running every command once in the
-# given order (A B C A B C ...); COMMAND is a string of arguments quoted with printf %q.
+# group KEY NAME COMMAND NAME COMMAND...: RUNS rounds, each running every command once, the
+# order turned by one each round (A B C, B C A, C A B, ...) so that no command always follows
+# the same one; COMMAND is a string of arguments quoted with printf %q.
 group() {
   local key=$1
   shift
@@ -229,9 +230,10 @@ group() {
     commands+=("$2")
     shift 2
   done
-  local r i
+  local r i k count=${#names[@]}
   for ((r = 1; r <= RUNS; r++)); do
-    for i in "${!names[@]}"; do
+    for ((k = 0; k < count; k++)); do
+      i=$(((k + r) % count))
       clean_out
       eval "timed $key.${names[i]} ${commands[i]}"
     done

@@ -23,8 +23,10 @@ namespace {
 
 constexpr size_t kNone = static_cast<size_t>(-1);
 // Items converted ahead of the one whose turn it is, per thread: enough to keep every thread
-// busy behind a large file, few enough that their temporary files stay few.
+// busy behind a large file, few enough that their temporary files (each holding a descriptor
+// until it is placed) stay few.
 constexpr size_t kAheadPerThread = 8;
+constexpr size_t kMaxAhead = 128;
 
 // What the checks made at an item's turn (or when it started early) found.
 enum class TTurnCheck { kPassed, kMissingSource, kOutputExists };
@@ -112,7 +114,8 @@ class TConversionEngine {
   TConversionEngine(TWorkSource& work, TRunContext& context)
       : fWork(work), fOptions(context.options), fStatus(context.status) {
     const int threads = fOptions.threads > 0 ? fOptions.threads : AvailableCores();
-    fCapacity = threads > 1 ? kAheadPerThread * static_cast<size_t>(threads) : 1;
+    fCapacity =
+        threads > 1 ? std::min(kAheadPerThread * static_cast<size_t>(threads), kMaxAhead) : 1;
     if (threads > 1) {
       for (int i = 0; i < threads; ++i) fWorkers.emplace_back([this] { WorkerLoop(); });
     }

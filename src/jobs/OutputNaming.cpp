@@ -32,12 +32,12 @@ std::string OutputFolder(const std::string& outputName) {
 std::unique_ptr<TTempFile> MakeTempFileName(const std::string& outputName) {
   const std::string dir = OutputFolder(outputName);
   auto temp = std::make_unique<TTempFile>(dir, outputName);
-  if (temp->Name().empty() && errno == ENOENT && !dir.empty()) {
+  if (!temp->Created() && errno == ENOENT && !dir.empty()) {
     // The folder is missing: made only now, so that a folder that exists costs nothing.
     ForceDirectoryPath(dir);
     temp = std::make_unique<TTempFile>(dir, outputName);
   }
-  if (temp->Name().empty()) {
+  if (!temp->Created()) {
     int error = errno;
     throw TError("Can't create temporary file", dir.empty() ? "./" : dir, SystemReason(error));
   }
@@ -68,14 +68,14 @@ TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, bool rewr
   TPlacement placement;
   placement.finalName = outputName;
   if (rewrite) {
-    int error = IsProtectedFile(outputName) ? EACCES : temp.PlaceAs(outputName, RenameReplacing);
+    int error = IsProtectedFile(outputName) ? EACCES : temp.PlaceReplacing(outputName);
     placement.placed = error == 0;
     if (error != 0) placement.reason = SystemReason(error);
     return placement;
   }
   for (int attempt = 0; attempt < kMaxPlacementAttempts; ++attempt) {
-    // The rename itself tells whether the name is free; only then are numbers tried.
-    int error = temp.PlaceAs(placement.finalName, RenameNoReplace);
+    // Placing itself tells whether the name is free; only then are numbers tried.
+    int error = temp.PlaceWithoutReplacing(placement.finalName);
     if (error == 0) {
       placement.placed = true;
       return placement;

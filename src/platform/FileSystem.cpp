@@ -74,18 +74,23 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   return RenameReplacing(from, to);
 }
 
-std::string CreateTempFile(const std::string& dir, int* fd) {
-  // Random letters as mkstemp uses them, but the file is created with the usual mode (0666
-  // less the umask) right away, so no chmod is needed before it becomes an output.
+std::string RandomTempName(const std::string& dir) {
+  // Random letters as mkstemp uses them.
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::mt19937_64 random(std::random_device{}() ^ static_cast<uint64_t>(::getpid())
                                                                    << 32);
+  std::string name = dir + "tarvix-";
+  uint64_t bits = random();
+  for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
+  return name + ".tmp";
+}
+
+std::string CreateTempFile(const std::string& dir, int* fd) {
+  // Created with the usual mode (0666 less the umask) right away, so no chmod is needed before
+  // it becomes an output.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = dir + "tarvix-";
-    uint64_t bits = random();
-    for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
-    name += ".tmp";
+    std::string name = RandomTempName(dir);
     int opened = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (opened >= 0) {
       if (fd != nullptr) {

@@ -46,6 +46,9 @@ int RenameNoReplace(const std::string& from, const std::string& to);
 // and its descriptor is stored there.
 std::string CreateTempFile(const std::string& dir, int* fd = nullptr);
 
+// A name of that form in `dir`, not yet checked or created.
+std::string RandomTempName(const std::string& dir);
+
 // The processor cores this process may run on (at least 1).
 int AvailableCores();
 

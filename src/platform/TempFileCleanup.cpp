@@ -1,6 +1,9 @@
 #include "platform/TempFileCleanup.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,6 +11,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/Errors.h"
 #include "platform/FileSystem.h"
 
 namespace tarvix {
@@ -16,8 +20,8 @@ namespace {
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-// One temporary file the signal handler removes. Lock-free atomics only, as the handler may
-// run between any two instructions of any thread.
+// One named temporary file the signal handler removes. Lock-free atomics only, as the handler
+// may run between any two instructions of any thread.
 struct TPendingSlot {
   std::atomic<int> state{0};  // kFree, kClaimed (name being written) or kArmed
   char path[PATH_MAX + 1];
@@ -27,10 +31,14 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 TPendingSlot gSlots[kMaxTempFiles];
 
-// Threads making a temporary file, and whether the process is dying: the handler waits until
-// no file is half made (created but not yet in a slot), and no file is begun after it started.
+// Threads making a named temporary file, and whether the process is dying: the handler waits
+// until no file is half made (created but not yet in a slot), and none is begun after it started.
 std::atomic<int> gCreating{0};
 std::atomic<int> gDying{0};
+
+// Set once an unnamed file could not be given a name here (an old kernel, no /proc): from then
+// on temporary files are named from the start.
+std::atomic<bool> gNamedOnly{false};
 
 sigset_t CleanupSignalSet() {
   sigset_t set;
@@ -71,7 +79,33 @@ void Disarm(int slot) {
   if (slot >= 0) gSlots[slot].state.store(kFree, std::memory_order_release);
 }
 
-thread_local sigset_t tSavedMask;
+// Holds the cleanup signals back on this thread for as long as it lives.
+class TSignalsHeld {
+ public:
+  TSignalsHeld() {
+    sigset_t set = CleanupSignalSet();
+    ::pthread_sigmask(SIG_BLOCK, &set, &fSaved);
+  }
+  ~TSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &fSaved, nullptr); }
+  TSignalsHeld(const TSignalsHeld&) = delete;
+  TSignalsHeld& operator=(const TSignalsHeld&) = delete;
+
+ private:
+  sigset_t fSaved;
+};
+
+// Copies the whole of one open file into another, in the kernel.
+int CopyFileData(int from, int to) {
+  struct stat info;
+  if (::fstat(from, &info) != 0) return errno;
+  off_t offset = 0;
+  while (offset < info.st_size) {
+    ssize_t n = ::sendfile(to, from, &offset, static_cast<size_t>(info.st_size - offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -85,45 +119,129 @@ void InstallTempFileCleanup() {
   ::signal(SIGXFSZ, SIG_IGN);
 }
 
+void UseNamedTempFiles() {
+  gNamedOnly.store(true);
+}
+
 void BlockCleanupSignalsInThisThread() {
   sigset_t set = CleanupSignalSet();
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-TTempFile::TTempFile(const std::string& dir, const std::string& displayName) {
-  BlockSignals();
+TTempFile::TTempFile(const std::string& dir, const std::string& displayName)
+    : fDir(dir), fDisplayName(displayName) {
+  if (!gNamedOnly.load()) {
+    // O_TMPFILE: a file in the folder's file system that no folder lists yet.
+    fFd = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fFd < 0 && (errno == ENOENT || errno == ENOTDIR)) return;  // no such folder
+  }
+  if (fFd < 0) {
+    CreateNamed();  // the file system has no unnamed files, or refuses them
+    return;
+  }
+  fSink = std::make_unique<TFileSink>(fFd, fDisplayName);
+}
+
+void TTempFile::CreateNamed() {
+  TSignalsHeld held;
   gCreating.fetch_add(1);
   int error = EINTR;  // what a dying process reports: the file was not made
   if (gDying.load() == 0) {
-    int fd = -1;
-    fName = CreateTempFile(dir, &fd);
+    fName = CreateTempFile(fDir, &fFd);
     error = errno;
     if (!fName.empty()) {
       fSlot = Arm(fName);
-      fSink = std::make_unique<TFileSink>(fd, displayName.empty() ? fName : displayName);
+      fSink = std::make_unique<TFileSink>(fFd, fDisplayName.empty() ? fName : fDisplayName);
     }
   }
   gCreating.fetch_sub(1);
-  UnblockSignals();
   errno = error;
 }
 
 TTempFile::~TTempFile() {
+  fSink.reset();  // closes the descriptor: an unnamed file is gone with it
   if (fName.empty()) return;
-  fSink.reset();  // closes the descriptor
-  BlockSignals();
+  TSignalsHeld held;
   DeleteFileName(fName);
   Forget();
-  UnblockSignals();
 }
 
-void TTempFile::BlockSignals() {
-  sigset_t set = CleanupSignalSet();
-  ::pthread_sigmask(SIG_BLOCK, &set, &tSavedMask);
+void TTempFile::Close() {
+  // An unnamed file is named through its descriptor, so that stays open until it is placed.
+  if (!fName.empty()) fSink->Close();
 }
 
-void TTempFile::UnblockSignals() {
-  ::pthread_sigmask(SIG_SETMASK, &tSavedMask, nullptr);
+// Links the unnamed file under `target`: through its descriptor where the system allows that,
+// else through its entry in /proc.
+int TTempFile::LinkUnnamed(const std::string& target) {
+  if (::linkat(fFd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  if (errno == EEXIST) return EEXIST;
+  const std::string self = "/proc/self/fd/" + std::to_string(fFd);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  return errno;
+}
+
+// An unnamed file that cannot be linked here becomes a named one, its data copied over; later
+// temporary files are named from the start.
+int TTempFile::NameUnnamed() {
+  gNamedOnly.store(true);
+  std::unique_ptr<TFileSink> unnamed = std::move(fSink);  // closes the unnamed file at the end
+  const int unnamedFd = fFd;
+  fFd = -1;
+  CreateNamed();
+  if (fName.empty()) {
+    const int error = errno;
+    fSink = std::move(unnamed);
+    fFd = unnamedFd;
+    return error;
+  }
+  int error = CopyFileData(unnamedFd, fFd);
+  if (error == 0) {
+    try {
+      fSink->Close();
+    } catch (const TFileError& closing) {
+      error = closing.ErrorNumber() != 0 ? closing.ErrorNumber() : EIO;
+    }
+  }
+  return error;
+}
+
+int TTempFile::PlaceWithoutReplacing(const std::string& target) {
+  TSignalsHeld held;
+  if (fName.empty()) {
+    const int error = LinkUnnamed(target);
+    if (error == 0 || error == EEXIST) {
+      if (error == 0) Forget();
+      return error;
+    }
+    // Any other failure may be this system's way of refusing the link itself: as a named file
+    // the placement either works or reports the real reason.
+    if (const int naming = NameUnnamed(); naming != 0) return naming;
+  }
+  const int error = RenameNoReplace(fName, target);
+  if (error == 0) Forget();
+  return error;
+}
+
+int TTempFile::PlaceReplacing(const std::string& target) {
+  TSignalsHeld held;
+  if (fName.empty()) {
+    // A name of its own first, then the one atomic rename over the target.
+    for (int attempt = 0; attempt < 100 && fName.empty(); ++attempt) {
+      const std::string name = RandomTempName(fDir);
+      const int error = LinkUnnamed(name);
+      if (error == 0) {
+        fName = name;
+        fSlot = Arm(fName);
+      } else if (error != EEXIST) {
+        if (const int naming = NameUnnamed(); naming != 0) return naming;
+      }
+    }
+    if (fName.empty()) return EEXIST;
+  }
+  const int error = RenameReplacing(fName, target);
+  if (error == 0) Forget();
+  return error;
 }
 
 void TTempFile::Forget() {

@@ -1,5 +1,10 @@
 // The temporary files of the conversions in progress, and their removal on every way out:
 // normal return, an error unwinding a job, or an interrupting signal.
+//
+// Where the file system allows it, a temporary file has no name at all until it is placed: the
+// system removes it by itself whatever ends the process, even SIGKILL, and no folder listing
+// ever shows it. Elsewhere it is a named file ("tarvix-XXXXXX.tmp") that the signal handler
+// removes.
 #pragma once
 
 #include <memory>
@@ -9,14 +14,18 @@
 
 namespace tarvix {
 
-// How many temporary files may exist at once.
+// How many named temporary files may exist at once.
 constexpr int kMaxTempFiles = 1024;
 
-// Installs handlers for SIGINT, SIGTERM, SIGHUP and SIGPIPE that remove every temporary file in
-// progress and then end the process as the signal would have (so the exit status is the
+// Installs handlers for SIGINT, SIGTERM, SIGHUP and SIGPIPE that remove every named temporary
+// file in progress and then end the process as the signal would have (so the exit status is the
 // conventional one). Also ignores SIGXFSZ, so that a file-size limit shows up as a failed write
 // (EFBIG) that is reported, not as a silent kill.
 void InstallTempFileCleanup();
+
+// Makes every later temporary file a named one, as on a file system without unnamed files; for
+// tests of that way.
+void UseNamedTempFiles();
 
 // Keeps those signals away from the calling thread, so that they reach the thread that started
 // the run; worker threads call it first.
@@ -26,42 +35,39 @@ void BlockCleanupSignalsInThisThread();
 // descriptor open for writing until Close.
 class TTempFile {
  public:
-  // Creates an empty file with a unique name in `dir` ("" for the current directory, else ending
-  // in the delimiter). Empty Name() when the system refused; errno then tells why. Write errors
-  // name the file `displayName` (the output the user asked for), or the temporary name.
+  // Creates an empty file in `dir` ("" for the current directory, else ending in the
+  // delimiter). Created() is false when the system refused; errno then tells why. Write errors
+  // name the file `displayName` (the output the user asked for).
   explicit TTempFile(const std::string& dir, const std::string& displayName = {});
   ~TTempFile();  // removes the file unless it was placed
   TTempFile(const TTempFile&) = delete;
   TTempFile& operator=(const TTempFile&) = delete;
 
+  bool Created() const { return fSink != nullptr; }
+  // The file's name; empty while it has none.
   const std::string& Name() const { return fName; }
   TFileSink& Sink() { return *fSink; }
   // Closes the descriptor, raising TFileError when the data may not have reached the file.
-  void Close() { fSink->Close(); }
+  void Close();
 
-  // Moves the file to `target` with `rename` (a callable taking the two names and returning 0
-  // or an errno) while signals are held back, so that an interrupt cannot strike between the
-  // move and forgetting the old name. Returns the callable's result; on 0 the file is placed.
-  template <class RenameFn>
-  int PlaceAs(const std::string& target, RenameFn rename);
+  // Gives the file the name `target` unless that name exists (EEXIST then). Returns 0 or an
+  // errno; on 0 the file is placed.
+  int PlaceWithoutReplacing(const std::string& target);
+  // Gives the file the name `target`, replacing whatever has that name in one atomic step.
+  int PlaceReplacing(const std::string& target);
 
  private:
-  void BlockSignals();
-  void UnblockSignals();
+  void CreateNamed();
+  int LinkUnnamed(const std::string& target);
+  int NameUnnamed();
   void Forget();
 
+  std::string fDir;
+  std::string fDisplayName;
   std::string fName;
-  int fSlot = -1;  // the entry the signal handler removes the file by
+  int fFd = -1;    // open until Close; an unnamed file needs it to be placed
+  int fSlot = -1;  // the entry the signal handler removes a named file by
   std::unique_ptr<TFileSink> fSink;
 };
-
-template <class RenameFn>
-int TTempFile::PlaceAs(const std::string& target, RenameFn rename) {
-  BlockSignals();
-  int result = rename(fName, target);
-  if (result == 0) Forget();
-  UnblockSignals();
-  return result;
-}
 
 }  // namespace tarvix

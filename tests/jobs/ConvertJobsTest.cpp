@@ -15,6 +15,7 @@
 
 #include "jobs/OutputNaming.h"
 #include "platform/FileSystem.h"
+#include "platform/TempFileCleanup.h"
 #include "support/Fixtures.h"
 #include "support/NcwCodec.h"
 #include "support/ProcessHarness.h"
@@ -64,26 +65,42 @@ TEST(ForceDirectoryPath, MakesEveryMissingLevel) {
   EXPECT_FALSE(ForceDirectoryPath(dir / "file/sub"));
 }
 
-TEST(PlaceOutput, NumbersOrReplacesAndTheTemporaryNameIsGone) {
+// Both kinds of temporary file: unnamed where the file system has them, named elsewhere.
+class TempFileKinds : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam()) UseNamedTempFiles();
+  }
+};
+
+TEST_P(TempFileKinds, PlacingNumbersOrReplacesAndLeavesNoTemporaryFile) {
   test::TTempDir dir;
   std::string output = dir.WriteFile("o.ncw", "first");
   for (bool rewrite : {false, true}) {
     TTempFile temp(dir.Path() + "/");
-    ASSERT_FALSE(temp.Name().empty());
-    std::string tempName = temp.Name();
+    ASSERT_TRUE(temp.Created());
+    temp.Sink().WriteAt(0, "new", 3);
+    temp.Close();
     TPlacement placement = PlaceOutput(temp, output, rewrite);
     EXPECT_TRUE(placement.placed);
     EXPECT_EQ(placement.finalName, rewrite ? output : dir / "o_1.ncw");
-    EXPECT_FALSE(FileExists(tempName));
+    EXPECT_EQ(test::LeftoverTempFiles(dir), std::vector<std::string>{});
     EXPECT_EQ(temp.Name(), "");  // placed: nothing left to remove
   }
-  EXPECT_EQ(test::ReadFileText(output), "");  // replaced by the empty temporary file
+  EXPECT_EQ(test::ReadFileText(output), "new");  // replaced
+  EXPECT_EQ(test::ReadFileText(dir / "o_1.ncw"), "new");
+  {
+    TTempFile discarded(dir.Path() + "/");
+    ASSERT_TRUE(discarded.Created());
+    discarded.Sink().WriteAt(0, "gone", 4);
+  }
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"o.ncw", "o_1.ncw"}));
 }
 
 // Whatever lies at the output's name that is not a folder (a link that leads nowhere, a link to a
 // file, a FIFO) is taken like an existing file: numbered past without -rw, and with -rw the name
 // itself is replaced, never what a link leads to.
-TEST(PlaceOutput, NamesTakenByLinksAndFifosAreNumberedOrReplacedButNeverFollowed) {
+TEST_P(TempFileKinds, NamesTakenByLinksAndFifosAreNumberedOrReplacedButNeverFollowed) {
   const struct {
     std::string what;
     std::function<void(const test::TTempDir&)> make;  // puts something at "o.ncw"
@@ -111,6 +128,7 @@ TEST(PlaceOutput, NamesTakenByLinksAndFifosAreNumberedOrReplacedButNeverFollowed
       test::TTempDir dir;
       c.make(dir);
       TTempFile temp(dir.Path() + "/");
+      ASSERT_TRUE(temp.Created());
       TPlacement placement = PlaceOutput(temp, dir / "o.ncw", rewrite);
       ASSERT_TRUE(placement.placed) << placement.reason;
       EXPECT_EQ(placement.finalName, dir / (rewrite ? "o.ncw" : "o_1.ncw"));
@@ -124,6 +142,10 @@ TEST(PlaceOutput, NamesTakenByLinksAndFifosAreNumberedOrReplacedButNeverFollowed
     }
   }
 }
+
+// The kinds share the process: the named one comes last, as it cannot be undone.
+INSTANTIATE_TEST_SUITE_P(UnnamedThenNamed, TempFileKinds, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
 
 // The temporary file is named from the output's folder as given: a working directory so deep
 // that its full path and a temporary name would not fit the system's limit does not matter when
@@ -259,9 +281,20 @@ TEST(JobFaults, InterruptionRemovesTheTemporaryFileAndEndsByTheSignal) {
     test::TProcessOptions options;
     options.workingDirectory = dir.Path();
     test::TChildProcess child(test::TarvixBinary(), {"-rw", "big.wav"}, options);
+    // The temporary file may have no name: the child holding a file of the folder open other
+    // than its source tells that it is writing.
+    auto writing = [&] {
+      const std::string fds = "/proc/" + std::to_string(child.Pid()) + "/fd";
+      std::error_code ignored;
+      for (const auto& entry : fs::directory_iterator(fds, ignored)) {
+        const std::string target = fs::read_symlink(entry.path(), ignored).string();
+        if (target.starts_with(dir.Path() + "/") && target != dir / "big.wav") return true;
+      }
+      return false;
+    };
     bool seen = false;
     for (int i = 0; i < 20000 && !seen; ++i) {
-      seen = !test::LeftoverTempFiles(dir).empty();
+      seen = writing();
       if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     child.Signal(signalNumber);
