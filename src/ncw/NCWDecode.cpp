@@ -73,14 +73,14 @@ class TRunDecoder {
 
   void Decode(size_t first, size_t count, uint64_t frames, uint8_t* out) {
     ReadTableEntries(first, count);
-    ReadRun(first, count);
+    ReadRun(count);
     const size_t frameBytes = size_t{fHeader.Channels} * C::kBytes;
     for (size_t i = 0; i < count; ++i) {
       const size_t k = first + i;
       const uint64_t firstFrame = uint64_t{k} * kFramesPerBlock;
       const size_t blockFrames =
           static_cast<size_t>(std::min<uint64_t>(kFramesPerBlock, frames - firstFrame));
-      DecodeBlock(k, Locate(k, Entry(i)), blockFrames, out + i * kFramesPerBlock * frameBytes);
+      DecodeBlock(Locate(k, Entry(i)), blockFrames, out + i * kFramesPerBlock * frameBytes);
     }
   }
 
@@ -120,7 +120,7 @@ class TRunDecoder {
 
   // Blocks written one after another (as the encoder writes them) are read in one piece: from
   // the run's first block to where the next block starts.
-  void ReadRun(size_t first, size_t count) {
+  void ReadRun(size_t count) {
     fRunStart = fRunEnd = 0;
     fRun = {};
     const int32_t start = Entry(0);
@@ -131,7 +131,6 @@ class TRunDecoder {
     fRunStart = fHeader.DataOffset + static_cast<uint64_t>(start);
     fRun = Fetch(fRunStart, bytes, fMemory.blocks);
     fRunEnd = fRunStart + fRun.available;
-    (void)first;
   }
 
   // Block k's bytes: within the run where it lies wholly inside it, else read by itself. Only
@@ -188,8 +187,7 @@ class TRunDecoder {
 
   // Unpacks a checked block: a whole block of independent channels straight into the
   // interleaved frames; a sum/difference pair and the cut last block through the block area.
-  void DecodeBlock(size_t k, TBlockBytes bytes, size_t frames, uint8_t* out) {
-    (void)k;
+  void DecodeBlock(TBlockBytes bytes, size_t frames, uint8_t* out) {
     const size_t channels = fHeader.Channels;
     const size_t frameBytes = channels * C::kBytes;
     // The last channel block's mode decides how the block is read.
