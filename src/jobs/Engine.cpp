@@ -176,7 +176,61 @@ class TConversionEngine {
     }
     fWorkReady.notify_all();
     Complete(job);
-    return Commit(job);
+    if (FailedOtherThanBySource(job) && !fWorkers.empty()) {
+      // Other items converted at the same time may have caused it (a disk they filled, the
+      // descriptors they held): converted again alone, it fails only where it would alone.
+      SetAsideLaterWork();
+      {
+        std::lock_guard lock(fMutex);
+        job = Reset(job);
+        job.checkedAtTurn = true;
+        job.mayStart = true;
+      }
+      fWorkReady.notify_all();
+      Complete(job);
+    }
+    const bool committed = Commit(job);
+    std::lock_guard lock(fMutex);
+    fAlone = false;
+    return committed;
+  }
+
+  static bool FailedOtherThanBySource(const TJob& job) {
+    if (!job.failure) return false;
+    try {
+      std::rethrow_exception(job.failure);
+    } catch (const TSourceRefused&) {
+      return false;  // what the source holds: the same whatever else goes on
+    } catch (...) {
+      return true;
+    }
+  }
+
+  // Drops what the items after the one whose turn it is have done so far, freeing whatever they
+  // hold, and keeps them from starting until that turn is over.
+  void SetAsideLaterWork() {
+    std::unique_lock lock(fMutex);
+    fAlone = true;
+    for (size_t i = 1; i < fWindow.size(); ++i) {
+      TJob& later = *fWindow[i];
+      later.mayStart = false;
+      later.abandoned = true;  // none of its runs is handed out any more
+      if (later.conversion) later.conversion->Abandon();
+    }
+    // No thread works on a later item: it has not started, is done, or has no run out.
+    auto idle = [&] {
+      for (size_t i = 1; i < fWindow.size(); ++i) {
+        const TJob& later = *fWindow[i];
+        const bool untouched = later.step == TStep::kWaiting || later.step == TStep::kDone ||
+                               (later.step == TStep::kRunning && later.runsOut == 0);
+        if (!untouched) return false;
+      }
+      return true;
+    };
+    fDone.wait(lock, idle);
+    for (size_t i = 1; i < fWindow.size(); ++i) {
+      if (fWindow[i]->step != TStep::kWaiting) *fWindow[i] = Reset(*fWindow[i]);
+    }
   }
 
   TTurnCheck CheckAtTurn(const TWorkItem& item) const {
@@ -249,6 +303,10 @@ class TConversionEngine {
       }
     }
     TPlacement placement = job.conversion->Place();
+    if (!placement.placed && !fWorkers.empty()) {
+      SetAsideLaterWork();  // their temporary files may have taken the room it needs
+      placement = job.conversion->Place();
+    }
     if (placement.placed) return true;
     fStatus.EndProgressLine();
     fStatus.WriteLine("  ERROR: can't write '" + placement.finalName + "' (" + placement.reason +
@@ -321,6 +379,7 @@ class TConversionEngine {
   std::optional<TClaim> Claim() {
     for (const std::unique_ptr<TJob>& job : fWindow) {
       if (std::optional<TClaim> claim = ClaimFrom(*job)) return claim;
+      if (fAlone) break;  // only the item whose turn it is
     }
     return std::nullopt;
   }
@@ -446,6 +505,7 @@ class TConversionEngine {
   std::condition_variable fDone;
   std::deque<std::unique_ptr<TJob>> fWindow;  // the items from the one whose turn it is on
   bool fStopping = false;
+  bool fAlone = false;  // the item whose turn it is runs alone (converted again after a failure)
   std::vector<std::thread> fWorkers;  // last: they start once everything above exists
 };
 

@@ -28,25 +28,30 @@ void OpenForEveryone(const test::TTempDir& dir) {
   ::chmod(dir.Path().c_str(), 0777);
 }
 
+// With several threads the large file is written while the first one still is: the full disk
+// must still fail only the file that fills it, as one file after another would.
 TEST(FaultInjection, AFullDiskFailsTheFileItHitsAndKeepsEarlierOutputs) {
   test::TTempDir dir;
-  std::string disk = dir.MakeDir("disk");
-  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0) {
-    GTEST_SKIP() << "cannot mount a small file system here";
-  }
-  test::WriteWav(dir, "small.wav", 16, 1, 44100, 1000);
+  test::WriteWav(dir, "small.wav", 16, 1, 44100, 60000);   // about 70 KB as NCW
   test::WriteWav(dir, "large.wav", 16, 2, 44100, 200000);  // 800 KB, incompressible enough
-  test::TProcessResult result =
-      RunIn(dir, {"small.wav", "disk/small.ncw", "large.wav", "disk/large.ncw"});
-  Names onDisk;
-  for (const auto& entry : fs::directory_iterator(disk)) {
-    onDisk.push_back(entry.path().filename().string());
+  for (const char* threads : {"-j1", "-j4", "-j4", "-j4"}) {
+    SCOPED_TRACE(threads);
+    std::string disk = dir.MakeDir("disk");
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0) {
+      GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    test::TProcessResult result =
+        RunIn(dir, {threads, "small.wav", "disk/small.ncw", "large.wav", "disk/large.ncw"});
+    Names onDisk;
+    for (const auto& entry : fs::directory_iterator(disk)) {
+      onDisk.push_back(entry.path().filename().string());
+    }
+    ::umount(disk.c_str());
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err,
+              "ERROR: Error while writing the file: 'disk/large.ncw' (No space left on device)\n");
+    EXPECT_EQ(onDisk, Names{"small.ncw"});  // no temporary file, no truncated output
   }
-  ::umount(disk.c_str());
-  EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err,
-            "ERROR: Error while writing the file: 'disk/large.ncw' (No space left on device)\n");
-  EXPECT_EQ(onDisk, Names{"small.ncw"});  // no temporary file, no truncated output
 }
 
 TEST(FaultInjection, AnOutputDirectoryThatCannotBeWrittenEndsTheRun) {
