@@ -137,10 +137,14 @@ class TWavToNcwConversion final : public TConversion {
     try {
       got = fWav.fStream->ReadAt(position, memory.input.Data(), bytes);
     } catch (const TFileError& error) {
-      Refuse("Error while reading the file (" + error.Reason() + ")");
+      fWav.SetError("Error while reading the file", error.Reason());
+      Refuse(fWav.fErrorText);
     }
     // The reader counted only frames the file held; fewer now means it was cut meanwhile.
-    if (got != bytes) Refuse("Error while reading the file (cut short while it was read)");
+    if (got != bytes) {
+      fWav.SetError("Error while reading the file", "cut short while it was read");
+      Refuse(fWav.fErrorText);
+    }
     return memory.input.Data();
   }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -114,11 +115,15 @@ class TConversionEngine {
   TConversionEngine(TWorkSource& work, TRunContext& context)
       : fWork(work), fOptions(context.options), fStatus(context.status) {
     const int threads = fOptions.threads > 0 ? fOptions.threads : AvailableCores();
-    fCapacity =
-        threads > 1 ? std::min(kAheadPerThread * static_cast<size_t>(threads), kMaxAhead) : 1;
     if (threads > 1) {
-      for (int i = 0; i < threads; ++i) fWorkers.emplace_back([this] { WorkerLoop(); });
+      try {
+        for (int i = 0; i < threads; ++i) fWorkers.emplace_back([this] { WorkerLoop(); });
+      } catch (const std::system_error&) {
+        // The system grants fewer threads (a process limit): the run goes on with those, or
+        // on this thread alone.
+      }
     }
+    fCapacity = fWorkers.empty() ? 1 : std::min(kAheadPerThread * fWorkers.size(), kMaxAhead);
   }
 
   ~TConversionEngine() {

@@ -31,10 +31,11 @@ std::string Where(size_t block, size_t channel) {
 }
 
 // Where one block's bytes are: in memory already, and how many of the file's bytes from the
-// block's start on are there.
+// block's start on are there; once checked, how its channels combine.
 struct TBlockBytes {
   const uint8_t* data;
   uint64_t available;
+  uint16_t channelMode = 0;  // the last channel block's: 1 for a sum/difference pair
 };
 
 // Writes the block area's channels frame by frame into the interleaved output.
@@ -147,9 +148,9 @@ class TRunDecoder {
     return alone;
   }
 
-  // Checks the channel blocks of block k and returns the block's length, or 0 when it reaches
-  // past the bytes at hand and those are not `final` (the end of the file).
-  uint64_t BlockLength(size_t k, TBlockBytes bytes, bool final) const {
+  // Checks the channel blocks of block k, notes its channel mode and returns the block's length,
+  // or 0 when it reaches past the bytes at hand and those are not `final` (the end of the file).
+  uint64_t BlockLength(size_t k, TBlockBytes& bytes, bool final) const {
     uint64_t position = 0;
     uint16_t channelMode = 0;
     for (size_t ch = 0; ch < fHeader.Channels; ++ch) {
@@ -171,6 +172,7 @@ class TRunDecoder {
       Refuse("Unsupported NCW file: sum/difference block " + std::to_string(k) + " in a file of " +
              std::to_string(fHeader.Channels) + " channels");
     }
+    bytes.channelMode = channelMode;
     return position;
   }
 
@@ -190,17 +192,9 @@ class TRunDecoder {
   void DecodeBlock(TBlockBytes bytes, size_t frames, uint8_t* out) {
     const size_t channels = fHeader.Channels;
     const size_t frameBytes = channels * C::kBytes;
-    // The last channel block's mode decides how the block is read.
-    const uint8_t* p = bytes.data;
-    uint16_t channelMode = 0;
-    for (size_t ch = 0; ch < channels; ++ch) {
-      const TChannelBlockHeader header = TChannelBlockHeader::FromImage(p);
-      channelMode = header.ChannelMode;
-      p += kChannelBlockHeaderBytes + PayloadBytes(KindOf(header.Bits, C::kBits).width);
-    }
-    const bool inPlace = frames == kFramesPerBlock && channelMode != 1;
+    const bool inPlace = frames == kFramesPerBlock && bytes.channelMode != 1;
     if (!inPlace) fMemory.area.Reserve(channels * kFramesPerBlock * C::kBytes);
-    p = bytes.data;
+    const uint8_t* p = bytes.data;
     for (size_t ch = 0; ch < channels; ++ch) {
       const TChannelBlockHeader header = TChannelBlockHeader::FromImage(p);
       const TChannelBlockKind kind = KindOf(header.Bits, C::kBits);
@@ -215,7 +209,7 @@ class TRunDecoder {
       }
     }
     if (inPlace) return;
-    if (channelMode == 1) {
+    if (bytes.channelMode == 1) {
       CombineSumDifference<C>(fMemory.area.Data(), frames, out);
     } else {
       Interleave<C>(fMemory.area.Data(), channels, frames, out);

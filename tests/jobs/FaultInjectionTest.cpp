@@ -87,6 +87,23 @@ TEST(FaultInjection, SourcesThatCannotBeReadAreReported) {
   EXPECT_EQ(ncw.err, "ERROR: Can't open file: 'a.ncw' (Permission denied)\n");
 }
 
+// A process limit that grants no further thread: the files are converted on the one there is.
+TEST(FaultInjection, NoThreadToBeHadStillConverts) {
+  test::TTempDir dir;
+  OpenForEveryone(dir);
+  test::WriteWav(dir, "a.wav");
+  test::WriteWav(dir, "b.wav", 24, 1);
+  test::TProcessOptions options;
+  options.workingDirectory = dir.Path();
+  options.asUnprivileged = true;
+  options.limits = {{RLIMIT_NPROC, 1}};
+  // Uninstrumented: the leak checker itself needs a thread at exit.
+  test::TProcessResult result =
+      test::RunProcess(test::PlainTarvixBinary(), {"-j4", "a.wav", "b.wav"}, options);
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(test::NcwSampleBytes(dir / "b.ncw"), test::WavSampleBytes(dir / "b.wav"));
+}
+
 TEST(FaultInjection, ASourceThatVanishedAfterTheListingIsReported) {
   test::TTempDir dir;
   test::WriteWav(dir, "In/a.wav");
