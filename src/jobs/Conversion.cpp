@@ -7,6 +7,7 @@
 #include "bits/LittleEndian.h"
 #include "bits/SampleContainers.h"
 #include "platform/Errors.h"
+#include "wav/WavNote.h"
 
 namespace tarvix {
 
@@ -51,6 +52,8 @@ class TWavToNcwConversion final : public TConversion {
     if (!IsContainerWidth(stream.wBitsPerSample)) {
       Refuse("Unsupported container size (8,16,24 and 32 bits allowed)");
     }
+    const std::string note = WavNoteLine(fItem.source, fWav.fExtras);
+    if (!note.empty()) fNotes.push_back(note);
     fHead = fWav.fFile->Head();
     fWav.fFile->ForgetHead();  // the head's memory is this thread's; other threads read the file
     fNcw.BeginEncode(stream);

@@ -66,12 +66,15 @@ class TConversion {
   TPlacement Place() { return PlaceOutput(*fTemp, fItem.output, fOptions.rewrite); }
 
   const TWorkItem& Item() const { return fItem; }
+  // Lines that follow the item's progress text once it is converted: what the output lacks.
+  const std::vector<std::string>& Notes() const { return fNotes; }
 
  protected:
   TWorkItem fItem;
   const TRunOptions& fOptions;
   std::unique_ptr<TTempFile> fTemp;
   size_t fRuns = 0;
+  std::vector<std::string> fNotes;
 };
 
 // The conversion jobs of the two directions, and the one of an item's direction.

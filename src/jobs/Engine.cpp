@@ -307,6 +307,11 @@ class TConversionEngine {
         throw NamedForUser(error, job.item.source);
       }
     }
+    if (!job.conversion->Notes().empty()) {
+      fStatus.EndProgressLine();
+      for (const std::string& line : job.conversion->Notes()) fStatus.WriteLine(line);
+      fStatus.SaveStatusPosition();
+    }
     TPlacement placement = job.conversion->Place();
     if (!placement.placed && !fWorkers.empty()) {
       SetAsideLaterWork();  // their temporary files may have taken the room it needs

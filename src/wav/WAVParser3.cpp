@@ -104,16 +104,47 @@ bool TWavParser::ReadTag(const TChunkId& tag) {
   return fStream->Read(got, 4) == 4 && std::memcmp(got, tag, 4) == 0;
 }
 
+// "RIFF", or "RF64" for a file whose sizes may pass 4 GiB (its true sizes follow in a ds64
+// chunk).
+bool TWavParser::ReadFormType() {
+  char form[4];
+  if (fStream->Read(form, 4) != 4) return false;
+  fRf64 = std::memcmp(form, "RF64", 4) == 0;
+  return fRf64 || std::memcmp(form, "RIFF", 4) == 0;
+}
+
 // The chunks end where the RIFF size says, or at the end of the file when the size reaches past
 // it: a writer streaming to a pipe cannot go back to fill the size in (ffmpeg leaves 0xFFFFFFFF,
 // sox about 0x7FFFF000), and a file cut short ends early. Bytes after the RIFF chunk (tags,
 // garbage) are never looked at. Only a file too short for the RIFF header, or a size too small
-// for the form type, is refused.
+// for the form type, is refused. An RF64 file's 32-bit size is a placeholder: the ds64 chunk
+// gives the true one.
 bool TWavParser::ReadRiffSize() {
   const uint64_t length = fStream->Size();
   const uint32_t riffSize = ReadU32();
-  if (length < kRiffHeaderBytes || riffSize < 4) return false;
-  fRiffEnd = std::min(length, uint64_t{riffSize} + 8);
+  if (length < kRiffHeaderBytes || (!fRf64 && riffSize < 4)) return false;
+  fRiffEnd = fRf64 ? length : std::min(length, uint64_t{riffSize} + 8);
+  return true;
+}
+
+// An RF64 file's first chunk: the 64-bit sizes of the RIFF chunk and of the data chunk (then a
+// sample count and a table, which the sizes make needless). `position` moves past it.
+bool TWavParser::ReadDs64(uint64_t& position) {
+  fStream->Seek(position);
+  // Without it the file's sizes are unknown.
+  if (!ReadTag("ds64")) return Fail("Wrong format or bad file header (ds64)");
+  const uint32_t size = ReadU32();
+  const uint64_t body = position + kChunkHeaderBytes;
+  // Both sizes must be there, within the file.
+  if (size < 16 || body + size > fRiffEnd) return Fail("Wrong file size or bad header");
+  uint8_t sizes[16];
+  fStream->Read(sizes, sizeof sizes);
+  const uint64_t riffSize = LoadLE<uint64_t>(sizes);
+  fRf64DataSize = LoadLE<uint64_t>(sizes + 8);
+  // Too small for the form type: as for a RIFF size.
+  if (riffSize < 4) return Fail("Wrong file size or bad header");
+  fRiffEnd = std::min(fRiffEnd, riffSize + 8);
+  position = ChunkEnd(body, size, "fmt ");
   return true;
 }
 
@@ -128,6 +159,23 @@ bool TWavParser::ByteRateMatches() const {
 bool TWavParser::BlockAlignMatches() const {
   return fHeader.nBlockAlign != 0 &&
          fHeader.nBlockAlign == uint32_t{fHeader.nChannels} * fHeader.wBitsPerSample / 8;
+}
+
+// Readers of NCW files decode up to six channels, so no more are written.
+bool TWavParser::ChannelCountAllowed() const {
+  return fHeader.nChannels >= 1 && fHeader.nChannels <= kMaxWavChannels;
+}
+
+bool TWavParser::FailChannelCount() {
+  return Fail("Only 1 to " + std::to_string(kMaxWavChannels) + " channels allowed (this file has " +
+              std::to_string(fHeader.nChannels) + ")");
+}
+
+// Float samples would have to be rounded to integers: refused by name, before any other check,
+// so that the user learns what the file is.
+bool TWavParser::FailFloat() {
+  return Fail(std::to_string(fHeader.wBitsPerSample) +
+              "-bit float samples are not supported (NCW holds integer PCM)");
 }
 
 // The fields both header forms share, from nChannels to wBitsPerSample.
@@ -145,6 +193,10 @@ bool TWavParser::ReadFormat(uint64_t body, uint32_t size) {
   fStream->Seek(body);
   fHeader.wFormatTag = ReadU16();
   if (fHeader.wFormatTag == kWaveFormatPcm) return ReadPcmFormat(size);
+  if (fHeader.wFormatTag == kWaveFormatFloat && size >= kPcmFmtBytes) {
+    ReadStreamFields();
+    return FailFloat();
+  }
   // A longer extensible chunk only adds bytes that are skipped with the chunk.
   if (fHeader.wFormatTag == kWaveFormatExtensible && size >= kExtensibleFmtBytes) {
     return ReadExtensibleFormat();
@@ -160,9 +212,7 @@ bool TWavParser::ReadPcmFormat(uint32_t size) {
   ReadStreamFields();
   if (!ByteRateMatches()) return Fail("Bad file header (AvgBytesPerSec)");
   if (!IsContainerWidth(fHeader.wBitsPerSample)) return Fail(kWrongBitsMessage);
-  if (fHeader.nChannels != 1 && fHeader.nChannels != 2) {
-    return Fail("Only mono and stereo allowed");
-  }
+  if (!ChannelCountAllowed()) return FailChannelCount();
   if (!BlockAlignMatches()) return Fail("Bad file header (BlockAlign)");
   return true;
 }
@@ -172,21 +222,63 @@ bool TWavParser::ReadExtensibleFormat() {
   ReadStreamFields();
   fHeader.cbSize = ReadU16();
   fHeader.wValidBitsPerSample = ReadU16();
-  if (!ByteRateMatches()) return Fail("Bad file header (AvgBytesPerSec)");
-  if (fHeader.cbSize != 22) return Fail("Bad file header (extension chink size)");
-  // The container width is checked only through the byte rate and the frame size: 24 valid
-  // bits in 32-bit containers pass.
-  if (!IsContainerWidth(fHeader.wValidBitsPerSample)) return Fail(kWrongBitsMessage);
-  if (fHeader.nChannels != 1 && fHeader.nChannels != 2) {
-    return Fail("Only mono and stereo allowed");
-  }
   fHeader.dwChannelMask = ReadU32();
   std::array<uint8_t, 16> subFormat{};
   fStream->Read(subFormat.data(), subFormat.size());
   fHeader.SubFormat = subFormat;
+  if (subFormat == kSubtypeFloat) return FailFloat();
+  if (!ByteRateMatches()) return Fail("Bad file header (AvgBytesPerSec)");
+  if (fHeader.cbSize != 22) return Fail("Bad file header (extension chink size)");
   if (subFormat != kSubtypePcm) return Fail("Non supported format (GUID)");
+  // The samples are read whole, as their containers hold them, so any number of significant
+  // bits up to the container's width does; more, or none, is a broken header. The container
+  // width itself is checked through the byte rate and the frame size.
+  if (fHeader.wValidBitsPerSample == 0 || fHeader.wValidBitsPerSample > fHeader.wBitsPerSample) {
+    return Fail("Bad file header (ValidBitsPerSample)");
+  }
+  if (!ChannelCountAllowed()) return FailChannelCount();
   if (!BlockAlignMatches()) return Fail("Bad file header (BlockAlign)");
+  NoteValidBits();
+  NoteChannelMask();
   return true;
+}
+
+// The samples keep every bit of their containers; the figure that says how many of them count
+// is not kept.
+void TWavParser::NoteValidBits() {
+  if (fHeader.wValidBitsPerSample >= fHeader.wBitsPerSample) return;
+  fExtras.validBits = fHeader.wValidBitsPerSample;
+  fExtras.containerBits = fHeader.wBitsPerSample;
+}
+
+// A WAV file written from NCW carries no speaker mask, and a player then takes mono as front
+// centre and stereo as front left and right. So a mask is lost only where it says more than
+// that: any mask of 3 to 6 channels, and any other for mono or stereo.
+void TWavParser::NoteChannelMask() {
+  constexpr uint32_t kFrontCentre = 0x4;
+  constexpr uint32_t kFrontLeftRight = 0x3;
+  const uint32_t mask = fHeader.dwChannelMask;
+  const bool impliedByCount = mask == 0 || (fHeader.nChannels == 1 && mask == kFrontCentre) ||
+                              (fHeader.nChannels == 2 && mask == kFrontLeftRight);
+  if (!impliedByCount) fExtras.channelMask = mask;
+}
+
+// Chunks that frame the samples or only fill space are not named; every other one once.
+void TWavParser::NoteChunk(const uint8_t* id) {
+  static constexpr const char* kSilent[] = {"fmt ", "data", "fact", "ds64",
+                                            "JUNK", "junk", "PAD ", "FLLR"};
+  for (const char* silent : kSilent) {
+    if (std::memcmp(id, silent, 4) == 0) return;
+  }
+  TChunkIdBytes chunk;
+  std::memcpy(chunk.data(), id, 4);
+  std::vector<TChunkIdBytes>& ids = fExtras.chunkIds;
+  if (std::find(ids.begin(), ids.end(), chunk) != ids.end()) return;
+  if (ids.size() == TWavExtras::kMaxChunkIds) {
+    fExtras.moreChunkIds = true;
+  } else {
+    ids.push_back(chunk);
+  }
 }
 
 // After a chunk of odd size comes a pad byte, which some writers leave out. The chunk looked
@@ -213,7 +305,7 @@ uint64_t TWavParser::PadAfterOddChunk(uint64_t position, const TChunkId& next) {
 }
 
 // Where the chunk after the one at `body` starts, its pad byte honoured.
-uint64_t TWavParser::ChunkEnd(uint64_t body, uint32_t size, const TChunkId& next) {
+uint64_t TWavParser::ChunkEnd(uint64_t body, uint64_t size, const TChunkId& next) {
   uint64_t end = body + size;
   return size % 2 != 0 ? end + PadAfterOddChunk(end, next) : end;
 }
@@ -229,6 +321,7 @@ bool TWavParser::FindChunk(const TChunkId& id, uint64_t& position, uint32_t& siz
     size = LoadLE<uint32_t>(chunk + 4);
     position += kChunkHeaderBytes;
     if (std::memcmp(chunk, id, 4) == 0) return true;
+    NoteChunk(chunk);
     position = ChunkEnd(position, size, id);
   }
   return false;
@@ -236,13 +329,24 @@ bool TWavParser::FindChunk(const TChunkId& id, uint64_t& position, uint32_t& siz
 
 // A data size that reaches past the end of the chunks was not filled in by its writer, or the
 // file was cut short: the data runs to the end, and the partial frame there is not counted.
-// Nothing is invented.
-void TWavParser::TakeData(uint64_t body, uint32_t statedSize) {
+// Nothing is invented. An RF64 data chunk's size of 0xFFFFFFFF stands for the ds64 chunk's.
+uint64_t TWavParser::DataChunkSize(uint32_t statedSize) const {
+  return fRf64 && statedSize == 0xFFFFFFFF ? fRf64DataSize : uint64_t{statedSize};
+}
+
+bool TWavParser::TakeData(uint64_t body, uint32_t statedSize) {
+  const uint64_t size = DataChunkSize(statedSize);
   const uint64_t available = fRiffEnd - body;
+  const uint64_t present = std::min(size, available);
+  // Sizes and frame counts are 32-bit from here on, as in an NCW file.
+  if (present > 0xFFFFFFFF) {
+    return Fail("RF64 data of " + std::to_string(present) + " bytes exceeds the 4 GiB limit");
+  }
   fDataOffset = body;
-  fDataSize = static_cast<uint32_t>(std::min<uint64_t>(statedSize, available));
-  if (statedSize > available && EndsInPadByte()) --fDataSize;
+  fDataSize = static_cast<uint32_t>(present);
+  if (size > available && EndsInPadByte()) --fDataSize;
   fFrameCount = fDataSize / fHeader.nBlockAlign;
+  return true;
 }
 
 // Data of odd length is followed by a zero pad byte, also when the writer streams and cannot
@@ -257,13 +361,31 @@ bool TWavParser::EndsInPadByte() {
   return last == 0;
 }
 
+// Loop points, cue lists and tags often follow the samples. They are named only where the data
+// chunk ends within the file, and up to the first bytes that are no chunk header (a tail of
+// zeros or garbage is not a chunk).
+void TWavParser::NoteChunksAfterData(uint64_t body, uint32_t statedSize) {
+  const uint64_t size = DataChunkSize(statedSize);
+  if (body + size > fRiffEnd) return;  // streamed or cut short: the data runs to the end
+  uint64_t position = ChunkEnd(body, size, "LIST");
+  while (position + kChunkHeaderBytes <= fRiffEnd) {
+    uint8_t chunk[kChunkHeaderBytes];
+    fStream->Seek(position);
+    if (fStream->Read(chunk, sizeof chunk) < sizeof chunk || !LooksLikeChunkId(chunk)) return;
+    NoteChunk(chunk);
+    position = ChunkEnd(position + kChunkHeaderBytes, LoadLE<uint32_t>(chunk + 4), "LIST");
+  }
+}
+
 bool TWavParser::ParseSteps() {
   if (!fOpened) return Fail("File not opened", fOpenFailure);
+  fExtras = {};
   fStream->Seek(0);
-  if (!ReadTag("RIFF")) return Fail("Wrong format or bad file header (RIFF)");
+  if (!ReadFormType()) return Fail("Wrong format or bad file header (RIFF)");
   if (!ReadRiffSize()) return Fail("Wrong file size or bad header");
   if (!ReadTag("WAVE")) return Fail("Wrong format or bad file header (WAVE)");
   uint64_t fmtBody = kRiffHeaderBytes;
+  if (fRf64 && !ReadDs64(fmtBody)) return false;
   uint32_t fmtSize = 0;
   if (!FindChunk("fmt ", fmtBody, fmtSize)) {
     return Fail("Wrong format or bad file header (fmt )");
@@ -272,7 +394,8 @@ bool TWavParser::ParseSteps() {
   uint64_t dataBody = ChunkEnd(fmtBody, fmtSize, "data");
   uint32_t dataSize = 0;
   if (!FindChunk("data", dataBody, dataSize)) return Fail("No data chunk found");
-  TakeData(dataBody, dataSize);
+  if (!TakeData(dataBody, dataSize)) return false;
+  NoteChunksAfterData(dataBody, dataSize);
   fStream->Seek(fDataOffset);
   return true;
 }

@@ -5,10 +5,11 @@
 // The reader never raises: every failure records a message in fErrorText and returns false.
 // It reads through TByteSource, so it runs on memory as well as on files.
 //
-// It takes every well-formed integer PCM file of 8, 16, 24 or 32 bits in one or two channels,
-// whatever other chunks it holds and wherever they lie, and files whose writer could not fill
-// in the sizes (streamed to a pipe) or that were cut short: the data then runs to the end of
-// the file. It never invents data.
+// It takes every well-formed integer PCM file of 8, 16, 24 or 32 bits in one to six channels,
+// whatever other chunks it holds and wherever they lie, RF64 files whose samples fit 32-bit
+// sizes, and files whose writer could not fill in the sizes (streamed to a pipe) or that were
+// cut short: the data then runs to the end of the file. It never invents data. What a file
+// holds besides its samples is collected in fExtras, for the conversion to name.
 #pragma once
 
 #include <array>
@@ -16,19 +17,27 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/FileStream.h"
 
 namespace tarvix {
 
 constexpr uint16_t kWaveFormatPcm = 1;
+constexpr uint16_t kWaveFormatFloat = 3;
 constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
 // The longest header the writer makes: the extended one with the data chunk's header.
 constexpr size_t kMaxWavHeaderBytes = 68;
 
+// The most channels a source may have: readers of NCW files decode up to six.
+constexpr uint16_t kMaxWavChannels = 6;
+
 // KSDATAFORMAT_SUBTYPE_PCM, {00000001-0000-0010-8000-00AA00389B71}, as stored in a file.
 constexpr std::array<uint8_t, 16> kSubtypePcm = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                                  0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+// KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, {00000003-0000-0010-8000-00AA00389B71}.
+constexpr std::array<uint8_t, 16> kSubtypeFloat = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                                   0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 // A WAV header from the RIFF identifier through SubFormat, field for field.
 struct TWavHeader {
@@ -53,6 +62,23 @@ struct TWavHeader {
 
   // The header's bytes as they stand in a file, little-endian.
   std::array<uint8_t, kExtendedBytes> Image() const;
+};
+
+using TChunkIdBytes = std::array<char, 4>;
+
+// What a parsed file holds that an NCW file cannot keep.
+struct TWavExtras {
+  // Chunks other than those that frame the samples (fmt, data, fact, ds64) or only fill space
+  // (JUNK, junk, PAD, FLLR): their identifiers in file order, each once, at most kMaxChunkIds.
+  std::vector<TChunkIdBytes> chunkIds;
+  bool moreChunkIds = false;  // further identifiers were left out
+  // Significant bits below the container width (0: all bits count), and that width.
+  uint16_t validBits = 0;
+  uint16_t containerBits = 0;
+  // A speaker mask that says more than the channel count does (0: none); see NoteChannelMask.
+  uint32_t channelMask = 0;
+
+  static constexpr size_t kMaxChunkIds = 16;  // keeps a note short, whatever a file holds
 };
 
 // What the encoder and the conversion job take from a parsed file.
@@ -112,6 +138,7 @@ class TWavParser {
   // chunk (or of the file, when that comes first).
   uint32_t fDataSize = 0;
   uint32_t fFrameCount = 0;  // fDataSize / nBlockAlign: whole frames only
+  TWavExtras fExtras;        // what the file holds besides its samples
 
  private:
   using TChunkId = char[5];
@@ -120,18 +147,28 @@ class TWavParser {
   bool ReadTag(const TChunkId& tag);
   uint16_t ReadU16();
   uint32_t ReadU32();
+  bool ReadFormType();
   bool ReadRiffSize();
+  bool ReadDs64(uint64_t& position);
   void ReadStreamFields();
   bool ReadFormat(uint64_t body, uint32_t size);
   bool ReadPcmFormat(uint32_t size);
   bool ReadExtensibleFormat();
+  bool FailFloat();
   bool ByteRateMatches() const;
   bool BlockAlignMatches() const;
+  bool ChannelCountAllowed() const;
+  bool FailChannelCount();
+  void NoteValidBits();
+  void NoteChannelMask();
+  void NoteChunk(const uint8_t* id);
   bool FindChunk(const TChunkId& id, uint64_t& position, uint32_t& size);
-  uint64_t ChunkEnd(uint64_t body, uint32_t size, const TChunkId& next);
+  uint64_t ChunkEnd(uint64_t body, uint64_t size, const TChunkId& next);
   uint64_t PadAfterOddChunk(uint64_t position, const TChunkId& next);
-  void TakeData(uint64_t body, uint32_t statedSize);
+  uint64_t DataChunkSize(uint32_t statedSize) const;
+  bool TakeData(uint64_t body, uint32_t statedSize);
   bool EndsInPadByte();
+  void NoteChunksAfterData(uint64_t body, uint32_t statedSize);
   bool ParseSteps();
   void FillStandardHeader();
   void FillExtendedHeader();
@@ -139,6 +176,8 @@ class TWavParser {
 
   std::string fOpenFailure;  // the system's reason why OpenFile failed
   uint64_t fRiffEnd = 0;     // where the chunks end: the RIFF chunk's end or the file's
+  bool fRf64 = false;        // an RF64 file: its true sizes are in the ds64 chunk
+  uint64_t fRf64DataSize = 0;  // the data chunk's size from the ds64 chunk
 };
 
 }  // namespace tarvix

@@ -30,7 +30,13 @@ TByteWriter& TByteWriter::Raw(const Bytes& bytes) {
 
 Bytes TWavImage::Build() const {
   TByteWriter w;
-  w.Tag("RIFF").U32(0).Tag("WAVE");
+  w.Tag(rf64DataSize ? "RF64" : "RIFF").U32(0).Tag("WAVE");
+  if (rf64DataSize) {
+    // RIFF size (filled in below), data size, sample count, an empty table, then filler.
+    w.Tag("ds64").U32(ds64Size).U32(0).U32(0);
+    w.U32(static_cast<uint32_t>(*rf64DataSize)).U32(static_cast<uint32_t>(*rf64DataSize >> 32));
+    for (uint32_t i = 16; i < ds64Size; ++i) w.U8(0);
+  }
   auto chunk = [&](const std::string& id, const Bytes& body) {
     w.Tag(id).U32(static_cast<uint32_t>(body.size())).Raw(body);
     if (padOddChunks && body.size() % 2 != 0) w.U8(0);
@@ -50,12 +56,17 @@ Bytes TWavImage::Build() const {
   while (w.Result().size() < fmtEnd) w.U8(0xEE);
   for (const auto& [id, body] : chunksBeforeData) chunk(id, body);
   if (hasDataChunk) {
-    w.Tag("data").U32(dataSize.value_or(static_cast<uint32_t>(data.size()))).Raw(data);
+    const uint32_t stated = rf64DataSize ? 0xFFFFFFFF : static_cast<uint32_t>(data.size());
+    w.Tag("data").U32(dataSize.value_or(stated)).Raw(data);
   }
   w.Raw(trailing);
   Bytes& bytes = w.Result();
-  uint32_t size = riffSize.value_or(static_cast<uint32_t>(bytes.size() - 8 + riffSizeAdjust));
+  const uint64_t trueSize = bytes.size() - 8 + static_cast<uint64_t>(riffSizeAdjust);
+  uint32_t size = riffSize.value_or(rf64DataSize ? 0xFFFFFFFF : static_cast<uint32_t>(trueSize));
   for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<uint8_t>(size >> (8 * i));
+  if (rf64DataSize && ds64Size >= 8) {
+    for (int i = 0; i < 8; ++i) bytes[20 + i] = static_cast<uint8_t>(trueSize >> (8 * i));
+  }
   return bytes;
 }
 

@@ -54,6 +54,10 @@ struct TWavImage {
   Bytes trailing;                    // bytes after everything, counted in the RIFF size
   int riffSizeAdjust = 0;            // added to the correct RIFF size
   std::optional<uint32_t> riffSize;  // set: this RIFF size instead
+  // An RF64 file: "RF64", a ds64 chunk first (of ds64Size bytes) with the true RIFF size and
+  // this data size, and 0xFFFFFFFF in both 32-bit sizes unless riffSize or dataSize are set.
+  std::optional<uint64_t> rf64DataSize;
+  uint32_t ds64Size = 28;
 
   Bytes Build() const;
 };

@@ -4,9 +4,11 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "platform/Errors.h"
 #include "support/Builders.h"
+#include "wav/WavNote.h"
 #include "support/Fixtures.h"
 #include "support/TempDir.h"
 
@@ -93,12 +95,21 @@ TEST(WavReader, EveryHeaderFaultHasItsMessage) {
        "Bad file header (AvgBytesPerSec)"},
       {"12-bit PCM", [](TWavImage& w) { w.bitsPerSample = 12; },
        "Wrong bits per sample (8,16,24 and 32 allowed)"},
-      {"6 channels", [](TWavImage& w) { w.channels = 6; }, "Only mono and stereo allowed"},
+      {"7 channels", [](TWavImage& w) { w.channels = 7; },
+       "Only 1 to 6 channels allowed (this file has 7)"},
+      {"no channels", [](TWavImage& w) { w.channels = 0; },
+       "Only 1 to 6 channels allowed (this file has 0)"},
+      {"extensible 8 channels", [](TWavImage& w) { w = Extensible(24, 24), w.channels = 8; },
+       "Only 1 to 6 channels allowed (this file has 8)"},
       {"block align 0", [](TWavImage& w) { w.blockAlign = 0; }, "Bad file header (BlockAlign)"},
       {"block align too large", [](TWavImage& w) { w.blockAlign = 8; },
        "Bad file header (BlockAlign)"},
       {"ADPCM", [](TWavImage& w) { w.formatTag = 2; }, "Non supported WAV format"},
-      {"float format", [](TWavImage& w) { w.formatTag = 3; }, "Non supported WAV format"},
+      {"32-bit float", [](TWavImage& w) { w.formatTag = 3, w.bitsPerSample = 32; },
+       "32-bit float samples are not supported (NCW holds integer PCM)"},
+      {"64-bit float, named before its odd byte rate",
+       [](TWavImage& w) { w.formatTag = 3, w.bitsPerSample = 64, w.avgBytesPerSec = 1; },
+       "64-bit float samples are not supported (NCW holds integer PCM)"},
       {"A-law", [](TWavImage& w) { w.formatTag = 6; }, "Non supported WAV format"},
       {"mu-law", [](TWavImage& w) { w.formatTag = 7; }, "Non supported WAV format"},
       {"extensible with fmt 18",
@@ -113,14 +124,32 @@ TEST(WavReader, EveryHeaderFaultHasItsMessage) {
          w.cbSize = 0;
        },
        "Bad file header (extension chink size)"},
-      {"extensible 20 valid bits", [](TWavImage& w) { w = Extensible(24, 20); },
-       "Wrong bits per sample (8,16,24 and 32 allowed)"},
+      {"extensible valid bits above the container", [](TWavImage& w) { w = Extensible(16, 24); },
+       "Bad file header (ValidBitsPerSample)"},
+      {"extensible no valid bits", [](TWavImage& w) { w = Extensible(16, 0); },
+       "Bad file header (ValidBitsPerSample)"},
       {"extensible float",
        [](TWavImage& w) {
-         w = Extensible(32, 24);
+         w = Extensible(32, 32);
          w.subFormat[0] = 0x03;
        },
+       "32-bit float samples are not supported (NCW holds integer PCM)"},
+      {"extensible 64-bit float with 9 channels",
+       [](TWavImage& w) {
+         w = Extensible(64, 64), w.channels = 9;
+         w.subFormat[0] = 0x03;
+       },
+       "64-bit float samples are not supported (NCW holds integer PCM)"},
+      {"extensible A-law",
+       [](TWavImage& w) {
+         w = Extensible(8, 8);
+         w.subFormat[0] = 0x06;
+       },
        "Non supported format (GUID)"},
+      {"RF64 without ds64", [](TWavImage& w) { w.rf64DataSize = 40; },
+       "Wrong format or bad file header (ds64)"},
+      {"RF64 ds64 too short for its sizes", [](TWavImage& w) { w.rf64DataSize = 40, w.ds64Size = 8; },
+       "Wrong file size or bad header"},
       {"extensible block align",
        [](TWavImage& w) {
          w = Extensible(16, 16);
@@ -146,6 +175,7 @@ TEST(WavReader, EveryHeaderFaultHasItsMessage) {
     c.change(image);
     Bytes bytes = image.Build();
     if (c.name == "not RIFF") bytes[0] = 'r';
+    if (c.name == "RF64 without ds64") bytes[12] = 'J';  // "Js64": another chunk comes first
     auto parsed = Parse(bytes);
     EXPECT_FALSE(parsed->ok);
     EXPECT_EQ(parsed->error, c.message);
@@ -284,6 +314,17 @@ TEST(WavReader, AcceptedLayouts) {
        [](TWavImage& w) { w.data.push_back(7), w.dataSize = 400, w.riffSize = 436; }, 44, 41},
       {"data size past the RIFF chunk, bytes after it",
        [&](TWavImage& w) { w.dataSize = 1000, w.trailing = tag, w.riffSizeAdjust = -6; }, 44, 40},
+      {"extensible 20 valid bits in 24", [](TWavImage& w) { w = Extensible(24, 20); }, 68, 48},
+      {"extensible 12 valid bits in 16", [](TWavImage& w) { w = Extensible(16, 12); }, 68, 32},
+      {"3 channels", [](TWavImage& w) { w = Pcm(16, 3); }, 44, 60},
+      {"4 channels of 24 bits", [](TWavImage& w) { w = Pcm(24, 4); }, 44, 120},
+      {"6 channels extensible of 8 bits",
+       [](TWavImage& w) { w = Extensible(8, 8), w.channels = 6, w.data = Samples(6 * 8); }, 68, 48},
+      {"RF64, the data size in ds64", [](TWavImage& w) { w.rf64DataSize = 40; }, 80, 40},
+      {"RF64, the data chunk stating its size",
+       [](TWavImage& w) { w.rf64DataSize = 40, w.dataSize = 40; }, 80, 40},
+      {"RF64 streamed: sizes past the end",
+       [](TWavImage& w) { w.rf64DataSize = 1000, w.riffSize = 0xFFFFFFFF; }, 80, 40},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -308,29 +349,140 @@ TEST(WavReader, AcceptedLayouts) {
   }
 }
 
-// Sizes up to 4 GiB are sizes, not signed numbers: sparse files of the largest sizes.
+// Sizes up to 4 GiB are sizes, not signed numbers: sparse files of the largest sizes. RF64
+// files are read as long as their samples stay within 4 GiB, and refused above, naming it.
 TEST(WavReader, FilesUpTo4GiBAreRead) {
   struct Case {
     uint64_t length;
     uint32_t riffSize, dataSize, expectedDataSize;
+    std::optional<uint64_t> rf64DataSize;  // set: an RF64 file of this data size
+    std::string error;
   } cases[] = {
-      {3ull << 30, (3u << 30) - 8, (3u << 30) - 44, (3u << 30) - 44},
-      {(4ull << 30) + 6, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFu - 37},
+      {3ull << 30, (3u << 30) - 8, (3u << 30) - 44, (3u << 30) - 44, {}, ""},
+      {(4ull << 30) + 6, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFu - 37, {}, ""},
+      {3ull << 30, 0xFFFFFFFF, 0xFFFFFFFF, (3u << 30) - 80, (3ull << 30) - 80, ""},
+      {(4ull << 30) + 80, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, (4ull << 30) - 1, ""},
+      {(4ull << 30) + 80, 0xFFFFFFFF, 0xFFFFFFFF, 0, 4ull << 30,
+       "RF64 data of 4294967296 bytes exceeds the 4 GiB limit"},
+      // Cut short: read as far as it goes.
+      {1ull << 30, 0xFFFFFFFF, 0xFFFFFFFF, (1u << 30) - 80, 5ull << 30, ""},
   };
   test::TTempDir dir;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.length);
+    SCOPED_TRACE(std::to_string(c.length) + (c.rf64DataSize ? " RF64" : ""));
     TWavImage image = Stereo16(0);
     image.riffSize = c.riffSize;
     image.dataSize = c.dataSize;
-    std::string name = dir.WriteFile("big.wav", image.Build());
+    image.rf64DataSize = c.rf64DataSize;
+    Bytes bytes = image.Build();
+    if (c.rf64DataSize) {
+      for (int i = 0; i < 8; ++i) bytes[20 + i] = static_cast<uint8_t>((c.length - 8) >> (8 * i));
+    }
+    std::string name = dir.WriteFile("big.wav", bytes);
     std::filesystem::resize_file(name, c.length);
     TWavParser wav;
     ASSERT_TRUE(wav.OpenFile(name));
+    if (!c.error.empty()) {
+      EXPECT_FALSE(wav.ParseHeader());
+      EXPECT_EQ(wav.fErrorText, c.error);
+      continue;
+    }
     ASSERT_TRUE(wav.ParseHeader()) << wav.fErrorText;
-    EXPECT_EQ(wav.fDataOffset, 44u);
+    EXPECT_EQ(wav.fDataOffset, c.rf64DataSize ? 80u : 44u);
     EXPECT_EQ(wav.fDataSize, c.expectedDataSize);
     EXPECT_EQ(wav.fFrameCount, c.expectedDataSize / 4);
+  }
+}
+
+Bytes Chunk(const std::string& id, const Bytes& body) {
+  return test::TByteWriter().Tag(id).U32(static_cast<uint32_t>(body.size())).Raw(body).Result();
+}
+
+// What an NCW file cannot keep is collected while the header is read and named in one line:
+// chunks in file order, each once, wherever they lie, shown so that no terminal can be fooled;
+// valid bits below the container; a speaker mask that says more than the channel count.
+TEST(WavReader, NamesWhatNcwCannotKeep) {
+  struct Case {
+    std::string name;
+    std::function<void(TWavImage&)> change;  // to 16-bit stereo, 10 frames
+    std::string has;                         // what the note says the file has; "": no note
+  };
+  const Bytes smpl = Chunk("smpl", Bytes(36, 1));
+  std::vector<std::pair<std::string, Bytes>> many;
+  std::string manyIds;
+  for (int i = 0; i < 20; ++i) {
+    std::string id = "c0" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+    many.push_back({id, Bytes(2)});
+    if (i < 16) manyIds += id + ", ";
+  }
+  const Case cases[] = {
+      {"plain PCM", [](TWavImage&) {}, ""},
+      {"chunks that frame the samples or fill space",
+       [](TWavImage& w) {
+         w.chunksBeforeFmt = {{"JUNK", Bytes(28)}};
+         w.chunksBeforeData = {{"fact", Bytes(4)}, {"PAD ", Bytes(6)}, {"FLLR", Bytes(2)},
+                               {"junk", Bytes(3)}};
+       },
+       ""},
+      {"metadata around the data, in file order, each once",
+       [&](TWavImage& w) {
+         w.chunksBeforeFmt = {{"bext", Bytes(5, 'b')}};
+         w.chunksBeforeData = {{"LIST", Bytes(6)}, {"cue ", Bytes(4)}, {"LIST", Bytes(2)}};
+         w.trailing = smpl;
+         for (uint8_t b : Chunk("LIST", Bytes(3, 'x'))) w.trailing.push_back(b);
+         w.trailing.push_back(0);  // its pad byte
+         for (uint8_t b : Chunk("inst", Bytes(7))) w.trailing.push_back(b);
+       },
+       "bext, LIST, cue, smpl, inst chunks"},
+      {"one chunk", [](TWavImage& w) { w.chunksBeforeData = {{"iXML", Bytes(9, 'x')}}; },
+       "iXML chunk"},
+      {"identifiers that could mislead a terminal or the list",
+       [](TWavImage& w) {
+         w.chunksBeforeData = {{"\x1b[2J", Bytes(2)}, {"a,\\ ", Bytes(2)}, {"    ", Bytes(2)}};
+       },
+       "\\x1B[2J, a\\x2C\\x5C, \\x20\\x20\\x20\\x20 chunks"},
+      {"a tail of zeros after the data is no chunk",
+       [&](TWavImage& w) {
+         w.trailing = Bytes(8);
+         w.trailing.insert(w.trailing.end(), smpl.begin(), smpl.end());
+       },
+       ""},
+      {"data that runs to the end: nothing after it is looked at",
+       [&](TWavImage& w) { w.dataSize = 1000, w.trailing = smpl; }, ""},
+      {"more than 16 kinds of chunk", [&](TWavImage& w) { w.chunksBeforeData = many; },
+       manyIds + "... chunks"},
+      {"RF64 with tags", [](TWavImage& w) { w.rf64DataSize = 40, w.trailing = Chunk("id3 ", {}); },
+       "id3 chunk"},
+      {"20 valid bits in 24", [](TWavImage& w) { w = Extensible(24, 20); },
+       "20 valid bits in 24-bit containers"},
+      {"the usual stereo mask", [](TWavImage& w) { w = Extensible(16, 16), w.channelMask = 3; },
+       ""},
+      {"the usual mono mask",
+       [](TWavImage& w) {
+         w = Extensible(16, 16), w.channels = 1, w.channelMask = 4, w.data = Samples(16);
+       },
+       ""},
+      {"no mask", [](TWavImage& w) { w = Extensible(16, 16), w.channelMask = 0; }, ""},
+      {"stereo on the side speakers",
+       [](TWavImage& w) { w = Extensible(16, 16), w.channelMask = 0x600; }, "speaker mask 0x600"},
+      {"mono on the left", [](TWavImage& w) { w = Extensible(8, 8), w.channels = 1, w.channelMask = 1; },
+       "speaker mask 0x1"},
+      {"5.1 of 24 bits in 32, with loop points",
+       [&](TWavImage& w) {
+         w = Extensible(32, 24), w.channels = 6, w.channelMask = 0x3F, w.data = Samples(6 * 4 * 3);
+         w.trailing = smpl;
+       },
+       "24 valid bits in 32-bit containers, speaker mask 0x3F, smpl chunk"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TWavImage image = Stereo16();
+    c.change(image);
+    auto parsed = Parse(image.Build());
+    ASSERT_TRUE(parsed->ok) << parsed->error;
+    const std::string expected =
+        c.has.empty() ? "" : "  note: 'Kit/a.wav' has " + c.has + "; NCW keeps the samples only";
+    EXPECT_EQ(WavNoteLine("Kit/a.wav", parsed->parser.fExtras), expected);
   }
 }
 
@@ -429,7 +581,7 @@ TEST(WavWriter, EveryWrittenFileIsAcceptedByTheReader) {
   test::TTempDir dir;
   for (uint16_t tag : {kWaveFormatPcm, kWaveFormatExtensible}) {
     for (uint16_t bits : {8, 16, 24, 32}) {
-      for (uint16_t channels : {1, 2}) {
+      for (uint16_t channels : {1, 2, 3, 6}) {
         SCOPED_TRACE(std::to_string(tag) + "/" + std::to_string(bits) + "/" +
                      std::to_string(channels));
         Bytes data(static_cast<size_t>(channels * bits / 8) * 77 + 1, 0x33);
