@@ -184,6 +184,7 @@ TEST(NcwToWavHeaderKinds, AutoChoosesByChannelsWidthAndRate) {
   const HeaderCase cases[] = {
       {2, 16, 44100, false}, {1, 8, 8000, false},  {2, 16, 44101, true}, {2, 16, 48000, true},
       {2, 24, 44100, true},  {1, 32, 22050, true}, {3, 16, 44100, true}, {2, 8, 44100, false},
+      {4, 8, 22050, true},   {6, 24, 48000, true},
   };
   for (const HeaderCase& c : cases) {
     SCOPED_TRACE(std::to_string(c.channels) + " channels, " + std::to_string(c.bits) + " bits, " +
@@ -201,10 +202,53 @@ TEST(NcwToWavHeaderKinds, AutoChoosesByChannelsWidthAndRate) {
       size_t headerBytes = extended ? 68 : 44;
       ASSERT_EQ(wav.size(), headerBytes + samples.size() * static_cast<size_t>(c.bits / 8)) << flag;
       EXPECT_EQ(wav[20] | wav[21] << 8, extended ? 0xFFFE : 1) << flag;
-      if (c.channels > 2) continue;  // the reader takes mono and stereo only
       ASSERT_EQ(test::RunTarvixIn(dir, {"-rw", "s.wav", "back.ncw"}).exitCode, 0) << flag;
       EXPECT_EQ(test::NcwSampleBytes(dir / "back.ncw"), test::NcwSampleBytes(dir / "s.ncw"))
           << flag;
+    }
+  }
+}
+
+// ---- What NCW cannot keep ----
+
+// A source with loop points and tags gives the same NCW file as one without them, and a note
+// follows its progress text in every mode; the exit status does not change.
+TEST(WavToNcwNotes, FollowTheProgressTextInEveryModeAndTheSamplesAreTheSame) {
+  const std::string note =
+      "  note: 'Kit/tagged.wav' has LIST, smpl chunks; NCW keeps the samples only";
+  struct Case {
+    std::string mode;
+    std::vector<std::string> args;
+    std::string outputFolder;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"file", {"Kit/plain.wav", "Kit/tagged.wav"}, "Kit",
+       {"[1 from 2]  Kit/plain.wav...", "[2 from 2]  Kit/tagged.wav...", note}},
+      {"directory", {"-w2n", "Kit", "Out"}, "Out",
+       {"Kit/plain.wav...", "Kit/tagged.wav...", note}},
+      {"list", {"-l", "list.txt"}, "Kit",
+       {"[1 from 2]  Kit/plain.wav...", "[2 from 2]  Kit/tagged.wav...", note}},
+  };
+  const test::Bytes plain = test::MakeWavBytes(16, 2, 44100, 1500);
+  test::TWavImage tagged;
+  tagged.data.assign(plain.begin() + 44, plain.end());
+  tagged.chunksBeforeData = {{"LIST", test::Bytes(26, 'i')}};
+  tagged.trailing = test::TByteWriter().Tag("smpl").U32(60).Raw(test::Bytes(60, 2)).Result();
+  for (const Case& c : cases) {
+    for (const char* threads : {"-j1", "-j4"}) {
+      SCOPED_TRACE(c.mode + " mode " + threads);
+      test::TTempDir dir;
+      dir.WriteFile("Kit/plain.wav", plain);
+      dir.WriteFile("Kit/tagged.wav", tagged.Build());
+      dir.WriteFile("list.txt", "@tarvixlist1\nKit/plain.wav\nKit/tagged.wav\n");
+      std::vector<std::string> args = c.args;
+      args.insert(args.begin(), threads);
+      test::TProcessResult result = test::RunTarvixIn(dir, args);
+      EXPECT_EQ(result.exitCode, 0) << result.err;
+      EXPECT_EQ(test::Lines(result.out), c.lines);
+      const test::Bytes ncw = test::ReadFileBytes(dir / (c.outputFolder + "/plain.ncw"));
+      ASSERT_FALSE(ncw.empty());
+      EXPECT_EQ(test::ReadFileBytes(dir / (c.outputFolder + "/tagged.ncw")), ncw);
     }
   }
 }

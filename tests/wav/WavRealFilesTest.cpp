@@ -101,6 +101,14 @@ INSTANTIATE_TEST_SUITE_P(
         Sox("sox_24_stereo_extensible", 24, 2, "wav", kFile, true),
         Sox("sox_32_stereo", 32, 2, "wavpcm", kFile, false),
         Sox("sox_32_mono_extensible", 32, 1, "wav", kFile, true),
+        // More than two channels: sox writes the extensible form, with a speaker mask for 4
+        // and 6 channels; as plain PCM on request.
+        Sox("sox_16_3ch_extensible", 16, 3, "wav", kFile, true),
+        Sox("sox_24_4ch_extensible", 24, 4, "wav", kFile, true),
+        Sox("sox_8_4ch", 8, 4, "wavpcm", kFile, false),
+        Sox("sox_16_6ch_extensible", 16, 6, "wav", kFile, true),
+        Sox("sox_32_6ch_extensible", 32, 6, "wav", kFile, true),
+        Sox("sox_pipe_24_6ch_extensible", 24, 6, "wav", kPipe, true),
         // Sizes of about 0x7FFFF000; the extensible form adds a fact chunk.
         Sox("sox_pipe_8_mono", 8, 1, "wav", kPipe, false),
         Sox("sox_pipe_16_stereo", 16, 2, "wav", kPipe, false),
@@ -112,6 +120,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A bext chunk of 602 bytes between fmt and LIST; data of odd size with its pad byte.
         Ffmpeg("ffmpeg_bext_8_mono", 8, 1, "-write_bext 1", kFile, false),
         Ffmpeg("ffmpeg_bext_24_stereo_extensible", 24, 2, "-write_bext 1", kFile, true),
+        // RF64 with its ds64 chunk, the sizes in it.
+        Ffmpeg("ffmpeg_rf64_16_stereo", 16, 2, "-rf64 always", kFile, false),
+        Ffmpeg("ffmpeg_rf64_24_mono_extensible", 24, 1, "-rf64 always", kFile, true),
         // A JUNK chunk before fmt, kept free for a larger header.
         Ffmpeg("ffmpeg_junk_16_mono", 16, 1, "-rf64 auto", kFile, false),
         Ffmpeg("ffmpeg_pipe_junk_bext_24_mono", 24, 1, "-rf64 auto -write_bext 1", kPipe, true),
@@ -124,6 +135,45 @@ INSTANTIATE_TEST_SUITE_P(
                  1,
                  false}),
     [](const ::testing::TestParamInfo<RealCase>& info) { return info.param.name; });
+
+// Float files of real writers are refused in the two lines of a refused source, saying that they
+// hold float samples; the run goes on.
+TEST(WavRealFloatFiles, AreRefusedByName) {
+  struct Case {
+    std::string program;
+    std::string script;  // writes real.wav
+    std::string reason;
+  } cases[] = {
+      {"sox", "sox -n -r 22050 -e floating-point -b 32 -c 2 real.wav synth 0.1 sine 220",
+       "32-bit float samples are not supported (NCW holds integer PCM)"},
+      {"sox", "sox -n -r 22050 -e floating-point -b 64 -c 1 real.wav synth 0.1 sine 220",
+       "64-bit float samples are not supported (NCW holds integer PCM)"},
+      {"sox", "sox -n -r 22050 -e floating-point -b 32 -c 6 real.wav synth 0.1 sine 220",
+       "32-bit float samples are not supported (NCW holds integer PCM)"},
+      {"ffmpeg",
+       "ffmpeg -v error -f lavfi -i 'sine=d=0.1' -c:a pcm_f64le -rf64 always real.wav",
+       "64-bit float samples are not supported (NCW holds integer PCM)"},
+      {"sox", "sox -n -r 22050 -b 16 -c 8 real.wav synth 0.1 sine 220",
+       "Only 1 to 6 channels allowed (this file has 8)"},
+  };
+  if (test::FindProgram("sox").empty()) GTEST_SKIP() << "sox is not installed";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    if (test::FindProgram(c.program).empty()) continue;  // ffmpeg's case alone
+    test::TTempDir dir;
+    test::TProcessOptions options;
+    options.workingDirectory = dir.Path();
+    ASSERT_EQ(test::RunProcess("/bin/sh", {"-c", c.script}, options).exitCode, 0);
+    test::WriteWav(dir, "good.wav");
+    test::TProcessResult result = test::RunTarvixIn(dir, {"real.wav", "good.wav"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(test::Lines(result.out),
+              (std::vector<std::string>{"[1 from 2]  real.wav...",
+                                        "  ERROR: real.wav is not a correct WAV file",
+                                        "  WAVPARSER: " + c.reason, "[2 from 2]  good.wav..."}));
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"good.ncw", "good.wav", "real.wav"}));
+  }
+}
 
 }  // namespace
 }  // namespace tarvix
