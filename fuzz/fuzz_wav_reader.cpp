@@ -4,9 +4,11 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "platform/FileStream.h"
 #include "wav/WAVParser3.h"
+#include "wav/WavNote.h"
 
 using tarvix::TMemorySource;
 using tarvix::TWavHeader;
@@ -33,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // What a successful parse promises the conversion job.
   const TWavHeader& header = wav.fHeader;
-  Check(header.nChannels == 1 || header.nChannels == 2);
+  Check(header.nChannels >= 1 && header.nChannels <= tarvix::kMaxWavChannels);
   Check(header.nBlockAlign != 0 &&
         header.nBlockAlign == uint32_t{header.nChannels} * header.wBitsPerSample / 8);
   Check(wav.fFrameCount == wav.fDataSize / header.nBlockAlign);
@@ -51,5 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(wav.ReadData(buffer.get(), bufferBytes));  // memory never fails to read
   Check(bufferBytes == 0 || std::memcmp(buffer.get(), data + wav.fDataOffset, bufferBytes) == 0);
   wav.CloseFile();
+
+  // The note names what the file holds in visible ASCII only, whatever its bytes: it goes to a
+  // terminal.
+  const std::string note = tarvix::WavNoteLine("input.wav", wav.fExtras);
+  for (char c : note) Check(c >= 0x20 && c < 0x7F);
+  Check(wav.fExtras.chunkIds.size() <= tarvix::TWavExtras::kMaxChunkIds);
   return 0;
 }

@@ -78,10 +78,34 @@ def nopad_before_data():
     return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
+def to_rf64(wav):
+    """The RIFF file as RF64: a ds64 chunk after "WAVE" holds the sizes, the 32-bit ones are
+    0xFFFFFFFF."""
+    data_at = wav.index(b"data")
+    data_size = struct.unpack_from("<I", wav, data_at + 4)[0]
+    ds64 = b"ds64" + struct.pack("<IQQQI", 28, 0, data_size, 0, 0)
+    out = bytearray(b"RF64" + struct.pack("<I", 0xFFFFFFFF) + b"WAVE" + ds64 + wav[12:])
+    struct.pack_into("<Q", out, 20, len(out) - 8)
+    struct.pack_into("<I", out, data_at + len(ds64) + 4, 0xFFFFFFFF)
+    return bytes(out)
+
+
+def tagged(wav):
+    """Chunks an NCW file cannot keep: a LIST before the data, loop points and an identifier of
+    control bytes after it."""
+    fmt_end = 20 + struct.unpack_from("<I", wav, 16)[0]
+    info = b"INFOISFT" + struct.pack("<I", 6) + b"tarvix"
+    after = (b"smpl" + struct.pack("<I", 36) + bytes(36) + b"\x1b[2J" + struct.pack("<I", 3) + b"esc\0"
+             + b"cue " + struct.pack("<I", 4) + bytes(4))
+    data = bytearray(wav[:fmt_end] + b"LIST" + struct.pack("<I", len(info)) + info + wav[fmt_end:] + after)
+    struct.pack_into("<I", data, 4, len(data) - 8)
+    return bytes(data)
+
+
 def reader_forms(wavs, work):
     """Well-formed files in the forms that only some writers make."""
     s16 = wavs["s16_stereo_300"]
-    return {
+    forms = {
         "s16_junk_before_fmt": chunk_before_fmt(s16, b"JUNK", bytes(28)),
         "s16_bext_odd_before_fmt": chunk_before_fmt(s16, b"bext", b"odd"),
         "s16_fmt18": fmt18(s16),
@@ -92,6 +116,25 @@ def reader_forms(wavs, work):
         "s16_cut_inside_frame": s16[:len(s16) - 3],
         "s16_nopad_before_data": nopad_before_data(),
         "s32_pcm_stereo_300": sox_wav(os.path.join(work, "a.wav"), 32, 2, 300, ["sine", "440"], "wavpcm"),
+    }
+    return forms | channel_and_container_forms(work)
+
+
+def channel_and_container_forms(work):
+    """Up to six channels, valid bits below the container, RF64, metadata chunks and float (which
+    is refused, by name)."""
+    tone = ["sine", "440"]
+    s16 = sox_wav(os.path.join(work, "a.wav"), 16, 2, 300, tone, "wavpcm")
+    return {
+        "s16_6ch_extensible_300": sox_wav(os.path.join(work, "a.wav"), 16, 6, 300, tone),
+        "u8_3ch_pcm_200": sox_wav(os.path.join(work, "a.wav"), 8, 3, 200, tone, "wavpcm"),
+        "s24in32_4ch_100": with_valid_bits(sox_wav(os.path.join(work, "a.wav"), 32, 4, 100, tone), 24),
+        "s20in24_stereo_300": with_valid_bits(sox_wav(os.path.join(work, "a.wav"), 24, 2, 300, tone), 20),
+        "s16_rf64_stereo_300": to_rf64(s16),
+        "s16_tagged_stereo_300": tagged(s16),
+        "f32_stereo_100": subprocess.run(
+            ["sox", "-n", "-r", "22050", "-e", "floating-point", "-b", "32", "-c", "2", "-t", "wav", "-",
+             "synth", "100s", "sine", "440"], check=True, capture_output=True).stdout,
     }
 
 
