@@ -57,6 +57,7 @@ INSTANTIATE_TEST_SUITE_P(WidthsAndChannels, NcwRoundTrip,
                                            RoundTripCase{24, 1}, RoundTripCase{24, 2},
                                            RoundTripCase{32, 1}, RoundTripCase{32, 2},
                                            RoundTripCase{16, 3}, RoundTripCase{24, 6},
+                                           RoundTripCase{8, 4}, RoundTripCase{32, 5},
                                            RoundTripCase{8, 7}));
 
 TEST(NcwRoundTrip, OpenReadsTheFileFromDisk) {

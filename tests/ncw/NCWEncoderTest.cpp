@@ -168,6 +168,29 @@ TEST(NcwEncoder, StereoBlocksHoldChannelZeroThenChannelOne) {
   EXPECT_EQ(file.Channel(1, 0).BaseValue, 512);
 }
 
+// Every channel, up to six, is a channel block of its own, in channel order: no channel is
+// coded against another.
+TEST(NcwEncoder, BlocksHoldEveryChannelInOrderUpToSix) {
+  for (int channels = 1; channels <= 6; ++channels) {
+    SCOPED_TRACE(channels);
+    Samples frames;
+    for (int i = 0; i < 700; ++i) {
+      for (int ch = 0; ch < channels; ++ch) frames.push_back(i % 2 << (2 * ch));  // width 2ch+2
+    }
+    TFileView file(test::EncodeToNcwBytes(16, channels, frames));
+    ASSERT_EQ(file.table.size(), 3u);
+    uint32_t blockBytes = 0;
+    for (int ch = 0; ch < channels; ++ch) {
+      const auto c = static_cast<size_t>(ch);
+      EXPECT_EQ(file.Channel(0, c).Bits, 2 * ch + 2);
+      EXPECT_EQ(file.Channel(0, c).ChannelMode, 0);
+      EXPECT_EQ(file.Channel(1, c).BaseValue, 0);
+      blockBytes += 16 + PayloadBytes(2 * ch + 2);
+    }
+    EXPECT_EQ(file.table[1], blockBytes);
+  }
+}
+
 TEST(NcwEncoder, RefusesToGrowAFileBeyondItsPositionLimit) {
   std::mt19937 rng(3);
   Samples noise;
