@@ -327,13 +327,14 @@ bool TWavParser::FindChunk(const TChunkId& id, uint64_t& position, uint32_t& siz
   return false;
 }
 
-// A data size that reaches past the end of the chunks was not filled in by its writer, or the
-// file was cut short: the data runs to the end, and the partial frame there is not counted.
-// Nothing is invented. An RF64 data chunk's size of 0xFFFFFFFF stands for the ds64 chunk's.
+// An RF64 data chunk's size of 0xFFFFFFFF stands for the ds64 chunk's.
 uint64_t TWavParser::DataChunkSize(uint32_t statedSize) const {
   return fRf64 && statedSize == 0xFFFFFFFF ? fRf64DataSize : uint64_t{statedSize};
 }
 
+// A data size that reaches past the end of the chunks was not filled in by its writer, or the
+// file was cut short: the data runs to the end, and the partial frame there is not counted.
+// Nothing is invented.
 bool TWavParser::TakeData(uint64_t body, uint32_t statedSize) {
   const uint64_t size = DataChunkSize(statedSize);
   const uint64_t available = fRiffEnd - body;
