@@ -29,6 +29,12 @@ double Now() {
 
 [[noreturn]] void ExecChild(const std::string& program, const std::vector<std::string>& args,
                             const TProcessOptions& options) {
+  // Built before the limits are set: under the sanitizers an allocation may map memory, which an
+  // address-space limit then refuses.
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
     ::_exit(127);
   }
@@ -46,10 +52,6 @@ double Now() {
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
   ::execv(program.c_str(), argv.data());
   ::_exit(127);
 }
