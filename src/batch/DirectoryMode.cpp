@@ -37,6 +37,8 @@ class TFoundWork final : public TWorkSource {
 
   bool ReportsMissingSources() const override { return false; }
 
+  const std::vector<TUnreadFolder>& UnreadFolders() const { return fSearch.fUnreadFolders; }
+
  private:
   const TRunOptions& fOptions;
   const bool fWavToNcw;
@@ -48,7 +50,18 @@ class TFoundWork final : public TWorkSource {
 
 TRunOutcome RunDirectoryMode(TRunContext& context) {
   TFoundWork work(context.options);
-  return RunConversions(work, context);
+  // Told before the first file: the whole tree is walked before anything is converted.
+  for (const TUnreadFolder& unread : work.UnreadFolders()) {
+    std::string folder = unread.folder;
+    if (folder.size() > 1) folder.pop_back();  // the delimiter the search added
+    context.status.WriteLine("  ERROR: can't read folder '" + folder + "' (" + unread.reason + ")");
+  }
+  const TRunOutcome outcome = RunConversions(work, context);
+  // Files that could not even be looked for were not converted.
+  if (outcome == TRunOutcome::kAllConverted && !work.UnreadFolders().empty()) {
+    return TRunOutcome::kSomeFailed;
+  }
+  return outcome;
 }
 
 }  // namespace tarvix

@@ -1,35 +1,38 @@
 #include "batch/FileSearch.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
+#include "platform/Errors.h"
 #include "platform/FileNames.h"
-#include "platform/FileSystem.h"
 
 namespace tarvix {
 
 // Appends `folder` and, depth first, every folder below it. A folder that is already on the
 // path from the root (reached again through a link) is not entered, so a loop of links ends.
 // Names are taken as they are: on this system a folder's name may begin or end with blanks.
-void TFileSearch::CollectFolders(const std::string& folder, std::vector<TFolderId>& path) {
+void TFileSearch::CollectFolders(const std::string& folder, std::vector<TFileId>& path) {
   std::string dir = folder;
   if (dir.empty() || dir.back() != kPathDelimiter) dir += kPathDelimiter;
   fFolders.push_back(dir);
-  if (!fRecursive) return;  // only the root is ever listed then
+  // Without recursion only the root is listed, for its files; it is read here all the same, so
+  // that a root that cannot be read is told like any other folder.
   TDirListing listing;
-  if (!listing.Open(dir, "*.*")) return;
-  struct stat info;
-  if (::stat(dir.c_str(), &info) != 0) return;
-  path.emplace_back(info.st_dev, info.st_ino);
+  const bool any = listing.Open(dir, fRecursive ? "*.*" : "");
+  if (listing.Error() != 0) fUnreadFolders.push_back({dir, SystemReason(listing.Error())});
+  if (!any || !fRecursive) return;
+  TFileId id;
+  if (IdentifyFile(dir, id) != 0) return;
+  path.push_back(id);
   do {
     const TDirEntry& entry = listing.Current();
     if (!entry.isDirectory) continue;
     std::string child = dir + entry.name + kPathDelimiter;
-    if (::stat(child.c_str(), &info) != 0) continue;
-    if (std::find(path.begin(), path.end(), TFolderId(info.st_dev, info.st_ino)) != path.end()) {
+    if (const int error = IdentifyFile(child, id); error != 0) {
+      // Listed, but not to be entered: the folder it lies in may be read and not searched.
+      fUnreadFolders.push_back({child, SystemReason(error)});
       continue;
     }
+    if (std::find(path.begin(), path.end(), id) != path.end()) continue;
     CollectFolders(child, path);
   } while (listing.Next());
   path.pop_back();
@@ -42,7 +45,8 @@ void TFileSearch::InitSearch(const std::string& searchSpec) {
   fCurDir = folder.empty() ? std::string(".") + kPathDelimiter : folder;
   fMask = searchSpec.substr(folder.size());
   fFolders.clear();
-  std::vector<TFolderId> path;
+  fUnreadFolders.clear();
+  std::vector<TFileId> path;
   CollectFolders(fCurDir, path);
   fFolderIndex = 0;
   fIsFirstSearch = true;

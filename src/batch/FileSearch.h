@@ -1,19 +1,23 @@
 // TFileSearch: the files whose names match a mask in one folder and, when recursive, in every
 // folder below it, one per call. The folder tree is walked once by InitSearch (depth first,
 // each folder before the folders below it); the files of each folder are listed only when the
-// enumeration reaches it. Nothing here prints or raises: a folder that cannot be listed yields
-// no files.
+// enumeration reaches it. Nothing here prints or raises: a folder that cannot be read yields
+// no files, and the walk notes it with the system's reason for the owner to report.
 #pragma once
 
-#include <sys/types.h>
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/DirectoryListing.h"
+#include "platform/FileSystem.h"
 
 namespace tarvix {
+
+struct TUnreadFolder {
+  std::string folder;  // as in fFolders, with a trailing delimiter
+  std::string reason;  // the system's
+};
 
 class TFileSearch {
  public:
@@ -35,10 +39,12 @@ class TFileSearch {
   std::string fFoundFile;             // the file the last true result found
   bool fRecursive = true;             // set by the owner before InitSearch
   std::vector<std::string> fFolders;  // the folders to list, in depth-first pre-order
+  // The folders InitSearch found it could not read, in the same order: their files and the
+  // folders below them are not searched.
+  std::vector<TUnreadFolder> fUnreadFolders;
 
  private:
-  using TFolderId = std::pair<dev_t, ino_t>;
-  void CollectFolders(const std::string& folder, std::vector<TFolderId>& path);
+  void CollectFolders(const std::string& folder, std::vector<TFileId>& path);
   bool OpenFirstFile();  // opens the listing of fCurDir at its first file (not directory)
   bool MoveToNextFile();
   bool ListFolderAtIndex();

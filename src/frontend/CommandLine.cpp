@@ -97,15 +97,23 @@ TParseResult Refuse(TConsole& console, std::initializer_list<std::string> lines)
   return TParseResult::kRefused;
 }
 
+// A name that is neither a file nor a folder: missing, or not to be examined at all, which is
+// told with the reason rather than as missing.
+TParseResult RefuseMissing(TConsole& console, const std::string& name, const std::string& missing) {
+  const std::string reason = ExamineFailure(name);
+  if (!reason.empty()) {
+    return Refuse(console, {"ERROR: can't examine '" + name + "' (" + reason + ")"});
+  }
+  return Refuse(console, {"ERROR: '" + name + "' " + missing});
+}
+
 TParseResult ValidateListMode(TRunOptions& options, TConsole& console) {
   const std::vector<std::string>& params = options.parameters;
   if (params.size() > 1) {
     return Refuse(console, {"ERROR: For list mode only 1 parameter is allowed (list file name)",
                             "       tarvix -l list_file"});
   }
-  if (!FileExists(params[0])) {
-    return Refuse(console, {"ERROR: '" + params[0] + "' list file doesn't exist"});
-  }
+  if (!FileExists(params[0])) return RefuseMissing(console, params[0], "list file doesn't exist");
   return TParseResult::kRun;
 }
 
@@ -150,7 +158,7 @@ TParseResult Validate(TRunOptions& options, TConsole& console) {
   if (options.runMode == TRunMode::kList) return ValidateListMode(options, console);
   bool isDirectory = DirectoryExists(params[0]);
   if (!isDirectory && !FileExists(params[0])) {
-    return Refuse(console, {"ERROR: '" + params[0] + "' file or directory doesn't exist"});
+    return RefuseMissing(console, params[0], "file or directory doesn't exist");
   }
   options.runMode = isDirectory ? TRunMode::kDirectory : TRunMode::kFile;
   return isDirectory ? ValidateDirectoryMode(options, console) : ValidateFileMode(options, console);

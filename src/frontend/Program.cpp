@@ -36,6 +36,37 @@ void ReportError(TConsole& console, int errorFd, const std::string& report) {
 
 }  // namespace
 
+std::string ClosingCount(const TRunTally& tally) {
+  const size_t items = tally.Items();
+  std::string line = std::to_string(items);
+  line.append(items == 1 ? " file: " : " files: ")
+      .append(std::to_string(tally.converted))
+      .append(" converted, ")
+      .append(std::to_string(tally.skipped))
+      .append(" skipped, ")
+      .append(std::to_string(tally.refused))
+      .append(" refused");
+  if (tally.numbered == 1) {
+    line.append("; 1 under a numbered name");
+  } else if (tally.numbered > 1) {
+    line.append("; ").append(std::to_string(tally.numbered)).append(" under numbered names");
+  }
+  return line;
+}
+
+bool ShowsClosingCount(const TRunContext& context) {
+  switch (context.options.runMode) {
+    case TRunMode::kDirectory:
+    case TRunMode::kList:
+      return true;
+    case TRunMode::kFile:
+      return context.tally.Items() > 1;
+    case TRunMode::kNone:
+      break;
+  }
+  return false;
+}
+
 TRunOutcome RunDriver(TRunContext& context) {
   switch (context.options.runMode) {
     case TRunMode::kFile:
@@ -63,7 +94,12 @@ int RunTarvix(const std::vector<std::string>& args, TConsole& console, int error
       case TParseResult::kRun:
         break;
     }
-    int status = ExitStatusOf(RunDriver(context));
+    const TRunOutcome outcome = RunDriver(context);
+    // After the status line is closed, so that it is the last line of the run.
+    if (outcome != TRunOutcome::kRefused && ShowsClosingCount(context)) {
+      console.WriteLine(ClosingCount(context.tally));
+    }
+    const int status = ExitStatusOf(outcome);
     console.Flush();
     return status;
   } catch (const TError& error) {

@@ -20,6 +20,14 @@ enum TExitStatus : int {
 // Runs the driver of the chosen run mode.
 TRunOutcome RunDriver(TRunContext& context);
 
+// The line that closes a run of several sources: "N files: C converted, S skipped, R refused",
+// with "; K under numbered names" when some outputs were numbered.
+std::string ClosingCount(const TRunTally& tally);
+
+// Whether the run ends with that line: directory and list mode always do, file mode when it
+// had more than one source.
+bool ShowsClosingCount(const TRunContext& context);
+
 // Parses `args` (the parameters after the program name), runs the chosen mode and returns the
 // exit status. An error that ends the run is reported as one line on `errorFd`.
 int RunTarvix(const std::vector<std::string>& args, TConsole& console, int errorFd);

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "jobs/ItemOutcome.h"
 #include "platform/Errors.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
@@ -113,7 +114,7 @@ TError NamedForUser(const TError& error, const std::string& sourceName) {
 class TConversionEngine {
  public:
   TConversionEngine(TWorkSource& work, TRunContext& context)
-      : fWork(work), fOptions(context.options), fStatus(context.status) {
+      : fWork(work), fOptions(context.options), fStatus(context.status), fTally(context.tally) {
     const int threads = fOptions.threads > 0 ? fOptions.threads : AvailableCores();
     if (threads > 1) {
       try {
@@ -248,8 +249,9 @@ class TConversionEngine {
 
   bool ReportCheck(TTurnCheck check, const TWorkItem& item) {
     fStatus.EndProgressLine();
+    fTally.Record(TItemOutcome::kSkipped);
     if (check == TTurnCheck::kMissingSource) {
-      fStatus.WriteLine("  ERROR: '" + item.source + "' doesn't exist.  skipped");
+      fStatus.WriteLine(MissingSourceLine(item.source));
     } else {
       fStatus.WriteLine("  '" + item.output + "' exists already.  skipped");
     }
@@ -302,6 +304,7 @@ class TConversionEngine {
         fStatus.EndProgressLine();
         for (const std::string& line : refused.lines) fStatus.WriteLine(line);
         fStatus.SaveStatusPosition();
+        fTally.Record(TItemOutcome::kRefused);
         return false;
       } catch (const TError& error) {
         throw NamedForUser(error, job.item.source);
@@ -317,6 +320,7 @@ class TConversionEngine {
       SetAsideLaterWork();  // their temporary files may have taken the room it needs
       placement = job.conversion->Place();
     }
+    fTally.Record(OutcomeOf(placement, job.item.output));
     if (placement.placed) return true;
     fStatus.EndProgressLine();
     fStatus.WriteLine("  ERROR: can't write '" + placement.finalName + "' (" + placement.reason +
@@ -505,6 +509,7 @@ class TConversionEngine {
   TWorkSource& fWork;
   const TRunOptions& fOptions;
   TRunStatus& fStatus;
+  TRunTally& fTally;
   size_t fCapacity = 1;  // items in the window at most
   size_t fNextIndex = 0;
   bool fWorkEnded = false;

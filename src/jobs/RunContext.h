@@ -2,6 +2,7 @@
 // afterwards; the status line the drivers report through; and how a run ends.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -48,10 +49,45 @@ class TRunStatus {
   virtual void CloseStatusLine() = 0;
 };
 
+// What became of one item of a run.
+enum class TItemOutcome {
+  kConverted,          // placed under the name asked for (or replacing it under -rw)
+  kConvertedNumbered,  // placed under a numbered name, the one asked for being taken
+  kSkipped,            // a missing source, or an output that exists already under -skip
+  kRefused,            // a source refused, or an output that could not be placed
+};
+
+// What the items of a run came to, for the count that closes it.
+struct TRunTally {
+  size_t converted = 0;  // numbered ones included
+  size_t numbered = 0;
+  size_t skipped = 0;
+  size_t refused = 0;
+
+  void Record(TItemOutcome outcome) {
+    switch (outcome) {
+      case TItemOutcome::kConvertedNumbered:
+        ++numbered;
+        [[fallthrough]];
+      case TItemOutcome::kConverted:
+        ++converted;
+        break;
+      case TItemOutcome::kSkipped:
+        ++skipped;
+        break;
+      case TItemOutcome::kRefused:
+        ++refused;
+        break;
+    }
+  }
+  size_t Items() const { return converted + skipped + refused; }
+};
+
 // Everything one run works with. A test or a fuzz target makes a fresh one per run.
 struct TRunContext {
   TRunOptions options;
   TRunStatus& status;
+  TRunTally tally = {};
 };
 
 // How a run ended; the process's exit status follows from it.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 
 namespace tarvix {
@@ -79,8 +80,18 @@ bool TDirListing::Open(const std::string& dir, std::string_view mask) {
     void operator()(DIR* dir) const { ::closedir(dir); }
   };
   std::unique_ptr<DIR, TCloseDir> handle(::opendir(prefix.c_str()));
-  if (!handle) return false;
-  while (const dirent* entry = ::readdir(handle.get())) {
+  if (!handle) {
+    fError = errno;
+    return false;
+  }
+  while (true) {
+    errno = 0;
+    const dirent* entry = ::readdir(handle.get());
+    if (entry == nullptr) {
+      // What was listed before a failing read is kept; the failure is told all the same.
+      fError = errno;
+      break;
+    }
     std::string_view name = entry->d_name;
     if (name == "." || name == ".." || !MatchesMask(name, mask)) continue;
     fEntries.push_back({std::string(name), IsDirectoryEntry(prefix, *entry)});
@@ -99,6 +110,7 @@ bool TDirListing::Next() {
 void TDirListing::Close() {
   fEntries.clear();
   fIndex = 0;
+  fError = 0;
 }
 
 }  // namespace tarvix

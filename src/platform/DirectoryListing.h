@@ -22,8 +22,11 @@ struct TDirEntry {
 class TDirListing {
  public:
   // Lists `dir` (with or without a trailing delimiter). True when it could be read and at least
-  // one entry matches `mask`; Current() is then the first.
+  // one entry matches `mask`; Current() is then the first. When it could not be read, Error()
+  // tells why.
   bool Open(const std::string& dir, std::string_view mask);
+  // The errno of the last Open when the folder could not be read; 0 when it could.
+  int Error() const { return fError; }
   // Moves to the next matching entry; false when there is none.
   bool Next();
   const TDirEntry& Current() const { return fEntries[fIndex]; }
@@ -32,6 +35,7 @@ class TDirListing {
  private:
   std::vector<TDirEntry> fEntries;
   size_t fIndex = 0;
+  int fError = 0;
 };
 
 }  // namespace tarvix

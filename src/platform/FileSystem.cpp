@@ -12,6 +12,7 @@
 #include <memory>
 #include <random>
 
+#include "platform/Errors.h"
 #include "platform/FileStream.h"
 
 namespace tarvix {
@@ -32,6 +33,22 @@ bool FileExists(const std::string& name) {
 bool DirectoryExists(const std::string& name) {
   struct stat info;
   return StatFollowingLinks(name, info) && S_ISDIR(info.st_mode);
+}
+
+std::string ExamineFailure(const std::string& name) {
+  struct stat info;
+  if (name.empty() || ::stat(name.c_str(), &info) == 0) return {};
+  const int error = errno;
+  // ENOTDIR: a part of the path is a file, so nothing of that name can exist.
+  if (error == ENOENT || error == ENOTDIR) return {};
+  return SystemReason(error);
+}
+
+int IdentifyFile(const std::string& name, TFileId& id) {
+  struct stat info;
+  if (::stat(name.c_str(), &info) != 0) return errno;
+  id = {info.st_dev, info.st_ino};
+  return 0;
 }
 
 bool NameTaken(const std::string& name) {

@@ -18,6 +18,21 @@ bool FileExists(const std::string& name);
 // True only for an existing directory (or a link to one).
 bool DirectoryExists(const std::string& name);
 
+// The system's reason why `name` cannot be examined (a folder on its way that may not be
+// entered, a loop of links, a name too long), or "" when it can be, or when nothing of that
+// name exists.
+std::string ExamineFailure(const std::string& name);
+
+// What tells one file or folder from every other while the run lasts.
+struct TFileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const TFileId&) const = default;
+};
+
+// The identity of an existing name, links followed: 0, or the errno of the failure.
+int IdentifyFile(const std::string& name, TFileId& id);
+
 // True when a directory entry of that name exists that is not a directory: a file, a link
 // (even one that leads nowhere), a FIFO, a device. Such a name is never written over silently.
 bool NameTaken(const std::string& name);

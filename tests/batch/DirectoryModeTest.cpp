@@ -41,7 +41,8 @@ class DirectoryModeTest : public ::testing::Test {
 TEST_F(DirectoryModeTest, WithoutRecursionOutputsLandNextToTheSources) {
   test::TProcessResult result = Run({"-w2n", "In"});
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(test::Lines(result.out), (Names{"In/.hidden.wav...", "In/B.WAV...", "In/a.wav..."}));
+  EXPECT_EQ(test::Lines(result.out), (Names{"In/.hidden.wav...", "In/B.WAV...", "In/a.wav...",
+                                            "3 files: 3 converted, 0 skipped, 0 refused"}));
   EXPECT_EQ(Under("In"),
             (Names{".hidden.ncw", ".hidden.wav", "B.WAV", "B.ncw", "Empty", "Kicks", "Kicks/Soft",
                    "Kicks/Soft/k.wav", "a.ncw", "a.wav", "folder.wav", "notes.txt"}));
@@ -52,7 +53,8 @@ TEST_F(DirectoryModeTest, RecursionMirrorsTheTreeBelowTheDestination) {
   test::TProcessResult result = Run({"-w2n", "-rec", "In/", "Out"});
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(test::Lines(result.out),
-            (Names{"In/.hidden.wav...", "In/B.WAV...", "In/a.wav...", "In/Kicks/Soft/k.wav..."}));
+            (Names{"In/.hidden.wav...", "In/B.WAV...", "In/a.wav...", "In/Kicks/Soft/k.wav...",
+                   "4 files: 4 converted, 0 skipped, 0 refused"}));
   // Only folders that receive a file are made.
   EXPECT_EQ(Under("Out"),
             (Names{".hidden.ncw", "B.ncw", "Kicks", "Kicks/Soft", "Kicks/Soft/k.ncw", "a.ncw"}));
@@ -85,14 +87,15 @@ TEST_F(DirectoryModeTest, ExistingOutputsAreNumberedAndRewriteReplacesThem) {
 TEST_F(DirectoryModeTest, NoMatchingFileConvertsNothing) {
   test::TProcessResult result = Run({"-n2w", "In"});
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.out, "0 files: 0 converted, 0 skipped, 0 refused\n");
 }
 
 TEST_F(DirectoryModeTest, ALinkLoopEnds) {
   ASSERT_EQ(::symlink("..", (fDir / "In/Kicks/Soft/loop").c_str()), 0);
   test::TProcessResult result = Run({"-w2n", "-rec", "In", "Out"});
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(test::Lines(result.out).size(), 4u);
+  EXPECT_EQ(test::Lines(result.out).size(), 5u);
+  EXPECT_EQ(test::Lines(result.out).back(), "4 files: 4 converted, 0 skipped, 0 refused");
 }
 
 TEST_F(DirectoryModeTest, RefusedSourcesAreReportedAndTheOthersConverted) {
@@ -102,7 +105,8 @@ TEST_F(DirectoryModeTest, RefusedSourcesAreReportedAndTheOthersConverted) {
   EXPECT_EQ(test::Lines(result.out),
             (Names{"In/.hidden.wav...", "In/B.WAV...", "In/a.wav...", "In/broken.wav...",
                    "  ERROR: In/broken.wav is not a correct WAV file",
-                   "  WAVPARSER: Wrong file size or bad header"}));
+                   "  WAVPARSER: Wrong file size or bad header",
+                   "4 files: 3 converted, 0 skipped, 1 refused"}));
 }
 
 // A folder tree of real files written by sox, there and back: identical files.

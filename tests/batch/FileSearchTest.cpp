@@ -56,6 +56,33 @@ TEST_F(FileSearchTest, AnEmptyRootStillLeadsToTheFilesBelowIt) {
   EXPECT_EQ(FindAll(fRoot + "*.ncw", true), (std::vector<std::string>{fRoot + "x.ncw"}));
 }
 
+// Empty folders are no failure; folders that cannot be read are noted, with or without
+// recursion. (Folders that may not be read for want of permission are run as nobody end to end.)
+TEST_F(FileSearchTest, FoldersThatCannotBeReadAreNotedWithTheReason) {
+  const struct {
+    std::string spec;
+    bool recursive;
+    std::vector<std::pair<std::string, std::string>> unread;
+  } cases[] = {
+      {fRoot + "*.wav", true, {}},
+      {fRoot + "B/*.wav", false, {}},
+      {fDir / "missing/*.wav", true, {{fDir / "missing/", "No such file or directory"}}},
+      {fDir / "missing/*.wav", false, {{fDir / "missing/", "No such file or directory"}}},
+      {fRoot + "b.wav/*.wav", false, {{fRoot + "b.wav/", "Not a directory"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.spec);
+    TFileSearch search;
+    search.fRecursive = c.recursive;
+    search.InitSearch(c.spec);
+    std::vector<std::pair<std::string, std::string>> unread;
+    for (const TUnreadFolder& folder : search.fUnreadFolders) {
+      unread.emplace_back(folder.folder, folder.reason);
+    }
+    EXPECT_EQ(unread, c.unread);
+  }
+}
+
 TEST_F(FileSearchTest, ASearchSpecWithoutFolderSearchesTheCurrentDirectory) {
   test::TWorkingDirectory cwd(fRoot + "C");
   EXPECT_EQ(FindAll("*.wav", true), (std::vector<std::string>{"./c.wav"}));

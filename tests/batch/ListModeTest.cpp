@@ -108,7 +108,9 @@ TEST_F(ListModeEndToEnd, ConvertsBothDirectionsDuplicatesTwiceAndSkipsMissingOne
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(test::Lines(result.out), (Names{"[1 from 4]  a.wav...", "[2 from 4]  missing.wav...",
                                             "  ERROR: 'missing.wav' doesn't exist.  skipped",
-                                            "[3 from 4]  c.ncw...", "[4 from 4]  a.wav..."}));
+                                            "[3 from 4]  c.ncw...", "[4 from 4]  a.wav...",
+                                            "4 files: 3 converted, 1 skipped, 0 refused; "
+                                            "1 under a numbered name"}));
   EXPECT_EQ(test::NcwSampleBytes(fDir / "a.ncw"), test::WavSampleBytes(fDir / "a.wav"));
   EXPECT_EQ(test::NcwSampleBytes(fDir / "a_1.ncw"), test::WavSampleBytes(fDir / "a.wav"));
   EXPECT_EQ(test::ReadFileBytes(fDir / "c.wav"), test::ReadFileBytes(b));
@@ -120,6 +122,26 @@ TEST_F(ListModeEndToEnd, PairListsWriteWhereTheySayAndEarlierOutputsCanBeLaterSo
   test::TProcessResult result = Run({"-l", "pairs.lst"});
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(test::ReadFileBytes(fDir / "back/a.wav"), test::ReadFileBytes(fDir / "a.wav"));
+}
+
+// The README's recipe for a list of every WAV file below a folder.
+TEST_F(ListModeEndToEnd, AListMadeWithFindConvertsEveryWavFileBelowTheFolder) {
+  const Names wavs{"Kit/KICK.WAV", "Kit/Toms/tom 1.wav", "Kit/snare.wav"};
+  for (const std::string& wav : wavs) test::WriteWav(fDir, wav);
+  fDir.WriteFile("Kit/notes.txt", "not a sample");
+  test::TProcessOptions options;
+  options.workingDirectory = fDir.Path();
+  const test::TProcessResult find = test::RunProcess(
+      "/bin/sh", {"-c", "{ echo @tarvixlist1; find Kit -type f -iname '*.wav' | sort; } > kit.txt"},
+      options);
+  ASSERT_EQ(find.exitCode, 0) << find.err;
+  const test::TProcessResult result = Run({"-l", "kit.txt"});
+  EXPECT_EQ(result.exitCode, 0) << result.out;
+  EXPECT_EQ(test::Lines(result.out).back(), "3 files: 3 converted, 0 skipped, 0 refused");
+  for (const std::string& wav : wavs) {
+    const std::string ncw = wav.substr(0, wav.size() - 4) + ".ncw";
+    EXPECT_EQ(test::NcwSampleBytes(fDir / ncw), test::WavSampleBytes(fDir / wav)) << ncw;
+  }
 }
 
 TEST_F(ListModeEndToEnd, ARefusedListConvertsNothingAndExitsWithTwo) {

@@ -123,6 +123,34 @@ TEST(SplitList, RefusesWhatTarvixWouldRefuseAndWritesNothing) {
   EXPECT_EQ(dir.List(), (Names{"list.txt", "shard-3.txt"}));
 }
 
+TEST(SplitList, HelpPrintsTheUsageAndExitsWithZero) {
+  const std::string kUsage = "usage: tarvix-split-list LIST N PREFIX";
+  const struct {
+    Names args;
+    int exitCode;  // 0: the usage on standard output; 2: a refusal on standard error
+  } cases[] = {
+      {{"--help"}, 0},
+      {{"-h"}, 0},
+      {{}, 2},
+      {{"list.txt", "2"}, 2},
+      {{"--help", "2", "shard"}, 2},  // a list file of that name, which does not exist
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    test::TTempDir dir;
+    dir.WriteFile("list.txt", "@tarvixlist1\na.wav\n");
+    const test::TProcessResult result = test::RunProcess(TARVIX_SPLIT_LIST_PATH, c.args, In(dir));
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    const std::string& told = c.exitCode == 0 ? result.out : result.err;
+    const std::string& quiet = c.exitCode == 0 ? result.err : result.out;
+    EXPECT_NE(told.find(c.args.size() == 3 ? "cannot read the list file '--help'" : kUsage),
+              std::string::npos)
+        << told;
+    EXPECT_EQ(quiet, "");
+    EXPECT_EQ(dir.List(), Names{"list.txt"});
+  }
+}
+
 TEST(ShardedRecipe, TwoShardsConvertEveryListedFileExactlyOnce) {
   if (!HaveGnuParallel()) GTEST_SKIP() << "GNU parallel is not on PATH";
   test::TTempDir dir;

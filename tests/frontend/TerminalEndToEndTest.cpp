@@ -31,12 +31,14 @@ class TerminalTest : public ::testing::Test {
   test::TTempDir fDir;
 };
 
+// The closing count comes once the status line is blanked and ended, on a line of its own.
 TEST_F(TerminalTest, FileModeOverwritesItsProgressAndEndsOnAFreshLine) {
   test::TProcessResult result = Run({"a.wav", "b.wav"});
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.out,
-            kClear + "[1 from 2]  a.wav..." + kClear + "[2 from 2]  b.wav..." + kClear + "\n");
-  EXPECT_EQ(test::TerminalScreen(result.out, 80), (Screen{"", ""}));
+  const std::string count = "2 files: 2 converted, 0 skipped, 0 refused";
+  EXPECT_EQ(result.out, kClear + "[1 from 2]  a.wav..." + kClear + "[2 from 2]  b.wav..." + kClear +
+                            "\n" + count + "\n");
+  EXPECT_EQ(test::TerminalScreen(result.out, 80), (Screen{"", count, ""}));
 }
 
 TEST_F(TerminalTest, ErrorLinesStayBelowTheirProgressText) {
@@ -44,7 +46,8 @@ TEST_F(TerminalTest, ErrorLinesStayBelowTheirProgressText) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(test::TerminalScreen(result.out, 80),
             (Screen{"[2 from 3]  bad.wav...", "  ERROR: bad.wav is not a correct WAV file",
-                    "  WAVPARSER: Wrong file size or bad header", "", ""}));
+                    "  WAVPARSER: Wrong file size or bad header", "",
+                    "3 files: 2 converted, 0 skipped, 1 refused", ""}));
 }
 
 TEST_F(TerminalTest, ListModeEndsOnAFreshLineToo) {
@@ -52,8 +55,9 @@ TEST_F(TerminalTest, ListModeEndsOnAFreshLineToo) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(test::TerminalScreen(result.out, 80),
             (Screen{"[2 from 3]  missing.wav...", "  ERROR: 'missing.wav' doesn't exist.  skipped",
-                    "", ""}));
-  EXPECT_EQ(result.out.substr(result.out.size() - kClear.size() - 1), kClear + "\n");
+                    "", "3 files: 2 converted, 1 skipped, 0 refused", ""}));
+  const std::string end = kClear + "\n3 files: 2 converted, 1 skipped, 0 refused\n";
+  EXPECT_EQ(result.out.substr(result.out.size() - end.size()), end);
 }
 
 TEST_F(TerminalTest, DirectoryModeEndsOnAFreshLineToo) {
@@ -63,8 +67,10 @@ TEST_F(TerminalTest, DirectoryModeEndsOnAFreshLineToo) {
   EXPECT_EQ(result.exitCode, 1);  // 0bad.wav is refused
   EXPECT_EQ(test::TerminalScreen(result.out, 80),
             (Screen{"./0bad.wav...", "  ERROR: ./0bad.wav is not a correct WAV file",
-                    "  WAVPARSER: Wrong file size or bad header", "", ""}));
-  EXPECT_EQ(result.out.substr(result.out.size() - kClear.size() - 1), kClear + "\n");
+                    "  WAVPARSER: Wrong file size or bad header", "",
+                    "3 files: 2 converted, 0 skipped, 1 refused", ""}));
+  const std::string end = kClear + "\n3 files: 2 converted, 0 skipped, 1 refused\n";
+  EXPECT_EQ(result.out.substr(result.out.size() - end.size()), end);
 }
 
 TEST_F(TerminalTest, AnErrorEndingTheRunIsReportedOnAFreshLine) {
@@ -83,7 +89,8 @@ TEST_F(TerminalTest, RedirectedOutputGetsOneLinePerFileAndNoControlSequences) {
   EXPECT_EQ(result.out,
             "[1 from 3]  a.wav...\n[2 from 3]  bad.wav...\n"
             "  ERROR: bad.wav is not a correct WAV file\n"
-            "  WAVPARSER: Wrong file size or bad header\n[3 from 3]  b.wav...\n");
+            "  WAVPARSER: Wrong file size or bad header\n[3 from 3]  b.wav...\n"
+            "3 files: 2 converted, 0 skipped, 1 refused\n");
 }
 
 }  // namespace

@@ -283,9 +283,9 @@ TEST(JobFaults, AnOutputNameTakenByADirectoryIsReportedAndTheRunGoesOn) {
     test::TProcessResult result = test::RunTarvixIn(dir, {rewrite, "a.wav", "b.wav"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(test::Lines(result.out),
-              (std::vector<std::string>{"[1 from 2]  a.wav...",
-                                        "  ERROR: can't write 'a.ncw' (Is a directory)",
-                                        "[2 from 2]  b.wav..."}));
+              (std::vector<std::string>{
+                  "[1 from 2]  a.wav...", "  ERROR: can't write 'a.ncw' (Is a directory)",
+                  "[2 from 2]  b.wav...", "2 files: 1 converted, 0 skipped, 1 refused"}));
     EXPECT_TRUE(fs::is_directory(dir / "a.ncw"));
     EXPECT_TRUE(fs::exists(dir / "b.ncw"));
     fs::remove(dir / "b.ncw");

@@ -23,11 +23,6 @@ test::TProcessResult RunIn(const test::TTempDir& dir, const std::vector<std::str
   return test::RunTarvixIn(dir, args, options);
 }
 
-// Lets the unprivileged child into the test's directory.
-void OpenForEveryone(const test::TTempDir& dir) {
-  ::chmod(dir.Path().c_str(), 0777);
-}
-
 // With several threads the large file is written while the first one still is: the full disk
 // must still fail only the file that fills it, as one file after another would.
 TEST(FaultInjection, AFullDiskFailsTheFileItHitsAndKeepsEarlierOutputs) {
@@ -56,7 +51,7 @@ TEST(FaultInjection, AFullDiskFailsTheFileItHitsAndKeepsEarlierOutputs) {
 
 TEST(FaultInjection, AnOutputDirectoryThatCannotBeWrittenEndsTheRun) {
   test::TTempDir dir;
-  OpenForEveryone(dir);
+  test::OpenForEveryone(dir);
   test::WriteWav(dir, "a.wav");
   std::string readOnly = dir.MakeDir("ro");
   ::chmod(readOnly.c_str(), 0555);
@@ -72,7 +67,7 @@ TEST(FaultInjection, AnOutputDirectoryThatCannotBeWrittenEndsTheRun) {
 
 TEST(FaultInjection, SourcesThatCannotBeReadAreReported) {
   test::TTempDir dir;
-  OpenForEveryone(dir);
+  test::OpenForEveryone(dir);
   test::WriteWav(dir, "a.wav");
   ASSERT_EQ(RunIn(dir, {"a.wav"}).exitCode, 0);
   ::chmod((dir / "a.wav").c_str(), 0);
@@ -90,7 +85,7 @@ TEST(FaultInjection, SourcesThatCannotBeReadAreReported) {
 // A process limit that grants no further thread: the files are converted on the one there is.
 TEST(FaultInjection, NoThreadToBeHadStillConverts) {
   test::TTempDir dir;
-  OpenForEveryone(dir);
+  test::OpenForEveryone(dir);
   test::WriteWav(dir, "a.wav");
   test::WriteWav(dir, "b.wav", 24, 1);
   test::TProcessOptions options;
@@ -114,7 +109,8 @@ TEST(FaultInjection, ASourceThatVanishedAfterTheListingIsReported) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(test::Lines(result.out),
             (Names{"In/a.wav...", "In/b.wav...", "  ERROR: In/b.wav is not a correct WAV file",
-                   "  WAVPARSER: File not opened (No such file or directory)", "In/c.wav..."}));
+                   "  WAVPARSER: File not opened (No such file or directory)", "In/c.wav...",
+                   "3 files: 2 converted, 0 skipped, 1 refused"}));
   EXPECT_TRUE(fs::exists(dir / "In/c.ncw"));
 
   ASSERT_EQ(::symlink("deleted.ncw", (dir / "In/b.ncw").c_str()), 0);

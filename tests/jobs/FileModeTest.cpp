@@ -111,10 +111,11 @@ TEST_F(FileModeEndToEnd, MissingSourcesAreSkippedAndTheRunGoesOn) {
   test::WriteWav(fDir, "c.wav");
   test::TProcessResult result = Run({"a.wav", "b.wav", "c.wav"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(test::Lines(result.out),
-            (std::vector<std::string>{"[1 from 3]  a.wav...", "[2 from 3]  b.wav...",
-                                      "  ERROR: 'b.wav' doesn't exist.  skipped",
-                                      "[3 from 3]  c.wav..."}));
+  EXPECT_EQ(
+      test::Lines(result.out),
+      (std::vector<std::string>{"[1 from 3]  a.wav...", "[2 from 3]  b.wav...",
+                                "  ERROR: 'b.wav' doesn't exist.  skipped", "[3 from 3]  c.wav...",
+                                "3 files: 2 converted, 1 skipped, 0 refused"}));
   EXPECT_TRUE(std::filesystem::exists(fDir / "a.ncw"));
   EXPECT_TRUE(std::filesystem::exists(fDir / "c.ncw"));
 }
@@ -173,7 +174,7 @@ TEST_F(FileModeEndToEnd, RefusedWavSourcesPrintTwoLinesAndLeaveNothing) {
                 "  WAVPARSER: No data chunk found", "[2 from 3]  odd.wav...",
                 "  ERROR: odd.wav is not a correct WAV file",
                 "  WAVPARSER: Unsupported container size (8,16,24 and 32 bits allowed)",
-                "[3 from 3]  good.wav..."}));
+                "[3 from 3]  good.wav...", "3 files: 1 converted, 0 skipped, 2 refused"}));
   EXPECT_EQ(fDir.List(), (std::vector<std::string>{"bad.wav", "good.ncw", "good.wav", "odd.wav"}));
 }
 

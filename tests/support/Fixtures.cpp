@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <random>
@@ -84,6 +85,22 @@ Bytes RoundTripSamples(const TTempDir& dir, const std::string& wavRelative,
   EXPECT_EQ(back.exitCode, 0) << back.out << back.err;
   if (there.exitCode != 0 || back.exitCode != 0) return {};
   return WavSampleBytes(dir / "round-trip.wav");
+}
+
+void OpenForEveryone(const TTempDir& dir) {
+  ::chmod(dir.Path().c_str(), 0777);
+}
+
+bool PermissionsBindUnprivileged(const TTempDir& dir) {
+  const std::string probe = dir.MakeDir(".permission-probe");
+  ::chmod(probe.c_str(), 0);
+  TProcessOptions options;
+  options.workingDirectory = dir.Path();
+  options.asUnprivileged = true;
+  // 1: the folder may not be read; 0: the bits do not bind; 126: nobody could not be become.
+  const int status = RunProcess("/bin/sh", {"-c", "test -r .permission-probe"}, options).exitCode;
+  ::rmdir(probe.c_str());
+  return status == 1;
 }
 
 unsigned PermissionBits(const std::string& path) {

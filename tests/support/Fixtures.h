@@ -37,6 +37,14 @@ std::vector<std::string> LeftoverTempFiles(const TTempDir& dir);
 TProcessResult RunTarvixIn(const TTempDir& dir, const std::vector<std::string>& args,
                            TProcessOptions options = {});
 
+// Lets a child run as nobody into `dir`: everyone may enter, list and write it.
+void OpenForEveryone(const TTempDir& dir);
+
+// True when a child run with asUnprivileged meets permission bits as an ordinary user does (the
+// tests run as root and can become nobody, or run as a user the bits bind already). Probes with
+// a folder below `dir`, which must be open for everyone.
+bool PermissionsBindUnprivileged(const TTempDir& dir);
+
 // File mode bits of a path (permissions only).
 unsigned PermissionBits(const std::string& path);
 
