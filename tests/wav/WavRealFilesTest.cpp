@@ -170,7 +170,8 @@ TEST(WavRealFloatFiles, AreRefusedByName) {
     EXPECT_EQ(test::Lines(result.out),
               (std::vector<std::string>{"[1 from 2]  real.wav...",
                                         "  ERROR: real.wav is not a correct WAV file",
-                                        "  WAVPARSER: " + c.reason, "[2 from 2]  good.wav..."}));
+                                        "  WAVPARSER: " + c.reason, "[2 from 2]  good.wav...",
+                                        "2 files: 1 converted, 0 skipped, 1 refused"}));
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"good.ncw", "good.wav", "real.wav"}));
   }
 }
