@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "bits/BitProcess3.h"
+#include "bits/BitPacking.h"
 #include "bits/SampleContainers.h"
 #include "ncw/NCWFormat.h"
 #include "ncw/NCWParser3.h"
@@ -57,7 +57,7 @@ void BM_PackBits(benchmark::State& state) {
   const Bytes source = RandomBytes(kBlockValues * C::kBytes, 1);
   Bytes dest(PayloadBytes(32) + 8);
   for (auto _ : state) {
-    TMyBits::PackBits<C>(kBlockValues, width, source.data(), dest.data());
+    TBitPacking::PackBits<C>(kBlockValues, width, source.data(), dest.data());
     benchmark::DoNotOptimize(dest.data());
     benchmark::ClobberMemory();
   }
@@ -72,7 +72,7 @@ void BM_UnpackBits(benchmark::State& state) {
   const Bytes source = RandomBytes(PayloadBytes(32) + 8, 2);
   Bytes dest(kBlockValues * C::kBytes);
   for (auto _ : state) {
-    TMyBits::UnpackBits<C>(kBlockValues, width, source.data(), 1234, dest.data(), delta);
+    TBitPacking::UnpackBits<C>(kBlockValues, width, source.data(), 1234, dest.data(), delta);
     benchmark::DoNotOptimize(dest.data());
     benchmark::ClobberMemory();
   }

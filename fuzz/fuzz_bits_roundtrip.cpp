@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "bits/BitProcess3.h"
+#include "bits/BitPacking.h"
 
 using namespace tarvix;
 
@@ -95,7 +95,7 @@ void Run(FuzzedDataProvider& in) {
   {
     const size_t bytes = PackedBytes(count, width);
     std::unique_ptr<uint8_t[]> packed = ExactBuffer(bytes);
-    TMyBits::PackBits<C>(count, width, values.get(), packed.get());
+    TBitPacking::PackBits<C>(count, width, values.get(), packed.get());
     std::unique_ptr<uint8_t[]> expected = ReferencePack<C>(count, width, values.get());
     Check(bytes == 0 || std::memcmp(packed.get(), expected.get(), bytes) == 0);
   }
@@ -103,9 +103,9 @@ void Run(FuzzedDataProvider& in) {
   // Plain: packed at the container width and unpacked without differences.
   {
     std::unique_ptr<uint8_t[]> packed = ExactBuffer(valueBytes);
-    TMyBits::PackBits<C>(count, C::kBits, values.get(), packed.get());
+    TBitPacking::PackBits<C>(count, C::kBits, values.get(), packed.get());
     std::unique_ptr<uint8_t[]> unpacked = ExactBuffer(valueBytes);
-    TMyBits::UnpackBits<C>(count, C::kBits, packed.get(), 0, unpacked.get(), false);
+    TBitPacking::UnpackBits<C>(count, C::kBits, packed.get(), 0, unpacked.get(), false);
     Check(valueBytes == 0 || std::memcmp(unpacked.get(), values.get(), valueBytes) == 0);
   }
 
@@ -121,12 +121,12 @@ void Run(FuzzedDataProvider& in) {
   }
   const int deltaWidth = std::max(width, DeltaWidth<C>(fields, deltas.get()));
   std::unique_ptr<uint8_t[]> packed = ExactBuffer(PackedBytes(fields, deltaWidth));
-  TMyBits::PackBits<C>(fields, deltaWidth, deltas.get(), packed.get());
+  TBitPacking::PackBits<C>(fields, deltaWidth, deltas.get(), packed.get());
   // The base is cut to the container, so bits above it must not matter.
   uint32_t base = C::Load(values.get());
   if (C::kBits < 32) base |= baseHighBits << C::kBits;
   std::unique_ptr<uint8_t[]> unpacked = ExactBuffer(valueBytes);
-  TMyBits::UnpackBits<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
+  TBitPacking::UnpackBits<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
                          unpacked.get(), true);
   Check(std::memcmp(unpacked.get(), values.get(), valueBytes) == 0);
 
@@ -135,7 +135,7 @@ void Run(FuzzedDataProvider& in) {
   const size_t stride = 2 * C::kBytes;
   std::unique_ptr<uint8_t[]> frames = ExactBuffer(2 * valueBytes);
   std::memset(frames.get(), 0xA5, 2 * valueBytes);
-  TMyBits::UnpackBitsStrided<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
+  TBitPacking::UnpackBitsStrided<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
                                 frames.get(), stride, true);
   for (int i = 0; i < count; ++i) {
     Check(std::memcmp(frames.get() + i * stride, values.get() + i * C::kBytes, C::kBytes) == 0);

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bits/BitProcess3.h"
+#include "bits/BitPacking.h"
 #include "bits/LittleEndian.h"
 #include "bits/SampleContainers.h"
 #include "ncw/NCWParser3.h"
@@ -201,10 +201,10 @@ class TRunDecoder {
       const uint8_t* payload = p + kChannelBlockHeaderBytes;
       p = payload + PayloadBytes(kind.width);
       if (inPlace) {
-        TMyBits::UnpackBitsStrided<C>(kFramesPerBlock, kind.width, payload, header.BaseValue,
+        TBitPacking::UnpackBitsStrided<C>(kFramesPerBlock, kind.width, payload, header.BaseValue,
                                       out + ch * C::kBytes, frameBytes, kind.delta);
       } else {
-        TMyBits::UnpackBits<C>(kFramesPerBlock, kind.width, payload, header.BaseValue,
+        TBitPacking::UnpackBits<C>(kFramesPerBlock, kind.width, payload, header.BaseValue,
                                fMemory.area.Data() + ch * kFramesPerBlock * C::kBytes, kind.delta);
       }
     }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "bits/BitProcess3.h"
+#include "bits/BitPacking.h"
 #include "bits/LittleEndian.h"
 #include "bits/SampleContainers.h"
 #include "ncw/NCWParser3.h"
@@ -90,15 +90,15 @@ void PackDeltas(const T* deltas, int width, uint8_t* payload) {
   if (4 * width <= 32) {
     MergeFieldPairs(deltas, kFramesPerBlock, width, mask, pairs);
     MergeFieldPairs(pairs, kFramesPerBlock / 2, 2 * width, 0xFFFFFFFFu, quads);
-    TMyBits::PackBits<TSample32>(kFramesPerBlock / 4, 4 * width,
+    TBitPacking::PackBits<TSample32>(kFramesPerBlock / 4, 4 * width,
                                  reinterpret_cast<const uint8_t*>(quads), payload);
   } else if (2 * width <= 32) {
     MergeFieldPairs(deltas, kFramesPerBlock, width, mask, pairs);
-    TMyBits::PackBits<TSample32>(kFramesPerBlock / 2, 2 * width,
+    TBitPacking::PackBits<TSample32>(kFramesPerBlock / 2, 2 * width,
                                  reinterpret_cast<const uint8_t*>(pairs), payload);
   } else if constexpr (sizeof(T) == 4) {
     // Wider than 16 bits only occurs in 32-bit work values; the packer takes their low bits.
-    TMyBits::PackBits<TSample32>(kFramesPerBlock, width, reinterpret_cast<const uint8_t*>(deltas),
+    TBitPacking::PackBits<TSample32>(kFramesPerBlock, width, reinterpret_cast<const uint8_t*>(deltas),
                                  payload);
   }
 }

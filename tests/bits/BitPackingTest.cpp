@@ -1,4 +1,4 @@
-#include "bits/BitProcess3.h"
+#include "bits/BitPacking.h"
 
 #include <gtest/gtest.h>
 
@@ -71,55 +71,55 @@ std::vector<int64_t> SignedValues(const Bytes& bytes) {
 
 TEST(PackBits, WorkedExamples) {
   Bytes out(2, 0xEE);
-  TMyBits::PackBits16(3, 3, Values<TSample16>({1, 2, 3}).data(), out.data());
+  TBitPacking::PackBits16(3, 3, Values<TSample16>({1, 2, 3}).data(), out.data());
   EXPECT_EQ(out, (Bytes{0xD1, 0x00}));
-  TMyBits::PackBits16(3, 5, Values<TSample16>({-1, 5, -3}).data(), out.data());
+  TBitPacking::PackBits16(3, 5, Values<TSample16>({-1, 5, -3}).data(), out.data());
   EXPECT_EQ(out, (Bytes{0xBF, 0x74}));
   Bytes one(2, 0xEE);
-  TMyBits::PackBits16(1, 8, Values<TSample16>({300}).data(), one.data());
+  TBitPacking::PackBits16(1, 8, Values<TSample16>({300}).data(), one.data());
   EXPECT_EQ(one, (Bytes{0x2C, 0xEE}));  // the low 8 bits, one byte only
-  TMyBits::PackBits8(1, 5, Values<TSample8>({-1}).data(), one.data());
+  TBitPacking::PackBits8(1, 5, Values<TSample8>({-1}).data(), one.data());
   EXPECT_EQ(one[0], 0x1F);
 }
 
 TEST(PackBits, EmptyStreams) {
   Bytes out(4, 0xEE);
-  TMyBits::PackBits16(0, 16, Values<TSample16>({}).data(), out.data());
-  TMyBits::PackBits24(5, 0, Values<TSample24>({1, 2, 3, 4, 5}).data(), out.data());
+  TBitPacking::PackBits16(0, 16, Values<TSample16>({}).data(), out.data());
+  TBitPacking::PackBits24(5, 0, Values<TSample24>({1, 2, 3, 4, 5}).data(), out.data());
   EXPECT_EQ(out, Bytes(4, 0xEE));
 }
 
 TEST(UnpackBits, WorkedExamples) {
   Bytes stream = {0xBF, 0x74};
   Bytes out(8);
-  TMyBits::UnpackBits16(4, 5, stream.data(), 100, out.data(), true);
+  TBitPacking::UnpackBits16(4, 5, stream.data(), 100, out.data(), true);
   EXPECT_EQ(SignedValues<TSample16>(out), (std::vector<int64_t>{100, 99, 104, 101}));
 
   Bytes wrap = {0x01};
-  TMyBits::UnpackBits16(2, 2, wrap.data(), 32767, out.data(), true);
+  TBitPacking::UnpackBits16(2, 2, wrap.data(), 32767, out.data(), true);
   EXPECT_EQ(SignedValues<TSample16>(Bytes(out.begin(), out.begin() + 4)),
             (std::vector<int64_t>{32767, -32768}));
 
   Bytes fields32 = {0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF};
   Bytes out32(12);
-  TMyBits::UnpackBits32(3, 32, fields32.data(), 5, out32.data(), true);
+  TBitPacking::UnpackBits32(3, 32, fields32.data(), 5, out32.data(), true);
   EXPECT_EQ(SignedValues<TSample32>(out32),
             (std::vector<int64_t>{5, 5 - 2147483648LL, 4 - 2147483648LL}));
 }
 
 TEST(UnpackBits, CountOneReadsNothingAndPlainCopyIgnoresWidthAndBase) {
   Bytes out(6, 0xEE);
-  TMyBits::UnpackBits24(1, 17, nullptr, -2, out.data(), true);
+  TBitPacking::UnpackBits24(1, 17, nullptr, -2, out.data(), true);
   EXPECT_EQ(out, (Bytes{0xFE, 0xFF, 0xFF, 0xEE, 0xEE, 0xEE}));
   Bytes source = {1, 2, 3, 4, 5, 6};  // exactly 6 bytes: reading more would be caught
   Bytes copy(6);
-  TMyBits::UnpackBits24(2, 5, source.data(), 99, copy.data(), false);
+  TBitPacking::UnpackBits24(2, 5, source.data(), 99, copy.data(), false);
   EXPECT_EQ(copy, source);
 }
 
 TEST(UnpackBits, WidthZeroRepeatsTheBase) {
   Bytes out(4 * 5);
-  TMyBits::UnpackBits32(5, 0, nullptr, -7, out.data(), true);
+  TBitPacking::UnpackBits32(5, 0, nullptr, -7, out.data(), true);
   EXPECT_EQ(SignedValues<TSample32>(out), (std::vector<int64_t>(5, -7)));
 }
 
@@ -142,7 +142,7 @@ TYPED_TEST(BitsProperties, PackingMatchesTheStreamDefinitionByteForByte) {
       Bytes expected = ReferencePack<C>(values, width);
       // Exactly sized: ASan reports a write past the stream's last byte.
       Bytes stream(expected.size());
-      TMyBits::PackBits<C>(count, width, values.data(), stream.data());
+      TBitPacking::PackBits<C>(count, width, values.data(), stream.data());
       ASSERT_EQ(stream, expected);
     }
   }
@@ -158,7 +158,7 @@ TYPED_TEST(BitsProperties, DeltaUnpackingMatchesTheStreamDefinition) {
       Bytes stream = Random(rng, (static_cast<size_t>(count - 1) * width + 7) / 8);
       auto base = static_cast<int32_t>(rng());
       Bytes out(static_cast<size_t>(count) * C::kBytes);
-      TMyBits::UnpackBits<C>(count, width, stream.data(), base, out.data(), true);
+      TBitPacking::UnpackBits<C>(count, width, stream.data(), base, out.data(), true);
       ASSERT_EQ(out, ReferenceUnpackDelta<C>(stream, count, width, base));
     }
   }
@@ -183,9 +183,9 @@ TYPED_TEST(BitsProperties, DifferencesThatFitRoundTripThroughPackAndUnpack) {
         value += static_cast<uint32_t>(d);
       }
       Bytes stream((static_cast<size_t>(count) * width + 7) / 8);
-      TMyBits::PackBits<C>(count, width, deltas.data(), stream.data());
+      TBitPacking::PackBits<C>(count, width, deltas.data(), stream.data());
       Bytes out(values.size());
-      TMyBits::UnpackBits<C>(count, width, stream.data(), C::LoadSigned(values.data()), out.data(),
+      TBitPacking::UnpackBits<C>(count, width, stream.data(), C::LoadSigned(values.data()), out.data(),
                              true);
       ASSERT_EQ(out, values);
     }
@@ -197,10 +197,10 @@ TYPED_TEST(BitsProperties, PlainPackAtContainerWidthUnpacksToTheSameBytes) {
   std::mt19937 rng(5);
   Bytes values = Random(rng, 512 * C::kBytes);
   Bytes stream(64 * C::kBits);
-  TMyBits::PackBits<C>(512, C::kBits, values.data(), stream.data());
+  TBitPacking::PackBits<C>(512, C::kBits, values.data(), stream.data());
   EXPECT_EQ(stream, values);
   Bytes out(values.size());
-  TMyBits::UnpackBits<C>(512, C::kBits, stream.data(), 0, out.data(), false);
+  TBitPacking::UnpackBits<C>(512, C::kBits, stream.data(), 0, out.data(), false);
   EXPECT_EQ(out, values);
 }
 
