@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <climits>
 #include <random>
+
+#include "bits/BlockKernels.h"
+#include "support/NcwCodec.h"
 
 namespace tarvix {
 namespace {
@@ -202,6 +208,202 @@ TYPED_TEST(BitsProperties, PlainPackAtContainerWidthUnpacksToTheSameBytes) {
   Bytes out(values.size());
   TBitPacking::UnpackBits<C>(512, C::kBits, stream.data(), 0, out.data(), false);
   EXPECT_EQ(out, values);
+}
+
+// ---- Block kernels: every instruction set against the scalar reference ----
+
+using test::TForcedKernels;
+
+template <class C>
+using Block = std::vector<TWork<C>>;
+
+// A value wrapped to the container, as the kernels hold it.
+template <class C>
+TWork<C> Wrapped(int64_t v) {
+  return static_cast<TWork<C>>(C::SignExtend(static_cast<uint32_t>(v)));
+}
+
+// Blocks of samples: random over the whole container, the extremes, differences that wrap,
+// and random walks whose steps need each width from 1 bit to the container's.
+template <class C>
+std::vector<Block<C>> SampleBlocks(std::mt19937& rng) {
+  const int64_t lo = -(int64_t{1} << (C::kBits - 1)), hi = -lo - 1;
+  std::uniform_int_distribution<int64_t> any(lo, hi);
+  std::vector<Block<C>> blocks;
+  auto add = [&](auto value) {
+    Block<C> block(kBlockValues);
+    for (int i = 0; i < kBlockValues; ++i) block[i] = Wrapped<C>(value(i));
+    blocks.push_back(block);
+  };
+  add([&](int) { return any(rng); });
+  add([&](int) { return lo; });
+  add([&](int) { return hi; });
+  add([&](int i) { return i % 2 ? lo : hi; });
+  add([&](int i) { return i % 3 ? hi : lo; });
+  add([&](int i) { return i < 511 ? 0 : hi; });  // one step in the last difference only
+  for (int bits = 1; bits <= C::kBits; ++bits) {
+    std::uniform_int_distribution<int64_t> step(-(int64_t{1} << (bits - 1)),
+                                                (int64_t{1} << (bits - 1)) - 1);
+    int64_t value = any(rng);
+    add([&](int) { return value += step(rng); });
+  }
+  return blocks;
+}
+
+template <class C>
+class BlockKernelsTest : public ::testing::Test {};
+TYPED_TEST_SUITE(BlockKernelsTest, Containers);
+
+// Calls `check` once per instruction set, with its tables handed out.
+template <class F>
+void ForEachTarget(F&& check) {
+  for (const TKernelTarget& target : KernelTargets()) {
+    SCOPED_TRACE("target " + target.name);
+    TForcedKernels forced(target.id);
+    check();
+  }
+}
+
+const size_t kAvailable[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65,
+                             100, 255, 256, 257, 500, 509, 510, 511, 512};
+
+TYPED_TEST(BlockKernelsTest, GatheringAChannelMatchesTheReference) {
+  using C = TypeParam;
+  std::mt19937 rng(11);
+  ForEachTarget([&] {
+    for (size_t channels = 1; channels <= 6; ++channels) {
+      for (size_t available : kAvailable) {
+        // Exactly the frames there are: ASan reports a read past the last one.
+        Bytes frames = Random(rng, available * channels * C::kBytes);
+        for (size_t ch = 0; ch < channels; ++ch) {
+          SCOPED_TRACE(std::to_string(channels) + " channels, channel " + std::to_string(ch) +
+                       ", " + std::to_string(available) + " frames");
+          const uint8_t* first = frames.data() + ch * C::kBytes;
+          Block<C> expected(kBlockValues, 1), got(kBlockValues, 2);
+          ScalarBlockKernels<C>().gatherChannel(first, channels, available, expected.data());
+          BlockKernels<C>().gatherChannel(first, channels, available, got.data());
+          ASSERT_EQ(got, expected);
+        }
+      }
+    }
+  });
+}
+
+TYPED_TEST(BlockKernelsTest, DifferencesAndTheirWidthMatchTheReference) {
+  using C = TypeParam;
+  std::mt19937 rng(12);
+  const std::vector<Block<C>> blocks = SampleBlocks<C>(rng);
+  ForEachTarget([&] {
+    for (size_t b = 0; b < blocks.size(); ++b) {
+      SCOPED_TRACE("block " + std::to_string(b));
+      Block<C> expected(kBlockValues, 1), got(kBlockValues, 2);
+      uint32_t expectedWidth = ScalarBlockKernels<C>().makeDeltas(blocks[b].data(), expected.data());
+      ASSERT_EQ(BlockKernels<C>().makeDeltas(blocks[b].data(), got.data()), expectedWidth);
+      ASSERT_EQ(got, expected);
+    }
+  });
+}
+
+TYPED_TEST(BlockKernelsTest, PackingMatchesTheReferenceAtEveryWidth) {
+  using C = TypeParam;
+  std::mt19937 rng(13);
+  const std::vector<Block<C>> blocks = SampleBlocks<C>(rng);
+  ForEachTarget([&] {
+    for (int width = 1; width <= C::kBits; ++width) {
+      for (size_t b = 0; b < blocks.size(); ++b) {
+        SCOPED_TRACE("width " + std::to_string(width) + ", block " + std::to_string(b));
+        // Exactly 64 * width bytes: ASan reports a write past them.
+        Bytes expected(64 * static_cast<size_t>(width), 1), got(expected.size(), 2);
+        ScalarBlockKernels<C>().packFields(blocks[b].data(), width, expected.data());
+        BlockKernels<C>().packFields(blocks[b].data(), width, got.data());
+        ASSERT_EQ(got, expected);
+      }
+    }
+  });
+}
+
+TYPED_TEST(BlockKernelsTest, UnpackingMatchesTheReferenceAtEveryWidth) {
+  using C = TypeParam;
+  std::mt19937 rng(14);
+  const int32_t bases[] = {0, -1, INT32_MIN, INT32_MAX, static_cast<int32_t>(rng()),
+                           static_cast<int32_t>(C::kMask >> 1), static_cast<int32_t>(C::kMask)};
+  ForEachTarget([&] {
+    for (int width = 0; width <= C::kBits; ++width) {
+      for (int32_t base : bases) {
+        SCOPED_TRACE("width " + std::to_string(width) + ", base " + std::to_string(base));
+        // Random fields, all ones (-1 each) and ones in the sign bits only (the most negative
+        // steps): sums that wrap many times over. Exactly 64 * width bytes: ASan reports a
+        // read past them.
+        for (uint8_t fill : {0x00, 0xFF, 0x80}) {
+          Bytes stream = fill == 0 ? Random(rng, 64 * static_cast<size_t>(width))
+                                   : Bytes(64 * static_cast<size_t>(width), fill);
+          Bytes expected(kBlockValues * C::kBytes, 1), got(expected.size(), 2);
+          ScalarBlockKernels<C>().unpackDeltas(stream.data(), width, base, expected.data());
+          BlockKernels<C>().unpackDeltas(stream.data(), width, base, got.data());
+          ASSERT_EQ(got, expected) << "fill " << int{fill};
+        }
+      }
+    }
+  });
+}
+
+TYPED_TEST(BlockKernelsTest, InterleavingMatchesTheReference) {
+  using C = TypeParam;
+  std::mt19937 rng(15);
+  ForEachTarget([&] {
+    for (size_t channels = 1; channels <= 6; ++channels) {
+      Bytes area = Random(rng, channels * kBlockValues * C::kBytes);
+      for (size_t frames : kAvailable) {
+        SCOPED_TRACE(std::to_string(channels) + " channels, " + std::to_string(frames) + " frames");
+        // Exactly the frames asked for: ASan reports a write past them.
+        Bytes expected(frames * channels * C::kBytes, 1), got(expected.size(), 2);
+        ScalarBlockKernels<C>().interleave(area.data(), channels, frames, expected.data());
+        BlockKernels<C>().interleave(area.data(), channels, frames, got.data());
+        ASSERT_EQ(got, expected);
+      }
+    }
+  });
+}
+
+TYPED_TEST(BlockKernelsTest, PackedDifferencesUnpackToTheSamples) {
+  using C = TypeParam;
+  std::mt19937 rng(16);
+  const std::vector<Block<C>> blocks = SampleBlocks<C>(rng);
+  ForEachTarget([&] {
+    const TBlockKernels<C>& kernels = BlockKernels<C>();
+    for (size_t b = 0; b < blocks.size(); ++b) {
+      SCOPED_TRACE("block " + std::to_string(b));
+      Block<C> deltas(kBlockValues);
+      uint32_t magnitudes = kernels.makeDeltas(blocks[b].data(), deltas.data());
+      const int width = std::max(2, static_cast<int>(std::bit_width(magnitudes)) + 1);
+      ASSERT_LE(width, C::kBits);
+      Bytes stream(64 * static_cast<size_t>(width));
+      kernels.packFields(deltas.data(), width, stream.data());
+      Bytes samples(kBlockValues * C::kBytes);
+      kernels.unpackDeltas(stream.data(), width, blocks[b][0], samples.data());
+      for (int i = 0; i < kBlockValues; ++i) {
+        ASSERT_EQ(C::LoadSigned(samples.data() + i * C::kBytes), blocks[b][i]) << "sample " << i;
+      }
+    }
+  });
+}
+
+TEST(BlockKernels, TheBestInstructionSetIsChosenAndEachCanBeForced) {
+  const std::vector<TKernelTarget> targets = KernelTargets();
+  ASSERT_FALSE(targets.empty());
+  EXPECT_EQ(CurrentKernelTarget(), targets.front().name);
+  for (const TKernelTarget& target : targets) {
+    TForcedKernels forced(target.id);
+    EXPECT_EQ(CurrentKernelTarget(), target.name);
+    // A vector instruction set runs its own kernels, not the reference under another name.
+    const bool vector = target.name != "SCALAR";
+    EXPECT_EQ(&BlockKernels<TSample16>() != &ScalarBlockKernels<TSample16>(), vector);
+  }
+  {
+    TForcedKernels reference(kReferenceKernels);
+    EXPECT_EQ(&BlockKernels<TSample24>(), &ScalarBlockKernels<TSample24>());
+  }
+  EXPECT_EQ(CurrentKernelTarget(), targets.front().name);
 }
 
 }  // namespace

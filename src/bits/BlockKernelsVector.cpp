@@ -1,0 +1,440 @@
+// The vector block kernels, compiled once for every instruction set Highway targets; the best one
+// the processor runs is chosen at run time. They give the bytes of the scalar kernels.
+//
+// Packing works a 16-byte block at a time: the block's fields (16, 8 or 4 of them) are merged
+// pairwise into ever wider lanes until the block holds one chunk of fields * width bits, which
+// lands in the stream at chunk * fields * width bits. That position is a whole byte but for 32-bit
+// lanes of odd width, where every other chunk starts at bit 4 of a byte. Unpacking splits a chunk
+// the same way back, then sums the differences within the block and carries the last sum on.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "bits/BlockKernelsVector.cpp"
+#include <hwy/foreach_target.h>  // includes this file again once per target
+#include <hwy/highway.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "bits/BlockKernels.h"
+
+#ifndef TARVIX_BITS_BLOCK_KERNELS_VECTOR_SHARED
+#define TARVIX_BITS_BLOCK_KERNELS_VECTOR_SHARED
+namespace tarvix {
+
+// The tables of one target.
+struct TKernelSet {
+  const char* name;
+  const TBlockKernels<TSample8>* k8;
+  const TBlockKernels<TSample16>* k16;
+  const TBlockKernels<TSample24>* k24;
+  const TBlockKernels<TSample32>* k32;
+};
+
+}  // namespace tarvix
+#endif
+
+HWY_BEFORE_NAMESPACE();
+namespace tarvix {
+namespace HWY_NAMESPACE {
+
+#if HWY_TARGET == HWY_SCALAR
+// One lane per vector gains nothing over the plain loops.
+const TKernelSet* KernelSet() {
+  static const TKernelSet set{hwy::TargetName(HWY_TARGET), &ScalarBlockKernels<TSample8>(),
+                              &ScalarBlockKernels<TSample16>(), &ScalarBlockKernels<TSample24>(),
+                              &ScalarBlockKernels<TSample32>()};
+  return &set;
+}
+#else
+
+namespace hn = hwy::HWY_NAMESPACE;
+
+// ---- Gathering one channel of interleaved frames ----
+
+// Mono 24-bit: four 3-byte samples per 16-byte load, placed in the top three bytes of 32-bit
+// lanes and shifted down with their sign. Returns the samples done.
+size_t GatherMono24(const uint8_t* first, size_t readable, int32_t* samples) {
+  const hn::Full128<uint8_t> d8;
+  const hn::Full128<int32_t> d32;
+  alignas(16) static constexpr uint8_t kSpread[16] = {0, 0, 1, 2, 0, 3, 4,  5,
+                                                      0, 6, 7, 8, 0, 9, 10, 11};
+  const auto spread = hn::Load(d8, kSpread);
+  size_t j = 0;
+  for (; 3 * j + 16 <= readable; j += 4) {
+    const auto bytes = hn::TableLookupBytes(hn::LoadU(d8, first + 3 * j), spread);
+    hn::StoreU(hn::ShiftRight<8>(hn::BitCast(d32, bytes)), d32, samples + j);
+  }
+  return j;
+}
+
+// Stereo 24-bit: two samples (6 bytes apart) from each of two loads 12 bytes apart.
+size_t GatherStereo24(const uint8_t* first, size_t readable, int32_t* samples) {
+  const hn::Full128<uint8_t> d8;
+  const hn::Full128<int32_t> d32;
+  alignas(16) static constexpr uint8_t kSpread[16] = {0, 0, 1, 2, 0, 6, 7, 8,
+                                                      0, 0, 1, 2, 0, 6, 7, 8};
+  const auto spread = hn::Load(d8, kSpread);
+  size_t j = 0;
+  for (; 6 * j + 28 <= readable; j += 4) {
+    const auto low = hn::TableLookupBytes(hn::LoadU(d8, first + 6 * j), spread);
+    const auto high = hn::TableLookupBytes(hn::LoadU(d8, first + 6 * j + 12), spread);
+    const auto both = hn::BitCast(d32, hn::ConcatLowerLower(d8, high, low));
+    hn::StoreU(hn::ShiftRight<8>(both), d32, samples + j);
+  }
+  return j;
+}
+
+// Stereo of 1-, 2- or 4-byte containers: the even lanes of two loads.
+template <class W>
+size_t GatherStereo(const uint8_t* first, size_t readable, W* samples) {
+  const hn::ScalableTag<W> d;
+  const size_t n = hn::Lanes(d);
+  const W* source = reinterpret_cast<const W*>(first);
+  size_t j = 0;
+  for (; (2 * j + 2 * n) * sizeof(W) <= readable; j += n) {
+    const auto low = hn::LoadU(d, source + 2 * j);
+    const auto high = hn::LoadU(d, source + 2 * j + n);
+    hn::StoreU(hn::ConcatEven(d, high, low), d, samples + j);
+  }
+  return j;
+}
+
+template <class C>
+void GatherChannel(const uint8_t* first, size_t channels, size_t available, TWork<C>* samples) {
+  using W = TWork<C>;
+  size_t j = 0;
+  if (available > 0) {
+    // Bytes from `first` up to and including the channel's last sample.
+    const size_t readable = ((available - 1) * channels + 1) * C::kBytes;
+    if constexpr (C::kBytes == sizeof(W)) {
+      if (channels == 1) {
+        std::memcpy(samples, first, available * sizeof(W));
+        j = available;
+      } else if (channels == 2) {
+        j = GatherStereo<W>(first, readable, samples);
+      }
+    } else {
+      if (channels == 1) j = GatherMono24(first, readable, samples);
+      if (channels == 2) j = GatherStereo24(first, readable, samples);
+    }
+  }
+  // What the loads above leave, and every other channel count, one sample at a time.
+  const size_t stride = channels * C::kBytes;
+  for (; j < available; ++j) samples[j] = static_cast<W>(C::LoadSigned(first + j * stride));
+  std::memset(samples + j, 0, (kBlockValues - j) * sizeof(W));
+}
+
+// ---- Differences and their width ----
+
+template <class C>
+uint32_t MakeDeltas(const TWork<C>* HWY_RESTRICT s, TWork<C>* HWY_RESTRICT d) {
+  using W = TWork<C>;
+  using U = std::make_unsigned_t<W>;
+  const hn::ScalableTag<W> dw;
+  const size_t n = hn::Lanes(dw);
+  auto magnitudes = hn::Zero(dw);
+  auto step = [&](size_t i) HWY_ATTR {
+    auto diff = hn::Sub(hn::LoadU(dw, s + i + 1), hn::LoadU(dw, s + i));
+    if constexpr (C::kBytes == 3) diff = hn::ShiftRight<8>(hn::ShiftLeft<8>(diff));
+    hn::StoreU(diff, dw, d + i);
+    magnitudes = hn::Or(magnitudes, hn::Xor(diff, hn::BroadcastSignBit(diff)));
+  };
+  constexpr size_t kDeltas = kBlockValues - 1;
+  size_t i = 0;
+  for (; i + n <= kDeltas; i += n) step(i);
+  if (i < kDeltas) step(kDeltas - n);  // overlaps the one before: same values again
+  d[kDeltas] = 0;
+  alignas(64) W lanes[HWY_MAX_BYTES / sizeof(W)];
+  hn::Store(magnitudes, dw, lanes);
+  U all = 0;
+  for (size_t k = 0; k < n; ++k) all = static_cast<U>(all | static_cast<U>(lanes[k]));
+  return all;
+}
+
+// ---- Packing ----
+
+// Neighbouring fields of `bits` each, in the halves of DTo's lanes, into one field of twice the
+// width: the first stays low, the second goes above it. Bits above the fields must be zero.
+template <class DTo, class V>
+HWY_INLINE hn::Vec<DTo> MergePairs(DTo dto, V v, int bits) {
+  using T = hn::TFromD<DTo>;
+  constexpr int kHalf = 4 * sizeof(T);
+  const auto x = hn::BitCast(dto, v);
+  const auto low = hn::And(x, hn::Set(dto, static_cast<T>((T{1} << kHalf) - 1)));
+  return hn::Or(low, hn::ShiftLeftSame(hn::ShiftRight<kHalf>(x), bits));
+}
+
+// The two 64-bit lanes of each block, `bits` (below 64) each, into one chunk of 2 * bits:
+// lane 0 takes its own and the low part of lane 1, lane 1 what is left of lane 1.
+template <class D64>
+HWY_INLINE hn::Vec<D64> MergeBlock(D64 d64, hn::Vec<D64> q, int bits) {
+  const auto upper = hn::InterleaveUpper(d64, q, q);  // lane 1 in both lanes
+  const auto low = hn::Or(q, hn::ShiftLeftSame(upper, bits));
+  return hn::OddEven(hn::ShiftRightSame(upper, 64 - bits), low);
+}
+
+// The fields of one vector, `width` bits in lanes of W, as one chunk per block.
+template <class W, class D64>
+HWY_INLINE hn::Vec<D64> ChunksOf(D64 d64, const W* values, int width) {
+  using U = std::make_unsigned_t<W>;
+  const hn::Repartition<U, D64> du;
+  const hn::Repartition<uint16_t, D64> d16;
+  const hn::Repartition<uint32_t, D64> d32;
+  const U mask = static_cast<U>((uint64_t{1} << width) - 1);
+  const auto fields = hn::And(hn::BitCast(du, hn::LoadU(hn::Repartition<W, D64>(), values)),
+                              hn::Set(du, mask));
+  hn::Vec<D64> q;
+  if constexpr (sizeof(W) == 1) {
+    q = MergePairs(d64, MergePairs(d32, MergePairs(d16, fields, width), 2 * width), 4 * width);
+  } else if constexpr (sizeof(W) == 2) {
+    q = MergePairs(d64, MergePairs(d32, fields, width), 2 * width);
+  } else {
+    q = MergePairs(d64, fields, width);
+  }
+  return MergeBlock(d64, q, static_cast<int>(8 / sizeof(W)) * width);
+}
+
+template <class C>
+void PackFields(const TWork<C>* values, int width, uint8_t* payload) {
+  using W = TWork<C>;
+  if (width >= static_cast<int>(8 * sizeof(W))) {  // the containers as they are
+    return ScalarBlockKernels<C>().packFields(values, width, payload);
+  }
+  const hn::ScalableTag<uint64_t> d64;
+  const size_t n = hn::Lanes(d64) * sizeof(uint64_t) / sizeof(W);
+  constexpr size_t kFieldsPerChunk = 16 / sizeof(W);
+  const size_t chunkBits = kFieldsPerChunk * static_cast<size_t>(width);
+  // Every chunk is written with 16 bytes, most of them overwritten by the next: room for them.
+  alignas(64) uint8_t stream[64 * 32 + 16];
+  alignas(64) uint64_t lanes[HWY_MAX_BYTES / 8];
+  size_t bit = 0;
+  for (size_t i = 0; i < kBlockValues; i += n) {
+    hn::Store(ChunksOf<W>(d64, values + i, width), d64, lanes);
+    for (size_t b = 0; b < n / kFieldsPerChunk; ++b, bit += chunkBits) {
+      uint64_t low = lanes[2 * b];
+      uint64_t high = lanes[2 * b + 1];
+      uint8_t* at = stream + bit / 8;
+      if (bit % 8 != 0) {  // 4: the byte holds the last 4 bits of the chunk before
+        high = high << 4 | low >> 60;
+        low = low << 4 | *at;
+      }
+      std::memcpy(at, &low, 8);
+      std::memcpy(at + 8, &high, 8);
+    }
+  }
+  std::memcpy(payload, stream, 64 * static_cast<size_t>(width));
+}
+
+// ---- Unpacking and summing ----
+
+// Chunk of 2 * bits in a block's two 64-bit lanes into two lanes of `bits` each.
+template <class D64>
+HWY_INLINE hn::Vec<D64> SplitBlock(D64 d64, hn::Vec<D64> x, int bits) {
+  const auto lowCopy = hn::InterleaveLower(d64, x, x);  // lane 0 in both lanes
+  const auto upper = hn::Or(hn::ShiftRightSame(lowCopy, bits), hn::ShiftLeftSame(x, 64 - bits));
+  return hn::And(hn::OddEven(upper, x), hn::Set(d64, (uint64_t{1} << bits) - 1));
+}
+
+// Lanes holding fields of 2 * bits into their halves, `bits` each: the inverse of MergePairs.
+template <class DWide>
+HWY_INLINE hn::Vec<DWide> SplitPairs(DWide dw, hn::Vec<DWide> y, int bits) {
+  using T = hn::TFromD<DWide>;
+  constexpr int kHalf = 4 * sizeof(T);
+  const auto low = hn::And(y, hn::Set(dw, static_cast<T>((T{1} << bits) - 1)));
+  return hn::Or(low, hn::ShiftLeft<kHalf>(hn::ShiftRightSame(y, bits)));
+}
+
+// Sums of the lanes of a block up to and including each lane.
+template <class D>
+HWY_INLINE hn::Vec<D> InclusiveSums(D d, hn::Vec<D> v) {
+  constexpr size_t kLanes = 16 / sizeof(hn::TFromD<D>);
+  v = hn::Add(v, hn::ShiftLeftLanes<1>(d, v));
+  v = hn::Add(v, hn::ShiftLeftLanes<2>(d, v));
+  if constexpr (kLanes >= 8) v = hn::Add(v, hn::ShiftLeftLanes<4>(d, v));
+  if constexpr (kLanes >= 16) v = hn::Add(v, hn::ShiftLeftLanes<8>(d, v));
+  return v;
+}
+
+// The last lane of a block in every lane.
+template <class D>
+HWY_INLINE hn::Vec<D> BroadcastLast(D d, hn::Vec<D> v) {
+  using T = hn::TFromD<D>;
+  alignas(16) static constexpr uint8_t kLast[16] = {
+      16 - sizeof(T) + 0 % sizeof(T),  16 - sizeof(T) + 1 % sizeof(T),
+      16 - sizeof(T) + 2 % sizeof(T),  16 - sizeof(T) + 3 % sizeof(T),
+      16 - sizeof(T) + 4 % sizeof(T),  16 - sizeof(T) + 5 % sizeof(T),
+      16 - sizeof(T) + 6 % sizeof(T),  16 - sizeof(T) + 7 % sizeof(T),
+      16 - sizeof(T) + 8 % sizeof(T),  16 - sizeof(T) + 9 % sizeof(T),
+      16 - sizeof(T) + 10 % sizeof(T), 16 - sizeof(T) + 11 % sizeof(T),
+      16 - sizeof(T) + 12 % sizeof(T), 16 - sizeof(T) + 13 % sizeof(T),
+      16 - sizeof(T) + 14 % sizeof(T), 16 - sizeof(T) + 15 % sizeof(T)};
+  const hn::Repartition<uint8_t, D> d8;
+  return hn::BitCast(d, hn::TableLookupBytes(hn::BitCast(d8, v), hn::Load(d8, kLast)));
+}
+
+// One block's chunk (at `bit` of the stream) as fields of `width` bits, sign-extended in W.
+template <class W>
+HWY_INLINE hn::Vec<hn::Full128<W>> FieldsOf(const uint8_t* stream, size_t bit, int width) {
+  const hn::Full128<uint64_t> d64;
+  const hn::Full128<uint32_t> d32;
+  const hn::Full128<uint16_t> d16;
+  const hn::Full128<W> dw;
+  auto x = hn::LoadU(d64, reinterpret_cast<const uint64_t*>(stream + bit / 8));
+  if (bit % 8 != 0) {  // 4: the chunk starts in the high half of its first byte
+    x = hn::Or(hn::ShiftRight<4>(x), hn::ShiftRightLanes<1>(d64, hn::ShiftLeft<60>(x)));
+  }
+  const auto y = SplitBlock(d64, x, static_cast<int>(8 / sizeof(W)) * width);
+  hn::Vec<hn::Full128<W>> fields;
+  if constexpr (sizeof(W) == 1) {
+    const auto z = SplitPairs(d32, hn::BitCast(d32, SplitPairs(d64, y, 4 * width)), 2 * width);
+    fields = hn::BitCast(dw, SplitPairs(d16, hn::BitCast(d16, z), width));
+  } else if constexpr (sizeof(W) == 2) {
+    fields = hn::BitCast(dw, SplitPairs(d32, hn::BitCast(d32, SplitPairs(d64, y, 2 * width)),
+                                        width));
+  } else {
+    fields = hn::BitCast(dw, SplitPairs(d64, y, width));
+  }
+  const int unused = static_cast<int>(8 * sizeof(W)) - width;
+  return hn::ShiftRightSame(hn::ShiftLeftSame(fields, unused), unused);
+}
+
+template <class C>
+void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samples) {
+  using W = TWork<C>;
+  if (width <= 0 || width >= static_cast<int>(8 * sizeof(W))) {
+    return ScalarBlockKernels<C>().unpackDeltas(payload, width, base, samples);
+  }
+  const hn::Full128<W> d;
+  constexpr size_t kLanes = 16 / sizeof(W);
+  const size_t chunkBits = kLanes * static_cast<size_t>(width);
+  // A copy with zeros after it, so that the last chunks load whole blocks.
+  alignas(64) uint8_t stream[64 * 32 + 16];
+  const size_t bytes = 64 * static_cast<size_t>(width);
+  std::memcpy(stream, payload, bytes);
+  std::memset(stream + bytes, 0, 16);
+  auto carry = hn::Set(d, static_cast<W>(base));
+  for (size_t i = 0, bit = 0; i < kBlockValues; i += kLanes, bit += chunkBits) {
+    const auto fields = FieldsOf<W>(stream, bit, width);
+    const auto sums = hn::Add(InclusiveSums(d, fields), carry);
+    const auto values = hn::Sub(sums, fields);  // each sample before its own difference
+    carry = BroadcastLast(d, sums);
+    if constexpr (C::kBytes == sizeof(W)) {
+      hn::StoreU(values, d, reinterpret_cast<W*>(samples) + i);
+    } else {
+      // Low three bytes of each 32-bit lane; the 4 bytes past them are overwritten next time,
+      // but the last block must stop at its 12.
+      const hn::Full128<uint8_t> d8;
+      alignas(16) static constexpr uint8_t kPack[16] = {0, 1, 2,  4,  5,  6,  8, 9,
+                                                        10, 12, 13, 14, 0, 0, 0, 0};
+      const auto packed = hn::TableLookupBytes(hn::BitCast(d8, values), hn::Load(d8, kPack));
+      if (i + kLanes < kBlockValues) {
+        hn::StoreU(packed, d8, samples + 3 * i);
+      } else {
+        alignas(16) uint8_t last[16];
+        hn::Store(packed, d8, last);
+        std::memcpy(samples + 3 * i, last, 12);
+      }
+    }
+  }
+}
+
+// ---- Interleaving ----
+
+template <class C>
+void Interleave(const uint8_t* area, size_t channels, size_t frames, uint8_t* out) {
+  using W = TWork<C>;
+  constexpr size_t kStride = kBlockValues * C::kBytes;
+  if (frames == 0) return;
+  if (channels == 1) {
+    std::memcpy(out, area, frames * C::kBytes);
+    return;
+  }
+  size_t j = 0;
+  if (channels == 2 && C::kBytes == sizeof(W)) {
+    using U = std::make_unsigned_t<W>;
+    const hn::ScalableTag<U> d;
+    const size_t n = hn::Lanes(d);
+    const U* first = reinterpret_cast<const U*>(area);
+    const U* second = reinterpret_cast<const U*>(area + kStride);
+    U* dest = reinterpret_cast<U*>(out);
+    for (; j + n <= frames; j += n) {
+      hn::StoreInterleaved2(hn::LoadU(d, first + j), hn::LoadU(d, second + j), d, dest + 2 * j);
+    }
+  }
+  out += j * channels * C::kBytes;
+  for (; j < frames; ++j) {
+    for (size_t ch = 0; ch < channels; ++ch) {
+      std::memcpy(out, area + ch * kStride + j * C::kBytes, C::kBytes);
+      out += C::kBytes;
+    }
+  }
+}
+
+template <class C>
+const TBlockKernels<C> kVector{&GatherChannel<C>, &MakeDeltas<C>, &PackFields<C>,
+                               &UnpackDeltas<C>, &Interleave<C>};
+
+const TKernelSet* KernelSet() {
+  static const TKernelSet set{hwy::TargetName(HWY_TARGET), &kVector<TSample8>,
+                              &kVector<TSample16>, &kVector<TSample24>, &kVector<TSample32>};
+  return &set;
+}
+
+#endif  // HWY_TARGET == HWY_SCALAR
+
+}  // namespace HWY_NAMESPACE
+}  // namespace tarvix
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace tarvix {
+
+HWY_EXPORT(KernelSet);
+
+namespace {
+
+const TKernelSet kReference{"Reference", &ScalarBlockKernels<TSample8>(),
+                            &ScalarBlockKernels<TSample16>(), &ScalarBlockKernels<TSample24>(),
+                            &ScalarBlockKernels<TSample32>()};
+std::atomic<bool> gReferenceForced{false};
+
+const TKernelSet& Chosen() {
+  if (gReferenceForced.load(std::memory_order_relaxed)) return kReference;
+  return *HWY_DYNAMIC_DISPATCH(KernelSet)();
+}
+
+}  // namespace
+
+template <>
+const TBlockKernels<TSample8>& BlockKernels<TSample8>() {
+  return *Chosen().k8;
+}
+template <>
+const TBlockKernels<TSample16>& BlockKernels<TSample16>() {
+  return *Chosen().k16;
+}
+template <>
+const TBlockKernels<TSample24>& BlockKernels<TSample24>() {
+  return *Chosen().k24;
+}
+template <>
+const TBlockKernels<TSample32>& BlockKernels<TSample32>() {
+  return *Chosen().k32;
+}
+
+std::vector<TKernelTarget> KernelTargets() {
+  std::vector<TKernelTarget> targets;
+  for (int64_t id : hwy::SupportedAndGeneratedTargets()) {
+    targets.push_back({hwy::TargetName(id), id});
+  }
+  return targets;
+}
+
+void ForceKernelTarget(int64_t id) {
+  gReferenceForced.store(id == kReferenceKernels, std::memory_order_relaxed);
+  hwy::SetSupportedTargetsForTest(id == kReferenceKernels ? 0 : id);
+}
+
+std::string CurrentKernelTarget() { return Chosen().name; }
+
+}  // namespace tarvix
+#endif  // HWY_ONCE
