@@ -11,6 +11,7 @@
 #include <hwy/foreach_target.h>  // includes this file again once per target
 #include <hwy/highway.h>
 
+#include <array>
 #include <atomic>
 #include <cstring>
 
@@ -28,6 +29,61 @@ struct TKernelSet {
   const TBlockKernels<TSample24>* k24;
   const TBlockKernels<TSample32>* k32;
 };
+
+// Unpacking by spreading: every lane of a 16-byte block takes the (up to 4) stream bytes its field
+// lies in, shifts them up until the field's top bit is the lane's sign, and shifts them down
+// again with it. The tables say which bytes and how far, per width and start bit.
+struct TSpreadTable {
+  uint8_t bytes[16];     // the window byte for each byte of the lanes; 0x80 gives a zero
+  uint32_t shifts[4];    // 32-bit lanes: the left shift
+  uint16_t factors[8];   // 16-bit lanes: the left shift as a factor
+};
+
+// Fields first .. first + lanes - 1 of a stream of `width`-bit fields that starts at bit `offset`
+// of a 16-byte window, each in a lane of `laneBytes` bytes.
+constexpr TSpreadTable MakeSpread(int width, int offset, int first, int laneBytes) {
+  TSpreadTable table{};
+  for (int j = 0; j < 16 / laneBytes; ++j) {
+    const int bit = offset + (first + j) * width;
+    const int needed = (bit % 8 + width + 7) / 8;
+    for (int k = 0; k < laneBytes; ++k) {
+      const int byte = bit / 8 + k;
+      table.bytes[j * laneBytes + k] = static_cast<uint8_t>(k < needed && byte < 16 ? byte : 0x80);
+    }
+    const int up = 8 * laneBytes - width - bit % 8;
+    if (laneBytes == 4) table.shifts[j] = static_cast<uint32_t>(up);
+    if (laneBytes == 2) table.factors[j] = static_cast<uint16_t>(1u << up);
+  }
+  return table;
+}
+
+// Widths the spreading serves: a field and its start bit within the byte fit the lane.
+constexpr int kSpreadMax8 = 7;    // 8 fields = width bytes, in 16-bit lanes
+constexpr int kSpreadMax16 = 15;  // 8 fields = width bytes, two blocks of 32-bit lanes
+constexpr int kSpreadMax32 = 25;  // 4 fields, starting at bit 0 or 4
+
+// [width]: the 8 fields of a group in 16-bit lanes.
+constexpr auto kSpread8 = [] {
+  std::array<TSpreadTable, kSpreadMax8 + 1> tables{};
+  for (int w = 1; w <= kSpreadMax8; ++w) tables[w] = MakeSpread(w, 0, 0, 2);
+  return tables;
+}();
+// [width][half]: fields 0-3 and 4-7 of a group in 32-bit lanes.
+constexpr auto kSpread16 = [] {
+  std::array<std::array<TSpreadTable, 2>, kSpreadMax16 + 1> tables{};
+  for (int w = 1; w <= kSpreadMax16; ++w) {
+    for (int half = 0; half < 2; ++half) tables[w][half] = MakeSpread(w, 0, 4 * half, 4);
+  }
+  return tables;
+}();
+// [width][start bit / 4]: 4 fields in 32-bit lanes.
+constexpr auto kSpread32 = [] {
+  std::array<std::array<TSpreadTable, 2>, kSpreadMax32 + 1> tables{};
+  for (int w = 1; w <= kSpreadMax32; ++w) {
+    for (int start = 0; start < 2; ++start) tables[w][start] = MakeSpread(w, 4 * start, 0, 4);
+  }
+  return tables;
+}();
 
 }  // namespace tarvix
 #endif
@@ -271,15 +327,16 @@ HWY_INLINE hn::Vec<D> BroadcastLast(D d, hn::Vec<D> v) {
   return hn::BitCast(d, hn::TableLookupBytes(hn::BitCast(d8, v), hn::Load(d8, kLast)));
 }
 
-// One block's chunk (at `bit` of the stream) as fields of `width` bits, sign-extended in W.
+// One block's chunk (at `at`, from bit `bit` (0 or 4) on) as fields of `width` bits, sign-
+// extended in W: for the widths too wide to spread.
 template <class W>
-HWY_INLINE hn::Vec<hn::Full128<W>> FieldsOf(const uint8_t* stream, size_t bit, int width) {
+HWY_INLINE hn::Vec<hn::Full128<W>> FieldsOf(const uint8_t* at, size_t bit, int width) {
   const hn::Full128<uint64_t> d64;
   const hn::Full128<uint32_t> d32;
   const hn::Full128<uint16_t> d16;
   const hn::Full128<W> dw;
-  auto x = hn::LoadU(d64, reinterpret_cast<const uint64_t*>(stream + bit / 8));
-  if (bit % 8 != 0) {  // 4: the chunk starts in the high half of its first byte
+  auto x = hn::LoadU(d64, reinterpret_cast<const uint64_t*>(at));
+  if (bit != 0) {  // 4: the chunk starts in the high half of its first byte
     x = hn::Or(hn::ShiftRight<4>(x), hn::ShiftRightLanes<1>(d64, hn::ShiftLeft<60>(x)));
   }
   const auto y = SplitBlock(d64, x, static_cast<int>(8 / sizeof(W)) * width);
@@ -297,6 +354,53 @@ HWY_INLINE hn::Vec<hn::Full128<W>> FieldsOf(const uint8_t* stream, size_t bit, i
   return hn::ShiftRightSame(hn::ShiftLeftSame(fields, unused), unused);
 }
 
+// Fields of `width` bits at the start of `window` (and bit `offset`), one per 32-bit lane,
+// sign-extended.
+HWY_INLINE hn::Vec<hn::Full128<int32_t>> Spread32(const uint8_t* window, const TSpreadTable& table,
+                                                  int width) {
+  const hn::Full128<uint8_t> d8;
+  const hn::Full128<uint32_t> du;
+  const hn::Full128<int32_t> di;
+  const auto lanes = hn::BitCast(du, hn::TableLookupBytes(hn::LoadU(d8, window),
+                                                          hn::LoadU(d8, table.bytes)));
+  const auto up = lanes << hn::LoadU(du, table.shifts);
+  return hn::ShiftRightSame(hn::BitCast(di, up), 32 - width);
+}
+
+// The same in 16-bit lanes, shifted up by a multiplication.
+HWY_INLINE hn::Vec<hn::Full128<int16_t>> Spread16(const uint8_t* window, const TSpreadTable& table,
+                                                  int width) {
+  const hn::Full128<uint8_t> d8;
+  const hn::Full128<int16_t> di;
+  const auto lanes = hn::BitCast(di, hn::TableLookupBytes(hn::LoadU(d8, window),
+                                                          hn::LoadU(d8, table.bytes)));
+  const auto up = hn::Mul(lanes, hn::BitCast(di, hn::LoadU(hn::Full128<uint16_t>(), table.factors)));
+  return hn::ShiftRightSame(up, 16 - width);
+}
+
+// The 16 / sizeof(W) fields from field `first` on, sign-extended in W, by spreading; `window(byte)`
+// gives 16 readable bytes from stream byte `byte` on.
+template <class W, class F>
+HWY_INLINE hn::Vec<hn::Full128<W>> SpreadFields(F&& window, size_t first, int width) {
+  const size_t w = static_cast<size_t>(width);
+  if constexpr (sizeof(W) == 1) {
+    const hn::Full64<int8_t> half;
+    const TSpreadTable& table = kSpread8[w];
+    const auto low = hn::DemoteTo(half, Spread16(window(first / 8 * w), table, width));
+    const auto high = hn::DemoteTo(half, Spread16(window(first / 8 * w + w), table, width));
+    return hn::Combine(hn::Full128<int8_t>(), high, low);
+  } else if constexpr (sizeof(W) == 2) {
+    const hn::Full64<int16_t> half;
+    const uint8_t* at = window(first / 8 * w);
+    const auto low = hn::DemoteTo(half, Spread32(at, kSpread16[w][0], width));
+    const auto high = hn::DemoteTo(half, Spread32(at, kSpread16[w][1], width));
+    return hn::Combine(hn::Full128<int16_t>(), high, low);
+  } else {
+    const size_t bit = first * w;
+    return Spread32(window(bit / 8), kSpread32[w][bit % 8 / 4], width);
+  }
+}
+
 template <class C>
 void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samples) {
   using W = TWork<C>;
@@ -306,14 +410,21 @@ void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samp
   const hn::Full128<W> d;
   constexpr size_t kLanes = 16 / sizeof(W);
   const size_t chunkBits = kLanes * static_cast<size_t>(width);
-  // A copy with zeros after it, so that the last chunks load whole blocks.
-  alignas(64) uint8_t stream[64 * 32 + 16];
+  constexpr int kSpreadMax = sizeof(W) == 1 ? kSpreadMax8 : sizeof(W) == 2 ? kSpreadMax16
+                                                                           : kSpreadMax32;
+  // Blocks are loaded whole: those that would reach past the payload come from a copy of its
+  // last bytes with zeros after them.
   const size_t bytes = 64 * static_cast<size_t>(width);
-  std::memcpy(stream, payload, bytes);
-  std::memset(stream + bytes, 0, 16);
+  const size_t tailStart = bytes > 32 ? bytes - 32 : 0;
+  alignas(16) uint8_t tail[32 + 16] = {};
+  std::memcpy(tail, payload + tailStart, bytes - tailStart);
+  auto window = [&](size_t byte) {
+    return byte + 16 <= bytes ? payload + byte : tail + (byte - tailStart);
+  };
   auto carry = hn::Set(d, static_cast<W>(base));
   for (size_t i = 0, bit = 0; i < kBlockValues; i += kLanes, bit += chunkBits) {
-    const auto fields = FieldsOf<W>(stream, bit, width);
+    const auto fields = width <= kSpreadMax ? SpreadFields<W>(window, i, width)
+                                            : FieldsOf<W>(window(bit / 8), bit % 8, width);
     const auto sums = hn::Add(InclusiveSums(d, fields), carry);
     const auto values = hn::Sub(sums, fields);  // each sample before its own difference
     carry = BroadcastLast(d, sums);
