@@ -324,7 +324,7 @@ HWY_INLINE hn::Vec<D> BroadcastLast(D d, hn::Vec<D> v) {
       16 - sizeof(T) + 12 % sizeof(T), 16 - sizeof(T) + 13 % sizeof(T),
       16 - sizeof(T) + 14 % sizeof(T), 16 - sizeof(T) + 15 % sizeof(T)};
   const hn::Repartition<uint8_t, D> d8;
-  return hn::BitCast(d, hn::TableLookupBytes(hn::BitCast(d8, v), hn::Load(d8, kLast)));
+  return hn::BitCast(d, hn::TableLookupBytes(hn::BitCast(d8, v), hn::LoadDup128(d8, kLast)));
 }
 
 // One block's chunk (at `at`, from bit `bit` (0 or 4) on) as fields of `width` bits, sign-
@@ -401,6 +401,117 @@ HWY_INLINE hn::Vec<hn::Full128<W>> SpreadFields(F&& window, size_t first, int wi
   }
 }
 
+// Stores the 16 bytes of values of one block as samples i onwards: as they are, or 24-bit ones
+// as the low three bytes of each lane, which must stop at their 12 in the last block.
+template <class C>
+HWY_INLINE void StoreBlock(hn::Vec<hn::Full128<TWork<C>>> values, uint8_t* samples, size_t i) {
+  using W = TWork<C>;
+  constexpr size_t kLanes = 16 / sizeof(W);
+  if constexpr (C::kBytes == sizeof(W)) {
+    hn::StoreU(values, hn::Full128<W>(), reinterpret_cast<W*>(samples) + i);
+  } else {
+    const hn::Full128<uint8_t> d8;
+    alignas(16) static constexpr uint8_t kPack[16] = {0, 1, 2,  4,  5,  6,  8, 9,
+                                                      10, 12, 13, 14, 0, 0, 0, 0};
+    const auto packed = hn::TableLookupBytes(hn::BitCast(d8, values), hn::Load(d8, kPack));
+    if (i + kLanes < kBlockValues) {
+      hn::StoreU(packed, d8, samples + 3 * i);
+    } else {
+      alignas(16) uint8_t last[16];
+      hn::Store(packed, d8, last);
+      std::memcpy(samples + 3 * i, last, 12);
+    }
+  }
+}
+
+#if HWY_TARGET <= HWY_AVX2
+// x86 with 256-bit registers: two blocks of fields at a time. The 32-to-16-bit demotion keeps
+// x86's order, block by block with the first operand's lanes first, which the spreading tables
+// are laid out for.
+
+template <class W, class F>
+HWY_INLINE hn::Vec<hn::Full256<W>> SpreadFields256(F&& window, size_t first, int width,
+                                                   const hn::Vec<hn::Full256<uint8_t>>* bytes,
+                                                   const hn::Vec<hn::Full256<uint32_t>>* shifts) {
+  const hn::Full256<uint8_t> d8;
+  const hn::Full128<uint8_t> h8;
+  const size_t w = static_cast<size_t>(width);
+  auto load2 = [&](size_t low, size_t high) HWY_ATTR {
+    return hn::Combine(d8, hn::LoadU(h8, window(high)), hn::LoadU(h8, window(low)));
+  };
+  if constexpr (sizeof(W) == 1) {
+    // Four groups of 8 fields in 16-bit lanes, two per register, demoted in order.
+    const hn::Full256<int16_t> d16;
+    const hn::Full128<int8_t> h;
+    const auto factors = hn::BitCast(d16, hn::LoadDup128(hn::Full256<uint16_t>(),
+                                                         kSpread8[w].factors));
+    auto spread = [&](size_t group) HWY_ATTR {
+      const auto lanes = hn::BitCast(d16, hn::TableLookupBytes(load2(group * w, group * w + w),
+                                                               bytes[0]));
+      return hn::DemoteTo(h, hn::ShiftRightSame(hn::Mul(lanes, factors), 16 - width));
+    };
+    const size_t group = first / 8;
+    return hn::Combine(hn::Full256<int8_t>(), spread(group + 2), spread(group));
+  } else {
+    const hn::Full256<uint32_t> du;
+    const hn::Full256<int32_t> di;
+    auto spread = [&](hn::Vec<decltype(d8)> window2, size_t half) HWY_ATTR {
+      const auto lanes = hn::BitCast(du, hn::TableLookupBytes(window2, bytes[half]));
+      return hn::ShiftRightSame(hn::BitCast(di, lanes << shifts[half]), 32 - width);
+    };
+    if constexpr (sizeof(W) == 2) {
+      const size_t group = first / 8;
+      const auto window2 = load2(group * w, group * w + w);
+      return hn::ReorderDemote2To(hn::Full256<int16_t>(), spread(window2, 0), spread(window2, 1));
+    } else {
+      const size_t bit = first * w;  // a multiple of 8: `first` is a multiple of 8 here
+      return spread(load2(bit / 8, (bit + 4 * w) / 8), 0);
+    }
+  }
+}
+
+template <class C, class F>
+void UnpackSpread256(F&& window, int width, int32_t base, uint8_t* samples) {
+  using W = TWork<C>;
+  const hn::Full256<W> d;
+  const hn::Full256<uint8_t> d8;
+  const hn::Full256<uint32_t> du;
+  constexpr size_t kLanes = 32 / sizeof(W);
+  const size_t w = static_cast<size_t>(width);
+  // The tables, the same for both blocks but for 32-bit lanes of an odd width, whose second
+  // block starts at bit 4.
+  hn::Vec<decltype(d8)> bytes[2];
+  hn::Vec<decltype(du)> shifts[2];
+  if constexpr (sizeof(W) == 1) {
+    bytes[0] = hn::LoadDup128(d8, kSpread8[w].bytes);
+  } else if constexpr (sizeof(W) == 2) {
+    for (size_t half = 0; half < 2; ++half) {
+      bytes[half] = hn::LoadDup128(d8, kSpread16[w][half].bytes);
+      shifts[half] = hn::LoadDup128(du, kSpread16[w][half].shifts);
+    }
+  } else {
+    const TSpreadTable& low = kSpread32[w][0];
+    const TSpreadTable& high = kSpread32[w][w % 2];
+    const hn::Full128<uint8_t> h8;
+    const hn::Full128<uint32_t> hu;
+    bytes[0] = hn::Combine(d8, hn::LoadU(h8, high.bytes), hn::LoadU(h8, low.bytes));
+    shifts[0] = hn::Combine(du, hn::LoadU(hu, high.shifts), hn::LoadU(hu, low.shifts));
+  }
+  auto carry = hn::Set(d, static_cast<W>(base));
+  for (size_t i = 0; i < kBlockValues; i += kLanes) {
+    const auto fields = SpreadFields256<W>(window, i, width, bytes, shifts);
+    const auto inclusive = InclusiveSums(d, fields);  // within each block
+    const auto firstTotal = hn::ConcatLowerLower(d, BroadcastLast(d, inclusive), hn::Zero(d));
+    const auto sums = hn::Add(hn::Add(inclusive, firstTotal), carry);
+    const auto values = hn::Sub(sums, fields);  // each sample before its own difference
+    const auto last = BroadcastLast(d, sums);
+    carry = hn::ConcatUpperUpper(d, last, last);
+    StoreBlock<C>(hn::LowerHalf(values), samples, i);
+    StoreBlock<C>(hn::UpperHalf(hn::Full128<W>(), values), samples, i + kLanes / 2);
+  }
+}
+#endif
+
 template <class C>
 void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samples) {
   using W = TWork<C>;
@@ -421,6 +532,9 @@ void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samp
   auto window = [&](size_t byte) {
     return byte + 16 <= bytes ? payload + byte : tail + (byte - tailStart);
   };
+#if HWY_TARGET <= HWY_AVX2
+  if (width <= kSpreadMax) return UnpackSpread256<C>(window, width, base, samples);
+#endif
   auto carry = hn::Set(d, static_cast<W>(base));
   for (size_t i = 0, bit = 0; i < kBlockValues; i += kLanes, bit += chunkBits) {
     const auto fields = width <= kSpreadMax ? SpreadFields<W>(window, i, width)
@@ -428,23 +542,7 @@ void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samp
     const auto sums = hn::Add(InclusiveSums(d, fields), carry);
     const auto values = hn::Sub(sums, fields);  // each sample before its own difference
     carry = BroadcastLast(d, sums);
-    if constexpr (C::kBytes == sizeof(W)) {
-      hn::StoreU(values, d, reinterpret_cast<W*>(samples) + i);
-    } else {
-      // Low three bytes of each 32-bit lane; the 4 bytes past them are overwritten next time,
-      // but the last block must stop at its 12.
-      const hn::Full128<uint8_t> d8;
-      alignas(16) static constexpr uint8_t kPack[16] = {0, 1, 2,  4,  5,  6,  8, 9,
-                                                        10, 12, 13, 14, 0, 0, 0, 0};
-      const auto packed = hn::TableLookupBytes(hn::BitCast(d8, values), hn::Load(d8, kPack));
-      if (i + kLanes < kBlockValues) {
-        hn::StoreU(packed, d8, samples + 3 * i);
-      } else {
-        alignas(16) uint8_t last[16];
-        hn::Store(packed, d8, last);
-        std::memcpy(samples + 3 * i, last, 12);
-      }
-    }
+    StoreBlock<C>(values, samples, i);
   }
 }
 
