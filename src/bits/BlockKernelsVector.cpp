@@ -500,14 +500,19 @@ void UnpackSpread256(F&& window, int width, int32_t base, uint8_t* samples) {
   auto carry = hn::Set(d, static_cast<W>(base));
   for (size_t i = 0; i < kBlockValues; i += kLanes) {
     const auto fields = SpreadFields256<W>(window, i, width, bytes, shifts);
+    // Sums within the register first, so that the carry waits for one addition only.
     const auto inclusive = InclusiveSums(d, fields);  // within each block
     const auto firstTotal = hn::ConcatLowerLower(d, BroadcastLast(d, inclusive), hn::Zero(d));
-    const auto sums = hn::Add(hn::Add(inclusive, firstTotal), carry);
-    const auto values = hn::Sub(sums, fields);  // each sample before its own difference
+    const auto sums = hn::Add(inclusive, firstTotal);
+    const auto values = hn::Add(hn::Sub(sums, fields), carry);  // each before its own difference
     const auto last = BroadcastLast(d, sums);
-    carry = hn::ConcatUpperUpper(d, last, last);
-    StoreBlock<C>(hn::LowerHalf(values), samples, i);
-    StoreBlock<C>(hn::UpperHalf(hn::Full128<W>(), values), samples, i + kLanes / 2);
+    carry = hn::Add(carry, hn::ConcatUpperUpper(d, last, last));
+    if constexpr (C::kBytes == sizeof(W)) {
+      hn::StoreU(values, d, reinterpret_cast<W*>(samples) + i);
+    } else {
+      StoreBlock<C>(hn::LowerHalf(values), samples, i);
+      StoreBlock<C>(hn::UpperHalf(hn::Full128<W>(), values), samples, i + kLanes / 2);
+    }
   }
 }
 #endif
@@ -539,9 +544,10 @@ void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samp
   for (size_t i = 0, bit = 0; i < kBlockValues; i += kLanes, bit += chunkBits) {
     const auto fields = width <= kSpreadMax ? SpreadFields<W>(window, i, width)
                                             : FieldsOf<W>(window(bit / 8), bit % 8, width);
-    const auto sums = hn::Add(InclusiveSums(d, fields), carry);
-    const auto values = hn::Sub(sums, fields);  // each sample before its own difference
-    carry = BroadcastLast(d, sums);
+    // Sums within the block first, so that the carry waits for one addition only.
+    const auto sums = InclusiveSums(d, fields);
+    const auto values = hn::Add(hn::Sub(sums, fields), carry);  // each before its own difference
+    carry = hn::Add(carry, BroadcastLast(d, sums));
     StoreBlock<C>(values, samples, i);
   }
 }
