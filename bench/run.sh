@@ -250,7 +250,7 @@ median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) 
 maximum() { sort -g "$1" | tail -n 1; }
 minimum() { sort -g "$1" | head -n 1; }
 # The median of the ratios of two result files, line by line (the runs of one round).
-pairwise() { paste "$1" "$2" | awk '{ print $1 / $2 }' >"$RES/pairs" && median "$RES/pairs"; }
+pairwise() { paste "$1" "$2" | awk '{ print $1 / $2 }' >"$RES/pairs" && ratio "$(median "$RES/pairs")" 1; }
 per_gb() { awk -v s="$1" -v b="$2" 'BEGIN { printf "%.3f", s / (b / 1e9) }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 mib() { awk -v b="$1" 'BEGIN { printf "%.0f", b / 1048576 }'; }

@@ -2,6 +2,8 @@
 // bit for bit as the stream format says; plain unpacking must give the values back, and so must
 // delta unpacking of their successive differences packed at a width that holds them. Every
 // buffer has exactly the size the operation may touch, so ASan reports any byte beyond it.
+// The block kernels of every instruction set built and run here must give the bytes of the
+// scalar reference on the same values.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <memory>
 
 #include "bits/BitPacking.h"
+#include "bits/BlockKernels.h"
 
 using namespace tarvix;
 
@@ -67,6 +70,53 @@ int DeltaWidth(int fields, const uint8_t* deltas) {
     width = std::max(width, static_cast<int>(std::bit_width(magnitude)) + 1);
   }
   return width;
+}
+
+// One block of the values (repeated to 512) through every step, on each instruction set against
+// the reference: gathering one channel of `channels` from `available` frames, differences,
+// packing at `width` (cut to the container) and unpacking the packed stream at hand.
+template <class C>
+void CheckBlockKernels(FuzzedDataProvider& in, const uint8_t* values, int count, int width,
+                       const uint8_t* stream, size_t streamBytes) {
+  using W = TWork<C>;
+  const size_t channels = in.ConsumeIntegralInRange<size_t>(1, 6);
+  const size_t available =
+      std::min<size_t>(in.ConsumeIntegralInRange<size_t>(0, kBlockValues),
+                       static_cast<size_t>(count) / channels);
+  const int32_t base = in.ConsumeIntegral<int32_t>();
+  const int packWidth = std::clamp(width, 1, C::kBits);
+  // Widths the stream at hand holds whole, for 512 fields.
+  const int unpackWidth = std::min<int>(C::kBits, static_cast<int>(streamBytes / 64));
+  W block[kBlockValues];
+  for (int i = 0; i < kBlockValues; ++i) {
+    block[i] = static_cast<W>(C::LoadSigned(values + (i % count) * C::kBytes));
+  }
+  const size_t ch = available > 0 ? static_cast<size_t>(base) % channels : 0;
+  auto run = [&](const TBlockKernels<C>& kernels, W* gathered, W* deltas, uint8_t* packed,
+                 uint8_t* unpacked, uint8_t* frames) {
+    kernels.gatherChannel(values + ch * C::kBytes, channels, available, gathered);
+    const uint32_t magnitudes = kernels.makeDeltas(block, deltas);
+    kernels.packFields(block, packWidth, packed);
+    kernels.unpackDeltas(stream, unpackWidth, base, unpacked);
+    kernels.interleave(unpacked, 1, static_cast<size_t>(count) % kBlockValues, frames);
+    return magnitudes;
+  };
+  W gathered[2][kBlockValues], deltas[2][kBlockValues];
+  uint8_t packed[2][64 * 32], unpacked[2][kBlockValues * 4], frames[2][kBlockValues * 4];
+  const uint32_t expected = run(ScalarBlockKernels<C>(), gathered[0], deltas[0], packed[0],
+                                unpacked[0], frames[0]);
+  for (const TKernelTarget& target : KernelTargets()) {
+    ForceKernelTarget(target.id);
+    Check(run(BlockKernels<C>(), gathered[1], deltas[1], packed[1], unpacked[1], frames[1]) ==
+          expected);
+    Check(std::memcmp(gathered[0], gathered[1], sizeof gathered[0]) == 0);
+    Check(std::memcmp(deltas[0], deltas[1], sizeof deltas[0]) == 0);
+    Check(std::memcmp(packed[0], packed[1], 64 * static_cast<size_t>(packWidth)) == 0);
+    Check(std::memcmp(unpacked[0], unpacked[1], kBlockValues * C::kBytes) == 0);
+    Check(std::memcmp(frames[0], frames[1], (static_cast<size_t>(count) % kBlockValues) *
+                                                C::kBytes) == 0);
+  }
+  ForceKernelTarget(0);
 }
 
 template <class C>
@@ -129,6 +179,8 @@ void Run(FuzzedDataProvider& in) {
   TBitPacking::UnpackBits<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
                          unpacked.get(), true);
   Check(std::memcmp(unpacked.get(), values.get(), valueBytes) == 0);
+
+  CheckBlockKernels<C>(in, values.get(), count, width, packed.get(), PackedBytes(fields, deltaWidth));
 
   // The same into every other slot of an interleaved pair, as the decoder fills one channel of
   // stereo frames: the values land there, the other slots stay untouched.
