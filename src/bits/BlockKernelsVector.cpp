@@ -554,6 +554,25 @@ void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samp
 
 // ---- Interleaving ----
 
+// Stereo 24-bit: two frames (12 bytes) from the first 8 bytes of each channel's load, as long
+// as the loads stay in the channels and the 16-byte stores in the frames. Returns the frames done.
+size_t InterleaveStereo24(const uint8_t* area, size_t frames, uint8_t* out) {
+  const hn::Full128<uint8_t> d8;
+  const hn::Full128<uint64_t> d64;
+  alignas(16) static constexpr uint8_t kFrames[16] = {0, 1, 2, 8, 9, 10, 3, 4, 5, 11, 12, 13,
+                                                      0, 0, 0, 0};
+  const auto order = hn::Load(d8, kFrames);
+  constexpr size_t kStride = 3 * kBlockValues;
+  size_t j = 0;
+  for (; 3 * j + 16 <= kStride && 6 * j + 16 <= 6 * frames; j += 2) {
+    const auto first = hn::BitCast(d64, hn::LoadU(d8, area + 3 * j));
+    const auto second = hn::BitCast(d64, hn::LoadU(d8, area + kStride + 3 * j));
+    const auto both = hn::BitCast(d8, hn::InterleaveLower(d64, first, second));
+    hn::StoreU(hn::TableLookupBytes(both, order), d8, out + 6 * j);
+  }
+  return j;
+}
+
 template <class C>
 void Interleave(const uint8_t* area, size_t channels, size_t frames, uint8_t* out) {
   using W = TWork<C>;
@@ -574,6 +593,9 @@ void Interleave(const uint8_t* area, size_t channels, size_t frames, uint8_t* ou
     for (; j + n <= frames; j += n) {
       hn::StoreInterleaved2(hn::LoadU(d, first + j), hn::LoadU(d, second + j), d, dest + 2 * j);
     }
+  }
+  if constexpr (C::kBytes == 3) {
+    if (channels == 2) j = InterleaveStereo24(area, frames, out);
   }
   out += j * channels * C::kBytes;
   for (; j < frames; ++j) {
