@@ -470,8 +470,10 @@ HWY_INLINE hn::Vec<hn::Full256<W>> SpreadFields256(F&& window, size_t first, int
   }
 }
 
-template <class C, class F>
-void UnpackSpread256(F&& window, int width, int32_t base, uint8_t* samples) {
+// `payload` holds 64 * width bytes; `tail` its last ones from `tailStart` on, with zeros after.
+template <class C>
+void UnpackSpread256(const uint8_t* payload, const uint8_t* tail, size_t tailStart, int width,
+                     int32_t base, uint8_t* samples) {
   using W = TWork<C>;
   const hn::Full256<W> d;
   const hn::Full256<uint8_t> d8;
@@ -498,7 +500,7 @@ void UnpackSpread256(F&& window, int width, int32_t base, uint8_t* samples) {
     shifts[0] = hn::Combine(du, hn::LoadU(hu, high.shifts), hn::LoadU(hu, low.shifts));
   }
   auto carry = hn::Set(d, static_cast<W>(base));
-  for (size_t i = 0; i < kBlockValues; i += kLanes) {
+  auto step = [&](auto&& window, size_t i) HWY_ATTR {
     const auto fields = SpreadFields256<W>(window, i, width, bytes, shifts);
     // Sums within the register first, so that the carry waits for one addition only.
     const auto inclusive = InclusiveSums(d, fields);  // within each block
@@ -513,6 +515,21 @@ void UnpackSpread256(F&& window, int width, int32_t base, uint8_t* samples) {
       StoreBlock<C>(hn::LowerHalf(values), samples, i);
       StoreBlock<C>(hn::UpperHalf(hn::Full128<W>(), values), samples, i + kLanes / 2);
     }
+  };
+  // The first byte of the last 16-byte load of the step at value i.
+  auto lastLoad = [&](size_t i) {
+    if constexpr (sizeof(W) == 1) return (i / 8 + 3) * w;
+    if constexpr (sizeof(W) == 2) return (i / 8 + 1) * w;
+    return (i * w + 4 * w) / 8;
+  };
+  // Straight from the payload while the loads stay in it, then from the tail.
+  const size_t payloadBytes = 64 * w;
+  size_t i = 0;
+  for (; i < kBlockValues && lastLoad(i) + 16 <= payloadBytes; i += kLanes) {
+    step([payload](size_t byte) { return payload + byte; }, i);
+  }
+  for (; i < kBlockValues; i += kLanes) {
+    step([tail, tailStart](size_t byte) { return tail + (byte - tailStart); }, i);
   }
 }
 #endif
@@ -538,7 +555,7 @@ void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samp
     return byte + 16 <= bytes ? payload + byte : tail + (byte - tailStart);
   };
 #if HWY_TARGET <= HWY_AVX2
-  if (width <= kSpreadMax) return UnpackSpread256<C>(window, width, base, samples);
+  if (width <= kSpreadMax) return UnpackSpread256<C>(payload, tail, tailStart, width, base, samples);
 #endif
   auto carry = hn::Set(d, static_cast<W>(base));
   for (size_t i = 0, bit = 0; i < kBlockValues; i += kLanes, bit += chunkBits) {
