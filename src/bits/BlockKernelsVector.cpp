@@ -547,10 +547,11 @@ void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samp
                                                                            : kSpreadMax32;
   // Blocks are loaded whole: those that would reach past the payload come from a copy of its
   // last bytes with zeros after them.
-  const size_t bytes = 64 * static_cast<size_t>(width);
-  const size_t tailStart = bytes > 32 ? bytes - 32 : 0;
-  alignas(16) uint8_t tail[32 + 16] = {};
-  std::memcpy(tail, payload + tailStart, bytes - tailStart);
+  const size_t bytes = 64 * static_cast<size_t>(width);  // 64 at least
+  const size_t tailStart = bytes - 32;
+  alignas(16) uint8_t tail[32 + 16];
+  std::memcpy(tail, payload + tailStart, 32);
+  std::memset(tail + 32, 0, 16);
   auto window = [&](size_t byte) {
     return byte + 16 <= bytes ? payload + byte : tail + (byte - tailStart);
   };
