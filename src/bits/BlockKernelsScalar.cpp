@@ -57,7 +57,6 @@ void MergeFieldPairs(const T* __restrict fields, int count, int width, uint32_t 
 template <class C>
 void PackFields(const TWork<C>* values, int width, uint8_t* payload) {
   using W = TWork<C>;
-  constexpr int kLaneBits = 8 * sizeof(W);
   alignas(64) uint32_t pairs[kBlockValues / 2];
   alignas(64) uint32_t quads[kBlockValues / 4];
   if (width == C::kBits && C::kBytes == sizeof(W)) {  // the containers as they are
@@ -75,9 +74,8 @@ void PackFields(const TWork<C>* values, int width, uint8_t* payload) {
                                      reinterpret_cast<const uint8_t*>(pairs), payload);
   } else {
     // Wider than 16 bits only occurs in 32-bit work values; the packer takes their low bits.
-    static_assert(kLaneBits >= 8);
-    TBitPacking::PackBits<TContainer<sizeof(W)>>(
-        kBlockValues, width, reinterpret_cast<const uint8_t*>(values), payload);
+    TBitPacking::PackBits<TContainer<sizeof(W)>>(kBlockValues, width,
+                                                 reinterpret_cast<const uint8_t*>(values), payload);
   }
 }
 

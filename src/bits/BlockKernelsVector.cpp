@@ -4,8 +4,10 @@
 // Packing works a 16-byte block at a time: the block's fields (16, 8 or 4 of them) are merged
 // pairwise into ever wider lanes until the block holds one chunk of fields * width bits, which
 // lands in the stream at chunk * fields * width bits. That position is a whole byte but for 32-bit
-// lanes of odd width, where every other chunk starts at bit 4 of a byte. Unpacking splits a chunk
-// the same way back, then sums the differences within the block and carries the last sum on.
+// lanes of odd width, where every other chunk starts at bit 4 of a byte. Unpacking gives each
+// field its own lane with a byte shuffle and a shift (the widest fields of 32-bit lanes: splits
+// a chunk the way packing merged it), then sums the differences within the block and carries the
+// block's total on.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "bits/BlockKernelsVector.cpp"
 #include <hwy/foreach_target.h>  // includes this file again once per target
@@ -34,9 +36,9 @@ struct TKernelSet {
 // lies in, shifts them up until the field's top bit is the lane's sign, and shifts them down
 // again with it. The tables say which bytes and how far, per width and start bit.
 struct TSpreadTable {
-  uint8_t bytes[16];     // the window byte for each byte of the lanes; 0x80 gives a zero
-  uint32_t shifts[4];    // 32-bit lanes: the left shift
-  uint16_t factors[8];   // 16-bit lanes: the left shift as a factor
+  uint8_t bytes[16];    // the window byte for each byte of the lanes; 0x80 gives a zero
+  uint32_t shifts[4];   // 32-bit lanes: the left shift
+  uint16_t factors[8];  // 16-bit lanes: the left shift as a factor
 };
 
 // Fields first .. first + lanes - 1 of a stream of `width`-bit fields that starts at bit `offset`
@@ -236,8 +238,8 @@ HWY_INLINE hn::Vec<D64> ChunksOf(D64 d64, const W* values, int width) {
   const hn::Repartition<uint16_t, D64> d16;
   const hn::Repartition<uint32_t, D64> d32;
   const U mask = static_cast<U>((uint64_t{1} << width) - 1);
-  const auto fields = hn::And(hn::BitCast(du, hn::LoadU(hn::Repartition<W, D64>(), values)),
-                              hn::Set(du, mask));
+  const auto fields =
+      hn::And(hn::BitCast(du, hn::LoadU(hn::Repartition<W, D64>(), values)), hn::Set(du, mask));
   hn::Vec<D64> q;
   if constexpr (sizeof(W) == 1) {
     q = MergePairs(d64, MergePairs(d32, MergePairs(d16, fields, width), 2 * width), 4 * width);
@@ -345,8 +347,8 @@ HWY_INLINE hn::Vec<hn::Full128<W>> FieldsOf(const uint8_t* at, size_t bit, int w
     const auto z = SplitPairs(d32, hn::BitCast(d32, SplitPairs(d64, y, 4 * width)), 2 * width);
     fields = hn::BitCast(dw, SplitPairs(d16, hn::BitCast(d16, z), width));
   } else if constexpr (sizeof(W) == 2) {
-    fields = hn::BitCast(dw, SplitPairs(d32, hn::BitCast(d32, SplitPairs(d64, y, 2 * width)),
-                                        width));
+    fields =
+        hn::BitCast(dw, SplitPairs(d32, hn::BitCast(d32, SplitPairs(d64, y, 2 * width)), width));
   } else {
     fields = hn::BitCast(dw, SplitPairs(d64, y, width));
   }
@@ -357,24 +359,25 @@ HWY_INLINE hn::Vec<hn::Full128<W>> FieldsOf(const uint8_t* at, size_t bit, int w
 // Fields of `width` bits at the start of `window` (and bit `offset`), one per 32-bit lane,
 // sign-extended.
 HWY_INLINE hn::Vec<hn::Full128<int32_t>> Spread32(const uint8_t* window, const TSpreadTable& table,
-                                                  int width) {
+                                                   int width) {
   const hn::Full128<uint8_t> d8;
   const hn::Full128<uint32_t> du;
   const hn::Full128<int32_t> di;
-  const auto lanes = hn::BitCast(du, hn::TableLookupBytes(hn::LoadU(d8, window),
-                                                          hn::LoadU(d8, table.bytes)));
+  const auto lanes =
+      hn::BitCast(du, hn::TableLookupBytes(hn::LoadU(d8, window), hn::LoadU(d8, table.bytes)));
   const auto up = lanes << hn::LoadU(du, table.shifts);
   return hn::ShiftRightSame(hn::BitCast(di, up), 32 - width);
 }
 
 // The same in 16-bit lanes, shifted up by a multiplication.
 HWY_INLINE hn::Vec<hn::Full128<int16_t>> Spread16(const uint8_t* window, const TSpreadTable& table,
-                                                  int width) {
+                                                   int width) {
   const hn::Full128<uint8_t> d8;
   const hn::Full128<int16_t> di;
-  const auto lanes = hn::BitCast(di, hn::TableLookupBytes(hn::LoadU(d8, window),
-                                                          hn::LoadU(d8, table.bytes)));
-  const auto up = hn::Mul(lanes, hn::BitCast(di, hn::LoadU(hn::Full128<uint16_t>(), table.factors)));
+  const auto lanes =
+      hn::BitCast(di, hn::TableLookupBytes(hn::LoadU(d8, window), hn::LoadU(d8, table.bytes)));
+  const auto up =
+      hn::Mul(lanes, hn::BitCast(di, hn::LoadU(hn::Full128<uint16_t>(), table.factors)));
   return hn::ShiftRightSame(up, 16 - width);
 }
 
@@ -411,7 +414,7 @@ HWY_INLINE void StoreBlock(hn::Vec<hn::Full128<TWork<C>>> values, uint8_t* sampl
     hn::StoreU(values, hn::Full128<W>(), reinterpret_cast<W*>(samples) + i);
   } else {
     const hn::Full128<uint8_t> d8;
-    alignas(16) static constexpr uint8_t kPack[16] = {0, 1, 2,  4,  5,  6,  8, 9,
+    alignas(16) static constexpr uint8_t kPack[16] = {0,  1,  2,  4,  5, 6, 8, 9,
                                                       10, 12, 13, 14, 0, 0, 0, 0};
     const auto packed = hn::TableLookupBytes(hn::BitCast(d8, values), hn::Load(d8, kPack));
     if (i + kLanes < kBlockValues) {
@@ -431,8 +434,8 @@ HWY_INLINE void StoreBlock(hn::Vec<hn::Full128<TWork<C>>> values, uint8_t* sampl
 
 template <class W, class F>
 HWY_INLINE hn::Vec<hn::Full256<W>> SpreadFields256(F&& window, size_t first, int width,
-                                                   const hn::Vec<hn::Full256<uint8_t>>* bytes,
-                                                   const hn::Vec<hn::Full256<uint32_t>>* shifts) {
+                                                    const hn::Vec<hn::Full256<uint8_t>>* bytes,
+                                                    const hn::Vec<hn::Full256<uint32_t>>* shifts) {
   const hn::Full256<uint8_t> d8;
   const hn::Full128<uint8_t> h8;
   const size_t w = static_cast<size_t>(width);
@@ -443,11 +446,11 @@ HWY_INLINE hn::Vec<hn::Full256<W>> SpreadFields256(F&& window, size_t first, int
     // Four groups of 8 fields in 16-bit lanes, two per register, demoted in order.
     const hn::Full256<int16_t> d16;
     const hn::Full128<int8_t> h;
-    const auto factors = hn::BitCast(d16, hn::LoadDup128(hn::Full256<uint16_t>(),
-                                                         kSpread8[w].factors));
+    const auto factors =
+        hn::BitCast(d16, hn::LoadDup128(hn::Full256<uint16_t>(), kSpread8[w].factors));
     auto spread = [&](size_t group) HWY_ATTR {
-      const auto lanes = hn::BitCast(d16, hn::TableLookupBytes(load2(group * w, group * w + w),
-                                                               bytes[0]));
+      const auto lanes =
+          hn::BitCast(d16, hn::TableLookupBytes(load2(group * w, group * w + w), bytes[0]));
       return hn::DemoteTo(h, hn::ShiftRightSame(hn::Mul(lanes, factors), 16 - width));
     };
     const size_t group = first / 8;
@@ -543,8 +546,9 @@ void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samp
   const hn::Full128<W> d;
   constexpr size_t kLanes = 16 / sizeof(W);
   const size_t chunkBits = kLanes * static_cast<size_t>(width);
-  constexpr int kSpreadMax = sizeof(W) == 1 ? kSpreadMax8 : sizeof(W) == 2 ? kSpreadMax16
-                                                                           : kSpreadMax32;
+  constexpr int kSpreadMax = sizeof(W) == 1   ? kSpreadMax8
+                             : sizeof(W) == 2 ? kSpreadMax16
+                                              : kSpreadMax32;
   // Blocks are loaded whole: those that would reach past the payload come from a copy of its
   // last bytes with zeros after them.
   const size_t bytes = 64 * static_cast<size_t>(width);  // 64 at least
@@ -556,7 +560,8 @@ void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samp
     return byte + 16 <= bytes ? payload + byte : tail + (byte - tailStart);
   };
 #if HWY_TARGET <= HWY_AVX2
-  if (width <= kSpreadMax) return UnpackSpread256<C>(payload, tail, tailStart, width, base, samples);
+  if (width <= kSpreadMax)
+    return UnpackSpread256<C>(payload, tail, tailStart, width, base, samples);
 #endif
   auto carry = hn::Set(d, static_cast<W>(base));
   for (size_t i = 0, bit = 0; i < kBlockValues; i += kLanes, bit += chunkBits) {
@@ -577,8 +582,8 @@ void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samp
 size_t InterleaveStereo24(const uint8_t* area, size_t frames, uint8_t* out) {
   const hn::Full128<uint8_t> d8;
   const hn::Full128<uint64_t> d64;
-  alignas(16) static constexpr uint8_t kFrames[16] = {0, 1, 2, 8, 9, 10, 3, 4, 5, 11, 12, 13,
-                                                      0, 0, 0, 0};
+  alignas(16) static constexpr uint8_t kFrames[16] = {0, 1,  2,  8,  9, 10, 3, 4,
+                                                      5, 11, 12, 13, 0, 0,  0, 0};
   const auto order = hn::Load(d8, kFrames);
   constexpr size_t kStride = 3 * kBlockValues;
   size_t j = 0;
@@ -625,12 +630,12 @@ void Interleave(const uint8_t* area, size_t channels, size_t frames, uint8_t* ou
 }
 
 template <class C>
-const TBlockKernels<C> kVector{&GatherChannel<C>, &MakeDeltas<C>, &PackFields<C>,
-                               &UnpackDeltas<C>, &Interleave<C>};
+const TBlockKernels<C> kVector{&GatherChannel<C>, &MakeDeltas<C>, &PackFields<C>, &UnpackDeltas<C>,
+                               &Interleave<C>};
 
 const TKernelSet* KernelSet() {
-  static const TKernelSet set{hwy::TargetName(HWY_TARGET), &kVector<TSample8>,
-                              &kVector<TSample16>, &kVector<TSample24>, &kVector<TSample32>};
+  static const TKernelSet set{hwy::TargetName(HWY_TARGET), &kVector<TSample8>, &kVector<TSample16>,
+                              &kVector<TSample24>, &kVector<TSample32>};
   return &set;
 }
 
@@ -689,7 +694,9 @@ void ForceKernelTarget(int64_t id) {
   hwy::SetSupportedTargetsForTest(id == kReferenceKernels ? 0 : id);
 }
 
-std::string CurrentKernelTarget() { return Chosen().name; }
+std::string CurrentKernelTarget() {
+  return Chosen().name;
+}
 
 }  // namespace tarvix
 #endif  // HWY_ONCE
