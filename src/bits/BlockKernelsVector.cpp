@@ -5,9 +5,8 @@
 // pairwise into ever wider lanes until the block holds one chunk of fields * width bits, which
 // lands in the stream at chunk * fields * width bits. That position is a whole byte but for 32-bit
 // lanes of odd width, where every other chunk starts at bit 4 of a byte. Unpacking gives each
-// field its own lane with a byte shuffle and a shift (the widest fields of 32-bit lanes: splits
-// a chunk the way packing merged it), then sums the differences within the block and carries the
-// block's total on.
+// field its own lane with a byte shuffle and a shift, then sums the differences within the
+// block and carries the block's total on.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "bits/BlockKernelsVector.cpp"
 #include <hwy/foreach_target.h>  // includes this file again once per target
@@ -284,23 +283,6 @@ void PackFields(const TWork<C>* values, int width, uint8_t* payload) {
 
 // ---- Unpacking and summing ----
 
-// Chunk of 2 * bits in a block's two 64-bit lanes into two lanes of `bits` each.
-template <class D64>
-HWY_INLINE hn::Vec<D64> SplitBlock(D64 d64, hn::Vec<D64> x, int bits) {
-  const auto lowCopy = hn::InterleaveLower(d64, x, x);  // lane 0 in both lanes
-  const auto upper = hn::Or(hn::ShiftRightSame(lowCopy, bits), hn::ShiftLeftSame(x, 64 - bits));
-  return hn::And(hn::OddEven(upper, x), hn::Set(d64, (uint64_t{1} << bits) - 1));
-}
-
-// Lanes holding fields of 2 * bits into their halves, `bits` each: the inverse of MergePairs.
-template <class DWide>
-HWY_INLINE hn::Vec<DWide> SplitPairs(DWide dw, hn::Vec<DWide> y, int bits) {
-  using T = hn::TFromD<DWide>;
-  constexpr int kHalf = 4 * sizeof(T);
-  const auto low = hn::And(y, hn::Set(dw, static_cast<T>((T{1} << bits) - 1)));
-  return hn::Or(low, hn::ShiftLeft<kHalf>(hn::ShiftRightSame(y, bits)));
-}
-
 // Sums of the lanes of a block up to and including each lane.
 template <class D>
 HWY_INLINE hn::Vec<D> InclusiveSums(D d, hn::Vec<D> v) {
@@ -327,33 +309,6 @@ HWY_INLINE hn::Vec<D> BroadcastLast(D d, hn::Vec<D> v) {
       16 - sizeof(T) + 14 % sizeof(T), 16 - sizeof(T) + 15 % sizeof(T)};
   const hn::Repartition<uint8_t, D> d8;
   return hn::BitCast(d, hn::TableLookupBytes(hn::BitCast(d8, v), hn::LoadDup128(d8, kLast)));
-}
-
-// One block's chunk (at `at`, from bit `bit` (0 or 4) on) as fields of `width` bits, sign-
-// extended in W: for the widths too wide to spread.
-template <class W>
-HWY_INLINE hn::Vec<hn::Full128<W>> FieldsOf(const uint8_t* at, size_t bit, int width) {
-  const hn::Full128<uint64_t> d64;
-  const hn::Full128<uint32_t> d32;
-  const hn::Full128<uint16_t> d16;
-  const hn::Full128<W> dw;
-  auto x = hn::LoadU(d64, reinterpret_cast<const uint64_t*>(at));
-  if (bit != 0) {  // 4: the chunk starts in the high half of its first byte
-    x = hn::Or(hn::ShiftRight<4>(x), hn::ShiftRightLanes<1>(d64, hn::ShiftLeft<60>(x)));
-  }
-  const auto y = SplitBlock(d64, x, static_cast<int>(8 / sizeof(W)) * width);
-  hn::Vec<hn::Full128<W>> fields;
-  if constexpr (sizeof(W) == 1) {
-    const auto z = SplitPairs(d32, hn::BitCast(d32, SplitPairs(d64, y, 4 * width)), 2 * width);
-    fields = hn::BitCast(dw, SplitPairs(d16, hn::BitCast(d16, z), width));
-  } else if constexpr (sizeof(W) == 2) {
-    fields =
-        hn::BitCast(dw, SplitPairs(d32, hn::BitCast(d32, SplitPairs(d64, y, 2 * width)), width));
-  } else {
-    fields = hn::BitCast(dw, SplitPairs(d64, y, width));
-  }
-  const int unused = static_cast<int>(8 * sizeof(W)) - width;
-  return hn::ShiftRightSame(hn::ShiftLeftSame(fields, unused), unused);
 }
 
 // Fields of `width` bits at the start of `window` (and bit `offset`), one per 32-bit lane,
@@ -407,7 +362,7 @@ HWY_INLINE hn::Vec<hn::Full128<W>> SpreadFields(F&& window, size_t first, int wi
 // Stores the 16 bytes of values of one block as samples i onwards: as they are, or 24-bit ones
 // as the low three bytes of each lane, which must stop at their 12 in the last block.
 template <class C>
-HWY_INLINE void StoreBlock(hn::Vec<hn::Full128<TWork<C>>> values, uint8_t* samples, size_t i) {
+HWY_INLINE void StoreBlock(hn::Vec<hn::Full128<TWork<C>> > values, uint8_t* samples, size_t i) {
   using W = TWork<C>;
   constexpr size_t kLanes = 16 / sizeof(W);
   if constexpr (C::kBytes == sizeof(W)) {
@@ -540,15 +495,13 @@ void UnpackSpread256(const uint8_t* payload, const uint8_t* tail, size_t tailSta
 template <class C>
 void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samples) {
   using W = TWork<C>;
-  if (width <= 0 || width >= static_cast<int>(8 * sizeof(W))) {
-    return ScalarBlockKernels<C>().unpackDeltas(payload, width, base, samples);
-  }
-  const hn::Full128<W> d;
-  constexpr size_t kLanes = 16 / sizeof(W);
-  const size_t chunkBits = kLanes * static_cast<size_t>(width);
   constexpr int kSpreadMax = sizeof(W) == 1   ? kSpreadMax8
                              : sizeof(W) == 2 ? kSpreadMax16
                                               : kSpreadMax32;
+  // Fields wider than a lane can spread (26 bits and more of 32-bit samples) gain nothing here.
+  if (width <= 0 || width > kSpreadMax) {
+    return ScalarBlockKernels<C>().unpackDeltas(payload, width, base, samples);
+  }
   // Blocks are loaded whole: those that would reach past the payload come from a copy of its
   // last bytes with zeros after them.
   const size_t bytes = 64 * static_cast<size_t>(width);  // 64 at least
@@ -556,23 +509,36 @@ void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samp
   alignas(16) uint8_t tail[32 + 16];
   std::memcpy(tail, payload + tailStart, 32);
   std::memset(tail + 32, 0, 16);
-  auto window = [&](size_t byte) {
-    return byte + 16 <= bytes ? payload + byte : tail + (byte - tailStart);
-  };
 #if HWY_TARGET <= HWY_AVX2
-  if (width <= kSpreadMax)
-    return UnpackSpread256<C>(payload, tail, tailStart, width, base, samples);
-#endif
+  return UnpackSpread256<C>(payload, tail, tailStart, width, base, samples);
+#else
+  const hn::Full128<W> d;
+  constexpr size_t kLanes = 16 / sizeof(W);
+  const size_t w = static_cast<size_t>(width);
   auto carry = hn::Set(d, static_cast<W>(base));
-  for (size_t i = 0, bit = 0; i < kBlockValues; i += kLanes, bit += chunkBits) {
-    const auto fields = width <= kSpreadMax ? SpreadFields<W>(window, i, width)
-                                            : FieldsOf<W>(window(bit / 8), bit % 8, width);
+  auto step = [&](auto&& window, size_t i) HWY_ATTR {
+    const auto fields = SpreadFields<W>(window, i, width);
     // Sums within the block first, so that the carry waits for one addition only.
     const auto sums = InclusiveSums(d, fields);
     const auto values = hn::Add(hn::Sub(sums, fields), carry);  // each before its own difference
     carry = hn::Add(carry, BroadcastLast(d, sums));
     StoreBlock<C>(values, samples, i);
+  };
+  // The first byte of the last 16-byte load of the step at value i.
+  auto lastLoad = [&](size_t i) {
+    if constexpr (sizeof(W) == 1) return (i / 8 + 1) * w;
+    if constexpr (sizeof(W) == 2) return i / 8 * w;
+    return i * w / 8;
+  };
+  // Straight from the payload while the loads stay in it, then from the tail.
+  size_t i = 0;
+  for (; i < kBlockValues && lastLoad(i) + 16 <= bytes; i += kLanes) {
+    step([payload](size_t byte) { return payload + byte; }, i);
   }
+  for (; i < kBlockValues; i += kLanes) {
+    step([&tail, tailStart](size_t byte) { return tail + (byte - tailStart); }, i);
+  }
+#endif
 }
 
 // ---- Interleaving ----
