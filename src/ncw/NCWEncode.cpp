@@ -72,13 +72,7 @@ template <class C>
 uint32_t EncodeChannel(const uint8_t* first, size_t channels, size_t available, uint8_t* out) {
   alignas(64) TWork<C> gathered[kFramesPerBlock];
   alignas(64) TWork<C> deltas[kFramesPerBlock];
-  if (channels == 1) {
-    GatherChannel<C, 1>(first, channels, available, gathered);
-  } else if (channels == 2) {
-    GatherChannel<C, 2>(first, channels, available, gathered);
-  } else {
-    GatherChannel<C, 0>(first, channels, available, gathered);
-  }
+  GatherChannel<C, 0>(first, channels, available, gathered);  // the kernel picks its way by count
   return EncodeChannelBlock<C>(gathered, deltas, out);
 }
 
