@@ -1,5 +1,7 @@
-// Codec throughput in bytes of PCM per second: the bit packer on single 512-value blocks, and
-// the NCW encoder and decoder on 64 MiB streams of several kinds of signal.
+// Codec throughput in bytes of PCM per second: the bit packer on single 512-value blocks, each
+// step of the block kernels, and the NCW encoder and decoder on 64 MiB streams of several kinds
+// of signal. Kernels and streams are measured once per instruction set the kernels are built for
+// and the processor runs (the name's last part; "Reference" is the scalar reference).
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -12,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "bits/BitProcess3.h"
+#include "bits/BitPacking.h"
+#include "bits/BlockKernels.h"
 #include "bits/SampleContainers.h"
 #include "ncw/NCWFormat.h"
 #include "ncw/NCWParser3.h"
@@ -49,7 +52,7 @@ Bytes RandomBytes(size_t size, uint64_t seed) {
 
 // ---- The bit packer on one block ----
 
-constexpr int32_t kBlockValues = kFramesPerBlock;
+static_assert(kBlockValues == kFramesPerBlock);
 
 template <class C>
 void BM_PackBits(benchmark::State& state) {
@@ -57,7 +60,7 @@ void BM_PackBits(benchmark::State& state) {
   const Bytes source = RandomBytes(kBlockValues * C::kBytes, 1);
   Bytes dest(PayloadBytes(32) + 8);
   for (auto _ : state) {
-    TMyBits::PackBits<C>(kBlockValues, width, source.data(), dest.data());
+    TBitPacking::PackBits<C>(kBlockValues, width, source.data(), dest.data());
     benchmark::DoNotOptimize(dest.data());
     benchmark::ClobberMemory();
   }
@@ -72,7 +75,7 @@ void BM_UnpackBits(benchmark::State& state) {
   const Bytes source = RandomBytes(PayloadBytes(32) + 8, 2);
   Bytes dest(kBlockValues * C::kBytes);
   for (auto _ : state) {
-    TMyBits::UnpackBits<C>(kBlockValues, width, source.data(), 1234, dest.data(), delta);
+    TBitPacking::UnpackBits<C>(kBlockValues, width, source.data(), 1234, dest.data(), delta);
     benchmark::DoNotOptimize(dest.data());
     benchmark::ClobberMemory();
   }
@@ -112,6 +115,90 @@ BENCHMARK_TEMPLATE(BM_UnpackBits, TSample24)
 BENCHMARK_TEMPLATE(BM_UnpackBits, TSample32)
     ->ArgNames({"width", "delta"})
     ->Apply(UnpackWidths<TSample32>);
+
+// ---- The block kernels, step by step ----
+
+// BlockKernels hands out the tables of one instruction set while the object lives.
+class TForcedKernels {
+ public:
+  explicit TForcedKernels(int64_t id) { ForceKernelTarget(id); }
+  ~TForcedKernels() { ForceKernelTarget(0); }
+  TForcedKernels(const TForcedKernels&) = delete;
+  TForcedKernels& operator=(const TForcedKernels&) = delete;
+};
+
+// The instruction sets to measure: each one built and run here, then the scalar reference.
+std::vector<TKernelTarget> MeasuredTargets() {
+  std::vector<TKernelTarget> targets = KernelTargets();
+  targets.push_back({"Reference", kReferenceKernels});
+  return targets;
+}
+
+enum class TStep { kGather, kDeltas, kPack, kUnpack, kInterleave };
+
+// One step on one block of a stereo stream at a field width typical of music (`width`), in
+// bytes of PCM: gathering reads one channel's samples out of the frames, interleaving writes
+// both channels' frames.
+template <class C>
+void BM_Step(benchmark::State& state, TStep step, int width, int64_t target) {
+  TForcedKernels forced(target);
+  const TBlockKernels<C>& kernels = BlockKernels<C>();
+  using W = TWork<C>;
+  const Bytes frames = RandomBytes(2 * kBlockValues * C::kBytes, 3);
+  alignas(64) W samples[kBlockValues];
+  alignas(64) W deltas[kBlockValues];
+  kernels.gatherChannel(frames.data(), 2, kBlockValues, samples);
+  const Bytes stream = RandomBytes(PayloadBytes(32), 4);
+  Bytes out(2 * kBlockValues * C::kBytes);
+  for (auto _ : state) {
+    switch (step) {
+      case TStep::kGather:
+        kernels.gatherChannel(frames.data(), 2, kBlockValues, samples);
+        break;
+      case TStep::kDeltas:
+        benchmark::DoNotOptimize(kernels.makeDeltas(samples, deltas));
+        break;
+      case TStep::kPack:
+        kernels.packFields(samples, width, out.data());
+        break;
+      case TStep::kUnpack:
+        kernels.unpackDeltas(stream.data(), width, 1234, out.data());
+        break;
+      case TStep::kInterleave:
+        kernels.interleave(frames.data(), 2, kBlockValues, out.data());
+        break;
+    }
+    benchmark::DoNotOptimize(samples);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  const int64_t bytes = (step == TStep::kInterleave ? 2 : 1) * kBlockValues * C::kBytes;
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+
+template <class C>
+void RegisterSteps(const std::string& container, int width) {
+  const std::pair<TStep, const char*> steps[] = {{TStep::kGather, "gather_stereo"},
+                                                 {TStep::kDeltas, "deltas"},
+                                                 {TStep::kPack, "pack"},
+                                                 {TStep::kUnpack, "unpack_sum"},
+                                                 {TStep::kInterleave, "interleave_stereo"}};
+  for (const auto& [step, name] : steps) {
+    for (const TKernelTarget& target : MeasuredTargets()) {
+      std::string fullName = "BM_Step/" + std::string(name) + "/" + container;
+      if (step == TStep::kPack || step == TStep::kUnpack) fullName += "/width:" + std::to_string(width);
+      benchmark::RegisterBenchmark((fullName + "/" + target.name).c_str(), BM_Step<C>, step, width,
+                                   target.id);
+    }
+  }
+}
+
+void RegisterSteps() {
+  RegisterSteps<TSample8>("8bit", 5);
+  RegisterSteps<TSample16>("16bit", 12);
+  RegisterSteps<TSample24>("24bit", 19);
+  RegisterSteps<TSample32>("32bit", 27);
+}
 
 // ---- Whole streams ----
 
@@ -223,7 +310,8 @@ constexpr size_t kRunPcmBytes = size_t{1} << 20;
 
 // The signal encoded run by run into one reused buffer, as a conversion thread does it.
 template <class C>
-void BM_Encode(benchmark::State& state, TCase c) {
+void BM_Encode(benchmark::State& state, TCase c, int64_t target) {
+  TForcedKernels forced(target);
   const Bytes& pcm = SignalOf<C>(c);
   TNCWParser ncw;
   ncw.BeginEncode(DescriptionOf<C>(c, pcm));
@@ -248,7 +336,8 @@ void BM_Encode(benchmark::State& state, TCase c) {
 
 // The file decoded run by run into one reused buffer, as a conversion thread does it.
 template <class C>
-void BM_Decode(benchmark::State& state, TCase c) {
+void BM_Decode(benchmark::State& state, TCase c, int64_t target) {
+  TForcedKernels forced(target);
   const Bytes& pcm = SignalOf<C>(c);
   TMemorySink image;
   {
@@ -291,12 +380,18 @@ void BM_Decode(benchmark::State& state, TCase c) {
 // from memory (the program reads it from the page cache into a reused buffer).
 template <class C>
 void RegisterStream(const std::string& name, TCase c) {
-  benchmark::RegisterBenchmark(("BM_Encode/" + name).c_str(), BM_Encode<C>, c)
-      ->Unit(benchmark::kMillisecond)
-      ->UseRealTime();
-  benchmark::RegisterBenchmark(("BM_Decode/" + name).c_str(), BM_Decode<C>, c)
-      ->Unit(benchmark::kMillisecond)
-      ->UseRealTime();
+  for (const TKernelTarget& target : MeasuredTargets()) {
+    benchmark::RegisterBenchmark(("BM_Encode/" + name + "/" + target.name).c_str(), BM_Encode<C>,
+                                 c, target.id)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+  }
+  for (const TKernelTarget& target : MeasuredTargets()) {
+    benchmark::RegisterBenchmark(("BM_Decode/" + name + "/" + target.name).c_str(), BM_Decode<C>,
+                                 c, target.id)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+  }
 }
 
 void RegisterStreams() {
@@ -311,6 +406,7 @@ void RegisterStreams() {
 }  // namespace tarvix
 
 int main(int argc, char** argv) {
+  tarvix::RegisterSteps();
   tarvix::RegisterStreams();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -2,6 +2,8 @@
 // bit for bit as the stream format says; plain unpacking must give the values back, and so must
 // delta unpacking of their successive differences packed at a width that holds them. Every
 // buffer has exactly the size the operation may touch, so ASan reports any byte beyond it.
+// The block kernels of every instruction set built and run here must give the bytes of the
+// scalar reference on the same values.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -10,7 +12,8 @@
 #include <cstring>
 #include <memory>
 
-#include "bits/BitProcess3.h"
+#include "bits/BitPacking.h"
+#include "bits/BlockKernels.h"
 
 using namespace tarvix;
 
@@ -69,6 +72,53 @@ int DeltaWidth(int fields, const uint8_t* deltas) {
   return width;
 }
 
+// One block of the values (repeated to 512) through every step, on each instruction set against
+// the reference: gathering one channel of `channels` from `available` frames, differences,
+// packing at `width` (cut to the container) and unpacking the packed stream at hand.
+template <class C>
+void CheckBlockKernels(FuzzedDataProvider& in, const uint8_t* values, int count, int width,
+                       const uint8_t* stream, size_t streamBytes) {
+  using W = TWork<C>;
+  const size_t channels = in.ConsumeIntegralInRange<size_t>(1, 6);
+  const size_t available =
+      std::min<size_t>(in.ConsumeIntegralInRange<size_t>(0, kBlockValues),
+                       static_cast<size_t>(count) / channels);
+  const int32_t base = in.ConsumeIntegral<int32_t>();
+  const int packWidth = std::clamp(width, 1, C::kBits);
+  // Widths the stream at hand holds whole, for 512 fields.
+  const int unpackWidth = std::min<int>(C::kBits, static_cast<int>(streamBytes / 64));
+  W block[kBlockValues];
+  for (int i = 0; i < kBlockValues; ++i) {
+    block[i] = static_cast<W>(C::LoadSigned(values + (i % count) * C::kBytes));
+  }
+  const size_t ch = available > 0 ? static_cast<size_t>(base) % channels : 0;
+  auto run = [&](const TBlockKernels<C>& kernels, W* gathered, W* deltas, uint8_t* packed,
+                 uint8_t* unpacked, uint8_t* frames) {
+    kernels.gatherChannel(values + ch * C::kBytes, channels, available, gathered);
+    const uint32_t magnitudes = kernels.makeDeltas(block, deltas);
+    kernels.packFields(block, packWidth, packed);
+    kernels.unpackDeltas(stream, unpackWidth, base, unpacked);
+    kernels.interleave(unpacked, 1, static_cast<size_t>(count) % kBlockValues, frames);
+    return magnitudes;
+  };
+  W gathered[2][kBlockValues], deltas[2][kBlockValues];
+  uint8_t packed[2][64 * 32], unpacked[2][kBlockValues * 4], frames[2][kBlockValues * 4];
+  const uint32_t expected = run(ScalarBlockKernels<C>(), gathered[0], deltas[0], packed[0],
+                                unpacked[0], frames[0]);
+  for (const TKernelTarget& target : KernelTargets()) {
+    ForceKernelTarget(target.id);
+    Check(run(BlockKernels<C>(), gathered[1], deltas[1], packed[1], unpacked[1], frames[1]) ==
+          expected);
+    Check(std::memcmp(gathered[0], gathered[1], sizeof gathered[0]) == 0);
+    Check(std::memcmp(deltas[0], deltas[1], sizeof deltas[0]) == 0);
+    Check(std::memcmp(packed[0], packed[1], 64 * static_cast<size_t>(packWidth)) == 0);
+    Check(std::memcmp(unpacked[0], unpacked[1], kBlockValues * C::kBytes) == 0);
+    Check(std::memcmp(frames[0], frames[1], (static_cast<size_t>(count) % kBlockValues) *
+                                                C::kBytes) == 0);
+  }
+  ForceKernelTarget(0);
+}
+
 template <class C>
 void Run(FuzzedDataProvider& in) {
   const int width = in.ConsumeIntegralInRange<int>(0, 32);
@@ -95,7 +145,7 @@ void Run(FuzzedDataProvider& in) {
   {
     const size_t bytes = PackedBytes(count, width);
     std::unique_ptr<uint8_t[]> packed = ExactBuffer(bytes);
-    TMyBits::PackBits<C>(count, width, values.get(), packed.get());
+    TBitPacking::PackBits<C>(count, width, values.get(), packed.get());
     std::unique_ptr<uint8_t[]> expected = ReferencePack<C>(count, width, values.get());
     Check(bytes == 0 || std::memcmp(packed.get(), expected.get(), bytes) == 0);
   }
@@ -103,9 +153,9 @@ void Run(FuzzedDataProvider& in) {
   // Plain: packed at the container width and unpacked without differences.
   {
     std::unique_ptr<uint8_t[]> packed = ExactBuffer(valueBytes);
-    TMyBits::PackBits<C>(count, C::kBits, values.get(), packed.get());
+    TBitPacking::PackBits<C>(count, C::kBits, values.get(), packed.get());
     std::unique_ptr<uint8_t[]> unpacked = ExactBuffer(valueBytes);
-    TMyBits::UnpackBits<C>(count, C::kBits, packed.get(), 0, unpacked.get(), false);
+    TBitPacking::UnpackBits<C>(count, C::kBits, packed.get(), 0, unpacked.get(), false);
     Check(valueBytes == 0 || std::memcmp(unpacked.get(), values.get(), valueBytes) == 0);
   }
 
@@ -121,21 +171,23 @@ void Run(FuzzedDataProvider& in) {
   }
   const int deltaWidth = std::max(width, DeltaWidth<C>(fields, deltas.get()));
   std::unique_ptr<uint8_t[]> packed = ExactBuffer(PackedBytes(fields, deltaWidth));
-  TMyBits::PackBits<C>(fields, deltaWidth, deltas.get(), packed.get());
+  TBitPacking::PackBits<C>(fields, deltaWidth, deltas.get(), packed.get());
   // The base is cut to the container, so bits above it must not matter.
   uint32_t base = C::Load(values.get());
   if (C::kBits < 32) base |= baseHighBits << C::kBits;
   std::unique_ptr<uint8_t[]> unpacked = ExactBuffer(valueBytes);
-  TMyBits::UnpackBits<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
+  TBitPacking::UnpackBits<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
                          unpacked.get(), true);
   Check(std::memcmp(unpacked.get(), values.get(), valueBytes) == 0);
+
+  CheckBlockKernels<C>(in, values.get(), count, width, packed.get(), PackedBytes(fields, deltaWidth));
 
   // The same into every other slot of an interleaved pair, as the decoder fills one channel of
   // stereo frames: the values land there, the other slots stay untouched.
   const size_t stride = 2 * C::kBytes;
   std::unique_ptr<uint8_t[]> frames = ExactBuffer(2 * valueBytes);
   std::memset(frames.get(), 0xA5, 2 * valueBytes);
-  TMyBits::UnpackBitsStrided<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
+  TBitPacking::UnpackBitsStrided<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
                                 frames.get(), stride, true);
   for (int i = 0; i < count; ++i) {
     Check(std::memcmp(frames.get() + i * stride, values.get() + i * C::kBytes, C::kBytes) == 0);

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bits/BitProcess3.h"
+#include "bits/BlockKernels.h"
 #include "bits/LittleEndian.h"
 #include "bits/SampleContainers.h"
 #include "ncw/NCWParser3.h"
@@ -13,6 +13,8 @@
 namespace tarvix {
 
 namespace {
+
+static_assert(kBlockValues == kFramesPerBlock, "the kernels decode whole blocks");
 
 // How a channel block's Bits field reads: its field width and whether it holds differences.
 struct TChannelBlockKind {
@@ -37,18 +39,6 @@ struct TBlockBytes {
   uint64_t available;
   uint16_t channelMode = 0;  // the last channel block's: 1 for a sum/difference pair
 };
-
-// Writes the block area's channels frame by frame into the interleaved output.
-template <class C>
-void Interleave(const uint8_t* area, size_t channels, size_t frames, uint8_t* out) {
-  constexpr size_t kChannelStride = kFramesPerBlock * C::kBytes;
-  for (size_t j = 0; j < frames; ++j) {
-    for (size_t ch = 0; ch < channels; ++ch) {
-      std::memcpy(out, area + ch * kChannelStride + j * C::kBytes, C::kBytes);
-      out += C::kBytes;
-    }
-  }
-}
 
 // A sum/difference pair: channel 0 = a + b, channel 1 = a - b, wrapping at the container.
 template <class C>
@@ -187,32 +177,33 @@ class TRunDecoder {
     }
   }
 
-  // Unpacks a checked block: a whole block of independent channels straight into the
-  // interleaved frames; a sum/difference pair and the cut last block through the block area.
+  // Unpacks a checked block: each channel into the block area, then the area's channels into
+  // the interleaved frames (as they are, or as a sum/difference pair). A whole mono block needs
+  // no interleaving and is unpacked straight into the frames.
   void DecodeBlock(TBlockBytes bytes, size_t frames, uint8_t* out) {
+    const TBlockKernels<C>& kernels = BlockKernels<C>();
     const size_t channels = fHeader.Channels;
-    const size_t frameBytes = channels * C::kBytes;
-    const bool inPlace = frames == kFramesPerBlock && bytes.channelMode != 1;
-    if (!inPlace) fMemory.area.Reserve(channels * kFramesPerBlock * C::kBytes);
+    const bool direct = channels == 1 && frames == kFramesPerBlock;
+    if (!direct) fMemory.area.Reserve(channels * kFramesPerBlock * C::kBytes);
+    uint8_t* area = direct ? out : fMemory.area.Data();
     const uint8_t* p = bytes.data;
     for (size_t ch = 0; ch < channels; ++ch) {
       const TChannelBlockHeader header = TChannelBlockHeader::FromImage(p);
       const TChannelBlockKind kind = KindOf(header.Bits, C::kBits);
       const uint8_t* payload = p + kChannelBlockHeaderBytes;
       p = payload + PayloadBytes(kind.width);
-      if (inPlace) {
-        TMyBits::UnpackBitsStrided<C>(kFramesPerBlock, kind.width, payload, header.BaseValue,
-                                      out + ch * C::kBytes, frameBytes, kind.delta);
+      uint8_t* samples = area + ch * kFramesPerBlock * C::kBytes;
+      if (kind.delta) {
+        kernels.unpackDeltas(payload, kind.width, header.BaseValue, samples);
       } else {
-        TMyBits::UnpackBits<C>(kFramesPerBlock, kind.width, payload, header.BaseValue,
-                               fMemory.area.Data() + ch * kFramesPerBlock * C::kBytes, kind.delta);
+        std::memcpy(samples, payload, kFramesPerBlock * C::kBytes);
       }
     }
-    if (inPlace) return;
+    if (direct) return;
     if (bytes.channelMode == 1) {
-      CombineSumDifference<C>(fMemory.area.Data(), frames, out);
+      CombineSumDifference<C>(area, frames, out);
     } else {
-      Interleave<C>(fMemory.area.Data(), channels, frames, out);
+      kernels.interleave(area, channels, frames, out);
     }
   }
 

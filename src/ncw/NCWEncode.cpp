@@ -7,7 +7,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "bits/BitProcess3.h"
+#include "bits/BlockKernels.h"
 #include "bits/LittleEndian.h"
 #include "bits/SampleContainers.h"
 #include "ncw/NCWParser3.h"
@@ -23,84 +23,29 @@ int BitsNeeded(uint32_t magnitudes) {
   return std::max(2, static_cast<int>(std::bit_width(magnitudes)) + 1);
 }
 
-// The signed machine type that holds a container's value: the narrowest one, so that vector
-// registers take as many samples as they can. 24-bit values live in 32 bits.
-template <class C>
-using TWork = std::conditional_t<C::kBytes == 1, int8_t,
-                                 std::conditional_t<C::kBytes == 2, int16_t, int32_t>>;
+static_assert(kBlockValues == kFramesPerBlock, "the kernels code whole blocks");
 
 // One channel of one block, taken from the interleaved frames (`first` is the channel's sample
 // in the block's first frame); frames past `available` are zeros. `Channels` is the frame's
 // channel count when known at compile time, else 0.
 template <class C, size_t Channels>
 void GatherChannel(const uint8_t* first, size_t channels, size_t available, TWork<C>* samples) {
-  const size_t stride = (Channels != 0 ? Channels : channels) * C::kBytes;
-  for (size_t j = 0; j < available; ++j) {
-    samples[j] = static_cast<TWork<C>>(C::LoadSigned(first + j * stride));
-  }
-  for (size_t j = available; j < kFramesPerBlock; ++j) samples[j] = 0;
+  BlockKernels<C>().gatherChannel(first, Channels != 0 ? Channels : channels, available, samples);
 }
 
 // d[i] = s[i + 1] - s[i] wrapped to the container, as a signed number, for i < 511; d[511] = 0.
 // Returns the OR of the magnitudes (v for v >= 0, ~v for v < 0): its bit length decides the
 // width exactly as the smallest and largest difference would.
 template <class C>
-uint32_t MakeDeltas(const TWork<C>* __restrict s, TWork<C>* __restrict d) {
-  using TWide = std::make_unsigned_t<TWork<C>>;
-  constexpr int kSignShift = 8 * static_cast<int>(sizeof(TWork<C>)) - 1;
-  TWide magnitudes = 0;
-  for (int i = 0; i < kFramesPerBlock - 1; ++i) {
-    // Unsigned arithmetic wraps; the container's sign bit then makes it signed again (for 8
-    // and 16 bits the work type is the container, so the narrowing does it).
-    auto wrapped = static_cast<TWide>(static_cast<TWide>(s[i + 1]) - static_cast<TWide>(s[i]));
-    TWork<C> diff;
-    if constexpr (C::kBytes == 3) {
-      diff = C::SignExtend(wrapped);
-    } else {
-      diff = static_cast<TWork<C>>(wrapped);
-    }
-    d[i] = diff;
-    magnitudes |= static_cast<TWide>(diff ^ (diff >> kSignShift));
-  }
-  d[kFramesPerBlock - 1] = 0;
-  return magnitudes;
+uint32_t MakeDeltas(const TWork<C>* s, TWork<C>* d) {
+  return BlockKernels<C>().makeDeltas(s, d);
 }
 
-// Merges neighbouring fields of `width` bits into `count` / 2 fields of twice the width (the
-// first field in the low bits, as in the stream). Separate arrays, so the compiler runs it on
-// vector registers.
-template <class T>
-void MergeFieldPairs(const T* __restrict fields, int count, int width, uint32_t mask,
-                     uint32_t* __restrict merged) {
-  for (int i = 0; i < count / 2; ++i) {
-    uint32_t low = static_cast<uint32_t>(fields[2 * i]) & mask;
-    uint32_t high = static_cast<uint32_t>(fields[2 * i + 1]) & mask;
-    merged[i] = low | high << width;
-  }
-}
-
-// Packs 512 differences at `width` bits. Neighbouring fields are merged first, two or four into
-// one field of twice or four times the width: the stream is the same, and the packer has only
-// a half or a quarter of the fields left.
+// Packs 512 differences at `width` bits (below the container's). Differences of 24-bit samples
+// live in 32 bits like those of 32-bit ones and pack alike.
 template <class T>
 void PackDeltas(const T* deltas, int width, uint8_t* payload) {
-  alignas(64) uint32_t pairs[kFramesPerBlock / 2];
-  alignas(64) uint32_t quads[kFramesPerBlock / 4];
-  const uint32_t mask = (uint32_t{1} << width) - 1;  // width < 32 for every delta block
-  if (4 * width <= 32) {
-    MergeFieldPairs(deltas, kFramesPerBlock, width, mask, pairs);
-    MergeFieldPairs(pairs, kFramesPerBlock / 2, 2 * width, 0xFFFFFFFFu, quads);
-    TMyBits::PackBits<TSample32>(kFramesPerBlock / 4, 4 * width,
-                                 reinterpret_cast<const uint8_t*>(quads), payload);
-  } else if (2 * width <= 32) {
-    MergeFieldPairs(deltas, kFramesPerBlock, width, mask, pairs);
-    TMyBits::PackBits<TSample32>(kFramesPerBlock / 2, 2 * width,
-                                 reinterpret_cast<const uint8_t*>(pairs), payload);
-  } else if constexpr (sizeof(T) == 4) {
-    // Wider than 16 bits only occurs in 32-bit work values; the packer takes their low bits.
-    TMyBits::PackBits<TSample32>(kFramesPerBlock, width, reinterpret_cast<const uint8_t*>(deltas),
-                                 payload);
-  }
+  BlockKernels<TContainer<sizeof(T)>>().packFields(deltas, width, payload);
 }
 
 // Writes one channel block (header and payload) at `block` and returns its size.
@@ -115,9 +60,7 @@ uint32_t EncodeChannelBlock(const TWork<C>* samples, TWork<C>* deltas, uint8_t* 
   std::memcpy(block, header.Image().data(), kChannelBlockHeaderBytes);
   uint8_t* payload = block + kChannelBlockHeaderBytes;
   if (plain) {
-    for (int j = 0; j < kFramesPerBlock; ++j) {
-      C::Store(payload + j * C::kBytes, static_cast<uint32_t>(samples[j]));
-    }
+    BlockKernels<C>().packFields(samples, C::kBits, payload);  // the samples as they are
   } else {
     PackDeltas(deltas, width, payload);
   }
@@ -129,13 +72,7 @@ template <class C>
 uint32_t EncodeChannel(const uint8_t* first, size_t channels, size_t available, uint8_t* out) {
   alignas(64) TWork<C> gathered[kFramesPerBlock];
   alignas(64) TWork<C> deltas[kFramesPerBlock];
-  if (channels == 1) {
-    GatherChannel<C, 1>(first, channels, available, gathered);
-  } else if (channels == 2) {
-    GatherChannel<C, 2>(first, channels, available, gathered);
-  } else {
-    GatherChannel<C, 0>(first, channels, available, gathered);
-  }
+  GatherChannel<C, 0>(first, channels, available, gathered);  // the kernel picks its way by count
   return EncodeChannelBlock<C>(gathered, deltas, out);
 }
 

@@ -60,6 +60,33 @@ INSTANTIATE_TEST_SUITE_P(WidthsAndChannels, NcwRoundTrip,
                                            RoundTripCase{8, 4}, RoundTripCase{32, 5},
                                            RoundTripCase{8, 7}));
 
+// Every instruction set the kernels are built for writes the bytes of the scalar reference and
+// reads them back alike: every container, 1 to 6 channels, a cut last block, steps of every size.
+TEST(NcwRoundTrip, EveryInstructionSetWritesAndReadsTheReferenceBytes) {
+  std::mt19937 rng(77);
+  for (int bits : {8, 16, 24, 32}) {
+    for (int channels = 1; channels <= 6; ++channels) {
+      for (int maxStep : {1, 100, 1 << (bits - 2)}) {
+        SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(channels) +
+                     " channels, max step " + std::to_string(maxStep));
+        Samples samples = RandomWalk(rng, bits, 1500 * static_cast<size_t>(channels), maxStep);
+        Bytes reference;
+        {
+          test::TForcedKernels forced(kReferenceKernels);
+          reference = test::EncodeToNcwBytes(bits, channels, samples);
+          ASSERT_EQ(test::DecodeNcwBytes(reference), samples);
+        }
+        for (const TKernelTarget& target : KernelTargets()) {
+          SCOPED_TRACE("target " + target.name);
+          test::TForcedKernels forced(target.id);
+          ASSERT_EQ(test::EncodeToNcwBytes(bits, channels, samples), reference);
+          ASSERT_EQ(test::DecodeNcwBytes(reference), samples);
+        }
+      }
+    }
+  }
+}
+
 TEST(NcwRoundTrip, OpenReadsTheFileFromDisk) {
   test::TTempDir dir;
   Samples samples = {1, -2, 3, -4, 5, -6};

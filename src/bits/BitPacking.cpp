@@ -1,4 +1,4 @@
-#include "bits/BitProcess3.h"
+#include "bits/BitPacking.h"
 
 #include "bits/LittleEndian.h"
 
@@ -177,7 +177,7 @@ constexpr std::array<TUnpacker, 33> kUnpackers = MakeUnpackers<C>(std::make_inde
 }  // namespace
 
 template <class C>
-void TMyBits::PackBits(int32_t count, int32_t width, const uint8_t* source, uint8_t* dest) {
+void TBitPacking::PackBits(int32_t count, int32_t width, const uint8_t* source, uint8_t* dest) {
   if (count <= 0 || width <= 0) return;  // an empty stream
   switch (width) {
     case 8:
@@ -198,13 +198,13 @@ void TMyBits::PackBits(int32_t count, int32_t width, const uint8_t* source, uint
 }
 
 template <class C>
-void TMyBits::UnpackBits(int32_t count, int32_t width, const uint8_t* source, int32_t baseValue,
+void TBitPacking::UnpackBits(int32_t count, int32_t width, const uint8_t* source, int32_t baseValue,
                          uint8_t* dest, bool delta) {
   UnpackBitsStrided<C>(count, width, source, baseValue, dest, C::kBytes, delta);
 }
 
 template <class C>
-void TMyBits::UnpackBitsStrided(int32_t count, int32_t width, const uint8_t* source,
+void TBitPacking::UnpackBitsStrided(int32_t count, int32_t width, const uint8_t* source,
                                 int32_t baseValue, uint8_t* dest, size_t stride, bool delta) {
   if (count <= 0) return;
   if (!delta) {
@@ -232,33 +232,33 @@ void TMyBits::UnpackBitsStrided(int32_t count, int32_t width, const uint8_t* sou
   kUnpackers<C>[static_cast<size_t>(width)](count, source, dest, stride);
 }
 
-template void TMyBits::PackBits<TSample8>(int32_t, int32_t, const uint8_t*, uint8_t*);
-template void TMyBits::PackBits<TSample16>(int32_t, int32_t, const uint8_t*, uint8_t*);
-template void TMyBits::PackBits<TSample24>(int32_t, int32_t, const uint8_t*, uint8_t*);
-template void TMyBits::PackBits<TSample32>(int32_t, int32_t, const uint8_t*, uint8_t*);
-template void TMyBits::UnpackBits<TSample8>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
+template void TBitPacking::PackBits<TSample8>(int32_t, int32_t, const uint8_t*, uint8_t*);
+template void TBitPacking::PackBits<TSample16>(int32_t, int32_t, const uint8_t*, uint8_t*);
+template void TBitPacking::PackBits<TSample24>(int32_t, int32_t, const uint8_t*, uint8_t*);
+template void TBitPacking::PackBits<TSample32>(int32_t, int32_t, const uint8_t*, uint8_t*);
+template void TBitPacking::UnpackBits<TSample8>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
                                             bool);
-template void TMyBits::UnpackBits<TSample16>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
+template void TBitPacking::UnpackBits<TSample16>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
                                              bool);
-template void TMyBits::UnpackBits<TSample24>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
+template void TBitPacking::UnpackBits<TSample24>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
                                              bool);
-template void TMyBits::UnpackBits<TSample32>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
+template void TBitPacking::UnpackBits<TSample32>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
                                              bool);
-template void TMyBits::UnpackBitsStrided<TSample8>(int32_t, int32_t, const uint8_t*, int32_t,
+template void TBitPacking::UnpackBitsStrided<TSample8>(int32_t, int32_t, const uint8_t*, int32_t,
                                                    uint8_t*, size_t, bool);
-template void TMyBits::UnpackBitsStrided<TSample16>(int32_t, int32_t, const uint8_t*, int32_t,
+template void TBitPacking::UnpackBitsStrided<TSample16>(int32_t, int32_t, const uint8_t*, int32_t,
                                                     uint8_t*, size_t, bool);
-template void TMyBits::UnpackBitsStrided<TSample24>(int32_t, int32_t, const uint8_t*, int32_t,
+template void TBitPacking::UnpackBitsStrided<TSample24>(int32_t, int32_t, const uint8_t*, int32_t,
                                                     uint8_t*, size_t, bool);
-template void TMyBits::UnpackBitsStrided<TSample32>(int32_t, int32_t, const uint8_t*, int32_t,
+template void TBitPacking::UnpackBitsStrided<TSample32>(int32_t, int32_t, const uint8_t*, int32_t,
                                                     uint8_t*, size_t, bool);
 
 #define TARVIX_NAMED_WIDTH(Bits)                                                               \
-  void TMyBits::PackBits##Bits(int32_t count, int32_t width, const void* source, void* dest) { \
+  void TBitPacking::PackBits##Bits(int32_t count, int32_t width, const void* source, void* dest) { \
     PackBits<TSample##Bits>(count, width, static_cast<const uint8_t*>(source),                 \
                             static_cast<uint8_t*>(dest));                                      \
   }                                                                                            \
-  void TMyBits::UnpackBits##Bits(int32_t count, int32_t width, const void* source,             \
+  void TBitPacking::UnpackBits##Bits(int32_t count, int32_t width, const void* source,             \
                                  int32_t baseValue, void* dest, bool delta) {                  \
     UnpackBits<TSample##Bits>(count, width, static_cast<const uint8_t*>(source), baseValue,    \
                               static_cast<uint8_t*>(dest), delta);                             \

@@ -16,9 +16,9 @@
 
 namespace tarvix {
 
-class TMyBits {
+class TBitPacking {
  public:
-  TMyBits() = delete;  // class-level operations only
+  TBitPacking() = delete;  // class-level operations only
 
   // Reads `count` values of the container width from `source` and writes their low `width`
   // bits as ceil(count*width/8) bytes to `dest`. Bits of a field above the container width are
