@@ -52,7 +52,7 @@ TRunOutcome RunDriver(TRunContext& context) {
 
 int RunTarvix(const std::vector<std::string>& args, TConsole& console, int errorFd) {
   try {
-    TRunContext context{TRunOptions{}, console};
+    TRunContext context{TRunOptions{}, console, TOutcomeCounts{}};
     switch (ParseCommandLine(args, context.options, console)) {
       case TParseResult::kStopped:
         console.Flush();

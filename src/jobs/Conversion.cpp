@@ -16,8 +16,30 @@ namespace {
 // file is read by one call.
 constexpr size_t kHeadBytes = kRunPcmBytes + 64 * 1024;
 
+// A thread keeps the buffers of ordinary runs from file to file; larger ones go after their run.
+constexpr size_t kKeptWorkerBytes = 8 * kRunPcmBytes;
+
 uint64_t RunsOf(uint64_t units, uint64_t perRun) {
   return (units + perRun - 1) / perRun;
+}
+
+[[noreturn]] void RefuseNcw(const std::string& source, const std::string& reason) {
+  throw TSourceRefused{
+      {"  ERROR: " + source + " is not a correct NCW file", "  NCWPARSER: " + reason}};
+}
+
+// A damaged NCW file is refused like a damaged WAV file; what the file layer raises (a source
+// that cannot be opened, a failing disk) keeps its own way.
+template <class Step>
+void RefusingDamage(const std::string& source, Step step) {
+  try {
+    step();
+  } catch (const TFileError&) {
+    throw;
+  } catch (const TError& error) {
+    if (error.Fault() != TFault::kSource) throw;
+    RefuseNcw(source, error.Message());
+  }
 }
 
 bool UsesExtendedHeader(TWavHeaderKind kind, const TNcwHeader& header) {
@@ -45,6 +67,10 @@ class TWavToNcwConversion final : public TConversion {
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kHeadBytes);
     fWav.OpenFile(fItem.source, {memory.head.Data(), memory.head.Capacity()});
+    const TFault openFault = FaultOfErrorNumber(fWav.fOpenErrorNumber, TFault::kSource);
+    if (openFault == TFault::kResource) {
+      throw TError("Can't open file", fItem.source, SystemReason(fWav.fOpenErrorNumber), openFault);
+    }
     // A failed open makes the parse fail with "File not opened".
     if (!fWav.ParseHeader()) Refuse(fWav.fErrorText);
     const TStreamDescription stream = fWav.StreamDescription();
@@ -58,6 +84,8 @@ class TWavToNcwConversion final : public TConversion {
     fFrames = stream.fFrameCount;
     fRunFrames = BlocksPerRun(fFrameBytes, kRunPcmBytes) * kFramesPerBlock;
     fRuns = RunsOf(fFrames, fRunFrames);
+    fRunMemoryBytes = fRunFrames * fFrameBytes + fNcw.Header.DataOffset +
+                      static_cast<size_t>(fNcw.MaxEncodedBytes(fRunFrames));
     fTemp = MakeTempFileName(fItem.output);
   }
 
@@ -133,17 +161,18 @@ class TWavToNcwConversion final : public TConversion {
     const size_t bytes = frames * fFrameBytes;
     if (k == 0 && position + bytes <= fHead.size()) return fHead.data() + position;
     memory.input.Reserve(bytes);
+    // Several runs of the file are read at once: their errors are worded here, not in the
+    // reader, whose error fields one thread at a time may set.
     size_t got = 0;
     try {
       got = fWav.fStream->ReadAt(position, memory.input.Data(), bytes);
     } catch (const TFileError& error) {
-      fWav.SetError("Error while reading the file", error.Reason());
-      Refuse(fWav.fErrorText);
+      if (error.Fault() == TFault::kResource) throw;
+      Refuse(TWavParser::ErrorText("Error while reading the file", error.Reason()));
     }
     // The reader counted only frames the file held; fewer now means it was cut meanwhile.
     if (got != bytes) {
-      fWav.SetError("Error while reading the file", "cut short while it was read");
-      Refuse(fWav.fErrorText);
+      Refuse(TWavParser::ErrorText("Error while reading the file", "cut short while it was read"));
     }
     return memory.input.Data();
   }
@@ -170,7 +199,6 @@ class TWavToNcwConversion final : public TConversion {
 
   TWavParser fWav;
   TNCWParser fNcw;
-  std::span<const uint8_t> fHead;  // the source's first bytes, for run 0 only
   size_t fFrameBytes = 0;
   uint64_t fFrames = 0;
   size_t fRunFrames = 0;
@@ -191,12 +219,12 @@ class TNcwToWavConversion final : public TConversion {
 
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kHeadBytes);
-    fNcw.Open(fItem.source, {memory.head.Data(), memory.head.Capacity()});
+    RefusingDamage(fItem.source, [&] {
+      fNcw.Open(fItem.source, {memory.head.Data(), memory.head.Capacity()});
+    });
     const TNcwHeader& header = fNcw.Header;
     // Refused before any output exists.
-    if (!IsContainerWidth(header.BitsPerSample)) {
-      throw TError("NCWPARSER.SaveToWav: Unsupported BitsPerSample", fItem.source);
-    }
+    if (!IsContainerWidth(header.BitsPerSample)) RefuseNcw(fItem.source, "Unsupported BitsPerSample");
     TWavParser wav;
     fNcw.DescribeWav(wav, UsesExtendedHeader(fOptions.wavHeaderKind, header) ? kWaveFormatExtensible
                                                                              : kWaveFormatPcm);
@@ -208,6 +236,12 @@ class TNcwToWavConversion final : public TConversion {
     fRunBlocks = BlocksPerRun(fFrameBytes, kRunPcmBytes);
     fBlocks = fNcw.BlocksToDecode();
     fRuns = RunsOf(fBlocks, fRunBlocks);
+    // The decoded run and its header, the run's blocks as stored, and one block read apart or
+    // unpacked channel by channel.
+    const size_t runPcm = fRunBlocks * kFramesPerBlock * fFrameBytes;
+    const size_t blockBytes =
+        static_cast<size_t>(MaxBlockBytes(header.Channels, header.BitsPerSample));
+    fRunMemoryBytes = fHeaderBytes + runPcm + fRunBlocks * blockBytes + 2 * blockBytes;
     fTemp = MakeTempFileName(fItem.output);
   }
 
@@ -221,8 +255,10 @@ class TNcwToWavConversion final : public TConversion {
     memory.output.Reserve(prefix + count * kFramesPerBlock * fFrameBytes);
     uint8_t* out = memory.output.Data();
     std::memcpy(out, fWavHeader.data(), prefix);
-    fNcw.DecodeBlocks(first, count, k == 0 ? fHead : std::span<const uint8_t>(), memory.decode,
-                      out + prefix);
+    RefusingDamage(fItem.source, [&] {
+      fNcw.DecodeBlocks(first, count, k == 0 ? fHead : std::span<const uint8_t>(), memory.decode,
+                        out + prefix);
+    });
     const uint64_t position = k == 0 ? 0 : fHeaderBytes + firstFrame * fFrameBytes;
     fTemp->Sink().WriteAt(position, out, prefix + frames * fFrameBytes);
   }
@@ -241,13 +277,24 @@ class TNcwToWavConversion final : public TConversion {
   std::array<uint8_t, kMaxWavHeaderBytes> fWavHeader{};
   size_t fHeaderBytes = 0;
   uint64_t fDataBytes = 0;
-  std::span<const uint8_t> fHead;  // the source's first bytes, for run 0 only
   size_t fFrameBytes = 0;
   size_t fRunBlocks = 0;
   size_t fBlocks = 0;
 };
 
 }  // namespace
+
+void TWorkerMemory::ReleaseIfLarge() {
+  const size_t held = head.Capacity() + input.Capacity() + output.Capacity() +
+                      decode.blocks.Capacity() + decode.block.Capacity() + decode.area.Capacity();
+  if (held <= kKeptWorkerBytes) return;
+  head.Release();
+  input.Release();
+  output.Release();
+  decode.blocks.Release();
+  decode.block.Release();
+  decode.area.Release();
+}
 
 std::unique_ptr<TConversion> ConvertWavToNcw(const TWorkItem& item, const TRunOptions& options) {
   return std::make_unique<TWavToNcwConversion>(item, options);

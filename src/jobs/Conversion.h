@@ -33,6 +33,10 @@ struct TWorkerMemory {
   TAlignedBuffer output;             // one run of the output
   TNcwDecodeMemory decode;           // the NCW decoder's own
   std::vector<uint32_t> blockBytes;  // sizes of the blocks of one encoded run
+
+  // Hands back what a run of unusually large blocks made it take, so that the memory a run
+  // holds is what its runs in flight need, not what each thread ever needed.
+  void ReleaseIfLarge();
 };
 
 // A source that is not converted; the lines say why. The run goes on.
@@ -55,15 +59,24 @@ class TConversion {
   virtual void Open(TWorkerMemory& memory) = 0;
   // The runs to convert; known after Open.
   size_t RunCount() const { return fRuns; }
-  // Converts run k. Run 0 comes right after Open on the same thread: it may use the source's
-  // first bytes, read by Open into that thread's memory.
+  // The most memory one run takes in a thread's buffers; known after Open.
+  size_t RunMemoryBytes() const { return fRunMemoryBytes; }
+  // Converts run k. Run 0 may use the source's first bytes that Open read into the opening
+  // thread's memory, and then comes right after Open on that thread, unless ForgetHead was
+  // called: run 0 is then read from the source like any other.
   virtual void ConvertRun(size_t k, TWorkerMemory& memory) = 0;
+  virtual void ForgetHead() { fHead = {}; }
   // Makes runs that wait for an earlier one give up (TRunAbandoned); any thread may call it.
   virtual void Abandon() {}
   // After the last run: the output is complete and its file closed.
   virtual void Finish() = 0;
   // Gives the finished output its final name.
-  TPlacement Place() { return PlaceOutput(*fTemp, fItem.output, fOptions.rewrite); }
+  TPlacement Place() {
+    const TNameRule rule = fOptions.rewrite        ? TNameRule::kReplace
+                           : fOptions.skipExisting ? TNameRule::kKeep
+                                                   : TNameRule::kNumber;
+    return PlaceOutput(*fTemp, fItem.output, rule);
+  }
 
   const TWorkItem& Item() const { return fItem; }
 
@@ -72,6 +85,8 @@ class TConversion {
   const TRunOptions& fOptions;
   std::unique_ptr<TTempFile> fTemp;
   size_t fRuns = 0;
+  size_t fRunMemoryBytes = 0;
+  std::span<const uint8_t> fHead;  // the source's first bytes, for run 0 on the opening thread
 };
 
 // The conversion jobs of the two directions, and the one of an item's direction.

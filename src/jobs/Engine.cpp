@@ -1,16 +1,18 @@
 #include "jobs/Engine.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/Errors.h"
@@ -28,6 +30,13 @@ constexpr size_t kNone = static_cast<size_t>(-1);
 // until it is placed) stay few.
 constexpr size_t kAheadPerThread = 8;
 constexpr size_t kMaxAhead = 128;
+// An item in flight holds its source and its temporary file open; the rest of the process (the
+// standard streams, a list file, a folder being listed) a few more.
+constexpr size_t kDescriptorsPerItem = 2;
+constexpr size_t kDescriptorsOfTheRest = 8;
+// The buffers of the runs in flight together: each thread may hold a run of an ordinary file,
+// and a file of very many channels, whose single block is large, has few runs at a time.
+constexpr size_t kMemoryBudget = size_t{64} << 20;
 
 // What the checks made at an item's turn (or when it started early) found.
 enum class TTurnCheck { kPassed, kMissingSource, kOutputExists };
@@ -76,6 +85,10 @@ struct TItemNames {
   }
 };
 
+// One item of the window. `index`, `item` and `names` are set before the job enters the window
+// and only read afterwards; every other field is shared by the calling thread and the workers
+// and guarded by the engine's fMutex. `conversion` is set under that lock by the thread that
+// opened it; its runs are then called without the lock, each by the thread that claimed it.
 struct TJob {
   size_t index = 0;
   TWorkItem item;
@@ -100,9 +113,49 @@ struct TClaim {
   size_t run;  // kNone: the opening
 };
 
-bool IsLink(const std::string& name) {
-  struct stat info;
-  return ::lstat(name.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+// What the order keeper does about an item that failed.
+enum class TFailureAction {
+  kReport,       // the source was refused: its lines are printed and the run goes on
+  kRetryAlone,   // others converted at the same time may have caused it: converted again alone
+  kReportShort,  // a resource ran short even alone: reported, naming it, and the run goes on
+  kEndRun,       // the output's side failed, or an error that no retry changes
+};
+
+// A lack of descriptors, memory or threads depends on what else runs; so does a full disk. What
+// the source holds, a failing disk or a size over the format's limit is the same every time.
+TFailureAction ActionOn(const std::exception_ptr& failure, bool othersRan) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const TSourceRefused&) {
+    return TFailureAction::kReport;
+  } catch (const TFileError& error) {
+    const bool spaceTaken = error.ErrorNumber() == ENOSPC || error.ErrorNumber() == EDQUOT;
+    if (error.Fault() == TFault::kResource) {
+      return othersRan ? TFailureAction::kRetryAlone : TFailureAction::kReportShort;
+    }
+    return spaceTaken && othersRan ? TFailureAction::kRetryAlone : TFailureAction::kEndRun;
+  } catch (const TError& error) {
+    if (error.Fault() == TFault::kResource) {
+      return othersRan ? TFailureAction::kRetryAlone : TFailureAction::kReportShort;
+    }
+    return TFailureAction::kEndRun;
+  } catch (const std::bad_alloc&) {
+    return othersRan ? TFailureAction::kRetryAlone : TFailureAction::kReportShort;
+  } catch (...) {
+    return TFailureAction::kEndRun;
+  }
+}
+
+// The line of an item that a lack of some resource kept from being converted even alone.
+std::string ShortOfResourceLine(const std::exception_ptr& failure, const std::string& source) {
+  std::string reason = "Not enough memory";
+  try {
+    std::rethrow_exception(failure);
+  } catch (const TError& error) {
+    reason = error.Reason().empty() ? error.Message() : error.Reason();
+  } catch (...) {
+  }
+  return "  ERROR: " + source + " was not converted: the system ran short (" + reason + ")";
 }
 
 TError NamedForUser(const TError& error, const std::string& sourceName) {
@@ -110,10 +163,14 @@ TError NamedForUser(const TError& error, const std::string& sourceName) {
   return TError(error.Message(), sourceName, error.Reason());
 }
 
+// The calling thread is the order keeper: it takes the items in list order, lets those start
+// early that cannot depend on earlier ones, and at each item's turn shows its progress text,
+// waits for it, and places, numbers and reports its output. The workers claim pieces of work
+// (an item's opening, one of its runs) from the window and report back under the lock.
 class TConversionEngine {
  public:
   TConversionEngine(TWorkSource& work, TRunContext& context)
-      : fWork(work), fOptions(context.options), fStatus(context.status) {
+      : fWork(work), fOptions(context.options), fStatus(context.status), fCounts(context.counts) {
     const int threads = fOptions.threads > 0 ? fOptions.threads : AvailableCores();
     if (threads > 1) {
       try {
@@ -124,6 +181,14 @@ class TConversionEngine {
       }
     }
     fCapacity = fWorkers.empty() ? 1 : std::min(kAheadPerThread * fWorkers.size(), kMaxAhead);
+    const size_t descriptors = DescriptorLimit();
+    if (descriptors != SIZE_MAX) {
+      const size_t items =
+          descriptors > kDescriptorsOfTheRest
+              ? (descriptors - kDescriptorsOfTheRest) / kDescriptorsPerItem
+              : 1;
+      fCapacity = std::clamp<size_t>(items, 1, fCapacity);
+    }
   }
 
   ~TConversionEngine() {
@@ -144,7 +209,11 @@ class TConversionEngine {
     fStatus.SaveStatusPosition();
     Refill();
     while (!fWindow.empty()) {
-      if (!TakeTurn(*fWindow.front())) allConverted = false;
+      const TItemOutcome outcome = TakeTurn(*fWindow.front());
+      fCounts.Add(outcome);
+      if (outcome == TItemOutcome::kSkippedMissing || outcome == TItemOutcome::kRefused) {
+        allConverted = false;
+      }
       std::unique_ptr<TJob> done;
       {
         std::lock_guard lock(fMutex);
@@ -162,8 +231,11 @@ class TConversionEngine {
   // ---- The calling thread: the items' turns, in order ----
 
   // Shows the item's progress text, makes the checks a run of one file after another makes at
-  // this point, has the item converted (if it was not already) and reports and places it.
-  bool TakeTurn(TJob& job) {
+  // this point, has the item converted (if it was not already), and reports and places it.
+  // The steps from "finished" to "placed": a check found failing by the thread that opened it
+  // is reported as such; a failure is reported, retried alone, or ends the run (ActionOn);
+  // a finished output is placed (Commit).
+  TItemOutcome TakeTurn(TJob& job) {
     fStatus.RestoreStatusPosition();
     fStatus.ClearStatusLine(true);
     fStatus.WriteProgressText(fWork.ProgressText(job.index, job.item));
@@ -181,34 +253,67 @@ class TConversionEngine {
     }
     fWorkReady.notify_all();
     Complete(job);
-    if (FailedOtherThanBySource(job) && !fWorkers.empty()) {
-      // Other items converted at the same time may have caused it (a disk they filled, the
-      // descriptors they held): converted again alone, it fails only where it would alone.
-      SetAsideLaterWork();
-      {
-        std::lock_guard lock(fMutex);
-        job = Reset(job);
-        job.checkedAtTurn = true;
-        job.mayStart = true;
-      }
-      fWorkReady.notify_all();
-      Complete(job);
+    if (job.failure && ActionOn(job.failure, !fWorkers.empty()) == TFailureAction::kRetryAlone) {
+      ConvertAgainAlone(job);
     }
-    const bool committed = Commit(job);
+    TItemOutcome outcome;
+    if (job.check != TTurnCheck::kPassed) {
+      // The thread that opened it checked after this turn's check and found the output made or
+      // the source gone meanwhile (by another run): so it is now.
+      outcome = ReportCheck(job.check, job.item);
+    } else if (job.failure) {
+      outcome = ReportFailure(job);
+    } else {
+      outcome = Commit(job);
+    }
     std::lock_guard lock(fMutex);
     fAlone = false;
-    return committed;
+    return outcome;
   }
 
-  static bool FailedOtherThanBySource(const TJob& job) {
-    if (!job.failure) return false;
+  // Other items converted at the same time may have caused the failure (a disk they filled,
+  // the descriptors or memory they held): converted again alone, it fails only where it would
+  // alone.
+  void ConvertAgainAlone(TJob& job) {
+    SetAsideLaterWork();
+    {
+      std::lock_guard lock(fMutex);
+      job = Reset(job);
+      job.checkedAtTurn = true;
+      job.mayStart = true;
+    }
+    fWorkReady.notify_all();
+    Complete(job);
+  }
+
+  TItemOutcome ReportFailure(const TJob& job) {
+    switch (ActionOn(job.failure, false)) {
+      case TFailureAction::kReport:
+        try {
+          std::rethrow_exception(job.failure);
+        } catch (const TSourceRefused& refused) {
+          WriteItemLines(refused.lines);
+        }
+        return TItemOutcome::kRefused;
+      case TFailureAction::kReportShort:
+        WriteItemLines({ShortOfResourceLine(job.failure, job.item.source)});
+        return TItemOutcome::kRefused;
+      case TFailureAction::kRetryAlone:
+      case TFailureAction::kEndRun:
+        break;
+    }
     try {
       std::rethrow_exception(job.failure);
-    } catch (const TSourceRefused&) {
-      return false;  // what the source holds: the same whatever else goes on
-    } catch (...) {
-      return true;
+    } catch (const TError& error) {
+      throw NamedForUser(error, job.item.source);
     }
+  }
+
+  // Lines that stay below the item's progress text.
+  void WriteItemLines(const std::vector<std::string>& lines) {
+    fStatus.EndProgressLine();
+    for (const std::string& line : lines) fStatus.WriteLine(line);
+    fStatus.SaveStatusPosition();
   }
 
   // Drops what the items after the one whose turn it is have done so far, freeing whatever they
@@ -246,15 +351,13 @@ class TConversionEngine {
     return TTurnCheck::kPassed;
   }
 
-  bool ReportCheck(TTurnCheck check, const TWorkItem& item) {
-    fStatus.EndProgressLine();
+  TItemOutcome ReportCheck(TTurnCheck check, const TWorkItem& item) {
     if (check == TTurnCheck::kMissingSource) {
-      fStatus.WriteLine("  ERROR: '" + item.source + "' doesn't exist.  skipped");
-    } else {
-      fStatus.WriteLine("  '" + item.output + "' exists already.  skipped");
+      WriteItemLines({"  ERROR: '" + item.source + "' doesn't exist.  skipped"});
+      return TItemOutcome::kSkippedMissing;
     }
-    fStatus.SaveStatusPosition();
-    return check == TTurnCheck::kOutputExists;  // skipping what is done already is success
+    WriteItemLines({"  '" + item.output + "' exists already.  skipped"});
+    return TItemOutcome::kSkippedExisting;
   }
 
   static TJob Reset(const TJob& job) {
@@ -294,30 +397,23 @@ class TConversionEngine {
     fDone.wait(lock, [&] { return job.step == TStep::kDone; });
   }
 
-  bool Commit(TJob& job) {
-    if (job.failure) {
-      try {
-        std::rethrow_exception(job.failure);
-      } catch (const TSourceRefused& refused) {
-        fStatus.EndProgressLine();
-        for (const std::string& line : refused.lines) fStatus.WriteLine(line);
-        fStatus.SaveStatusPosition();
-        return false;
-      } catch (const TError& error) {
-        throw NamedForUser(error, job.item.source);
-      }
-    }
+  TItemOutcome Commit(TJob& job) {
     TPlacement placement = job.conversion->Place();
-    if (!placement.placed && !fWorkers.empty()) {
+    if (!placement.placed && !placement.nameTaken && !fWorkers.empty()) {
       SetAsideLaterWork();  // their temporary files may have taken the room it needs
       placement = job.conversion->Place();
     }
-    if (placement.placed) return true;
-    fStatus.EndProgressLine();
-    fStatus.WriteLine("  ERROR: can't write '" + placement.finalName + "' (" + placement.reason +
-                      ")");
-    fStatus.SaveStatusPosition();
-    return false;
+    if (placement.nameTaken) {
+      // -skip: another run made the output while this one converted it.
+      return ReportCheck(TTurnCheck::kOutputExists, job.item);
+    }
+    if (placement.placed) {
+      return placement.finalName == job.item.output ? TItemOutcome::kConverted
+                                                    : TItemOutcome::kConvertedNumbered;
+    }
+    WriteItemLines(
+        {"  ERROR: can't write '" + placement.finalName + "' (" + placement.reason + ")"});
+    return TItemOutcome::kRefused;
   }
 
   // Takes further items into the window, and lets every waiting one start that may.
@@ -356,7 +452,7 @@ class TConversionEngine {
     const TWorkItem& item = fWindow[position]->item;
     const std::string folder = OutputFolder(item.output);
     if (!folder.empty() && !DirectoryExists(folder)) return false;
-    if (IsLink(item.source)) return false;  // it may lead to any name
+    if (IsSymbolicLink(item.source)) return false;  // it may lead to any name
     const std::string& sourceName = fWindow[position]->names.source;
     for (size_t i = 0; i < position; ++i) {
       if (fWindow[i]->names.OutputMayBecome(sourceName)) return false;
@@ -389,6 +485,12 @@ class TConversionEngine {
     return std::nullopt;
   }
 
+  // True when a run of `bytes` may start now: the runs in flight leave room for it in the
+  // budget, or there are none (a run larger than the budget then goes alone).
+  bool MemoryAllows(size_t bytes) const {
+    return fMemoryInFlight == 0 || fMemoryInFlight + bytes <= kMemoryBudget;
+  }
+
   std::optional<TClaim> ClaimFrom(TJob& job) {
     if (job.step == TStep::kWaiting && job.mayStart) {
       job.step = TStep::kOpening;
@@ -396,7 +498,12 @@ class TConversionEngine {
     }
     if (job.step == TStep::kRunning && job.failedRun == kNone && !job.abandoned &&
         job.nextRun < job.runs) {
+      if (!MemoryAllows(job.conversion->RunMemoryBytes())) {
+        fWaitingForMemory = true;
+        return std::nullopt;
+      }
       ++job.runsOut;
+      fMemoryInFlight += job.conversion->RunMemoryBytes();
       return TClaim{&job, job.nextRun++};
     }
     return std::nullopt;
@@ -411,7 +518,9 @@ class TConversionEngine {
     ConvertRun(*claim.job, claim.run, memory);
   }
 
-  // Checks and opens the item; returns its run 0 for this thread to convert at once.
+  // Checks and opens the item. Returns its run 0 for this thread to convert at once, with the
+  // source's first bytes this thread read, when the memory budget has room for it; else run 0
+  // waits for a thread like any other run.
   std::optional<TClaim> Open(TJob& job, TWorkerMemory& memory) {
     TTurnCheck check = job.checkedAtTurn ? TTurnCheck::kPassed : CheckAtTurn(job.item);
     std::unique_ptr<TConversion> conversion;
@@ -424,27 +533,42 @@ class TConversionEngine {
         failure = std::current_exception();
       }
     }
-    std::unique_lock lock(fMutex);
-    job.check = check;
-    job.conversion = std::move(conversion);
-    if (check != TTurnCheck::kPassed || failure || fStopping) {
-      job.failedRun = failure ? 0 : kNone;
-      // Moved, not copied: once the lock is released only the job may hold the error, which
-      // the calling thread reads.
-      job.failure = std::move(failure);
-      job.abandoned = fStopping;
-      return Done(job, lock);
+    std::optional<TClaim> first;
+    TStep next = TStep::kRunning;
+    {
+      std::lock_guard lock(fMutex);
+      job.check = check;
+      job.conversion = std::move(conversion);
+      if (check != TTurnCheck::kPassed || failure || fStopping) {
+        job.failedRun = failure ? 0 : kNone;
+        // Moved, not copied: once the lock is released only the job may hold the error, which
+        // the calling thread reads.
+        job.failure = std::move(failure);
+        job.abandoned = fStopping;
+        next = TStep::kDone;
+      } else {
+        job.runs = job.conversion->RunCount();
+        if (job.runs == 0) {
+          next = TStep::kFinishing;
+        } else if (MemoryAllows(job.conversion->RunMemoryBytes())) {
+          job.nextRun = 1;
+          job.runsOut = 1;
+          fMemoryInFlight += job.conversion->RunMemoryBytes();
+          first = TClaim{&job, 0};
+        } else {
+          job.conversion->ForgetHead();
+        }
+      }
+      job.step = next;
     }
-    job.runs = job.conversion->RunCount();
-    if (job.runs == 0) return Finish(job, lock);
-    job.step = TStep::kRunning;
-    job.nextRun = 1;
-    job.runsOut = 1;
-    if (job.runs > 1) {
-      lock.unlock();
+    if (next == TStep::kDone) {
+      fDone.notify_all();
+    } else if (next == TStep::kFinishing) {
+      FinishOutput(job);
+    } else if (job.runs > (first ? 1u : 0u)) {
       fWorkReady.notify_all();  // the other runs are there for the taking
     }
-    return TClaim{&job, 0};
+    return first;
   }
 
   void ConvertRun(TJob& job, size_t run, TWorkerMemory& memory) {
@@ -457,60 +581,71 @@ class TConversionEngine {
     } catch (...) {
       failure = std::current_exception();
     }
-    std::unique_lock lock(fMutex);
-    --job.runsOut;
-    job.abandoned = job.abandoned || abandoned || fStopping;
-    if (failure && run < job.failedRun) {
-      job.failedRun = run;
-      job.failure = std::move(failure);
-      job.conversion->Abandon();  // later runs waiting for this one's place give up
+    memory.ReleaseIfLarge();
+    TStep next = TStep::kRunning;
+    bool memoryAwaited = false;
+    {
+      std::lock_guard lock(fMutex);
+      fMemoryInFlight -= job.conversion->RunMemoryBytes();
+      memoryAwaited = std::exchange(fWaitingForMemory, false);
+      --job.runsOut;
+      job.abandoned = job.abandoned || abandoned || fStopping;
+      if (failure && run < job.failedRun) {
+        job.failedRun = run;
+        job.failure = std::move(failure);
+        job.conversion->Abandon();  // later runs waiting for this one's place give up
+      }
+      if (job.runsOut == 0) {
+        if (job.failedRun != kNone || job.abandoned) {
+          next = TStep::kDone;
+        } else if (job.nextRun == job.runs) {
+          next = TStep::kFinishing;
+        }
+      }
+      job.step = next;
     }
-    if (job.runsOut != 0) return;
-    if (job.failedRun != kNone || job.abandoned) {
-      Done(job, lock);
-    } else if (job.nextRun == job.runs) {
-      Finish(job, lock);
-    }
+    // Memory went back to the budget: a run that waited for it may start.
+    if (memoryAwaited) fWorkReady.notify_all();
+    if (next == TStep::kDone) fDone.notify_all();
+    if (next == TStep::kFinishing) FinishOutput(job);
   }
 
-  std::optional<TClaim> Finish(TJob& job, std::unique_lock<std::mutex>& lock) {
-    job.step = TStep::kFinishing;
-    lock.unlock();
+  // After the last run, by the thread that completed it: the output is completed and closed.
+  void FinishOutput(TJob& job) {
     std::exception_ptr failure;
     try {
       job.conversion->Finish();
     } catch (...) {
       failure = std::current_exception();
     }
-    lock.lock();
-    if (failure) {
-      job.failure = std::move(failure);
-      job.failedRun = job.runs;
+    {
+      std::lock_guard lock(fMutex);
+      if (failure) {
+        job.failure = std::move(failure);
+        job.failedRun = job.runs;
+      }
+      job.step = TStep::kDone;
     }
-    return Done(job, lock);
-  }
-
-  std::optional<TClaim> Done(TJob& job, std::unique_lock<std::mutex>& lock) {
-    job.step = TStep::kDone;
-    lock.unlock();
     fDone.notify_all();
-    return std::nullopt;
   }
 
   TWorkSource& fWork;
   const TRunOptions& fOptions;
   TRunStatus& fStatus;
-  size_t fCapacity = 1;  // items in the window at most
-  size_t fNextIndex = 0;
-  bool fWorkEnded = false;
-  TWorkerMemory fMemory;  // the calling thread's, when there are no workers
+  TOutcomeCounts& fCounts;  // the calling thread's only
+  size_t fCapacity = 1;     // items in the window at most
+  size_t fNextIndex = 0;    // the calling thread's only
+  bool fWorkEnded = false;  // the calling thread's only
+  TWorkerMemory fMemory;    // the calling thread's, when there are no workers
 
-  std::mutex fMutex;  // guards the window and every job's steps
-  std::condition_variable fWorkReady;
-  std::condition_variable fDone;
+  std::mutex fMutex;  // guards the window, every job's shared fields and the four below
+  std::condition_variable fWorkReady;  // work to claim, memory returned, or stopping
+  std::condition_variable fDone;       // a job reached kDone, or a run came back
   std::deque<std::unique_ptr<TJob>> fWindow;  // the items from the one whose turn it is on
   bool fStopping = false;
   bool fAlone = false;  // the item whose turn it is runs alone (converted again after a failure)
+  size_t fMemoryInFlight = 0;  // RunMemoryBytes of the runs claimed and not yet back
+  bool fWaitingForMemory = false;  // a run was not handed out for want of memory
   std::vector<std::thread> fWorkers;  // last: they start once everything above exists
 };
 

@@ -2,6 +2,7 @@
 // afterwards; the status line the drivers report through; and how a run ends.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,6 +21,7 @@ struct TRunOptions {
   bool recursive = false;
   bool rewrite = false;
   bool skipExisting = false;            // -skip: a source whose output exists is not converted
+  bool verify = false;                  // -verify: outputs are read back before they are placed
   int threads = 0;                      // -jN; 0: one per available core
   std::vector<std::string> parameters;  // the non-flag parameters in command-line order
   std::string sourceDirectory;          // directory mode only, with a trailing delimiter
@@ -48,10 +50,47 @@ class TRunStatus {
   virtual void CloseStatusLine() = 0;
 };
 
+// What became of one item of a run; the order keeper decides it at the item's turn, once.
+enum class TItemOutcome {
+  kConverted,          // placed under its own name (or replacing it under -rw)
+  kConvertedNumbered,  // placed under a numbered name, its own being taken
+  kSkippedExisting,    // -skip: its output exists already (success)
+  kSkippedMissing,     // its source does not exist
+  kRefused,            // refused, or its output could not be placed
+};
+
+// How many items ended each way.
+struct TOutcomeCounts {
+  size_t converted = 0;  // numbered ones included
+  size_t numbered = 0;
+  size_t skipped = 0;  // existing outputs and missing sources
+  size_t refused = 0;
+
+  void Add(TItemOutcome outcome) {
+    switch (outcome) {
+      case TItemOutcome::kConvertedNumbered:
+        ++numbered;
+        [[fallthrough]];
+      case TItemOutcome::kConverted:
+        ++converted;
+        break;
+      case TItemOutcome::kSkippedExisting:
+      case TItemOutcome::kSkippedMissing:
+        ++skipped;
+        break;
+      case TItemOutcome::kRefused:
+        ++refused;
+        break;
+    }
+  }
+  size_t Total() const { return converted + skipped + refused; }
+};
+
 // Everything one run works with. A test or a fuzz target makes a fresh one per run.
 struct TRunContext {
   TRunOptions options;
   TRunStatus& status;
+  TOutcomeCounts counts;  // filled in as the items' turns pass
 };
 
 // How a run ended; the process's exit status follows from it.

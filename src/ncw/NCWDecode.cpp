@@ -86,7 +86,9 @@ class TRunDecoder {
   }
 
  private:
-  [[noreturn]] void Refuse(const std::string& message) const { throw TError(message, fFileName); }
+  [[noreturn]] void Refuse(const std::string& message) const {
+    throw TError(message, fFileName, {}, TFault::kSource);
+  }
 
   int32_t Entry(size_t i) const { return LoadLE<int32_t>(fMemory.table.data() + 4 * i); }
 

@@ -191,7 +191,8 @@ uint64_t TNCWParser::MaxEncodedBytes(uint64_t frames) const {
 void TNCWParser::CheckEncodedSize(uint64_t dataBytes) const {
   // Positions are signed 32-bit numbers: a larger file would be unreadable.
   if (uint64_t{Header.DataOffset} + dataBytes > fMaxFileBytes) {
-    throw TError("The NCW file would exceed the format's limit of 2 GiB");
+    // The same however often it is tried: the source is too large for the format.
+    throw TError("The NCW file would exceed the format's limit of 2 GiB", {}, {}, TFault::kSource);
   }
 }
 

@@ -38,7 +38,7 @@ void TNCWParser::Clear() {
 }
 
 void TNCWParser::Refuse(const std::string& message) const {
-  throw TError(message, fFileName);
+  throw TError(message, fFileName, {}, TFault::kSource);
 }
 
 void TNCWParser::Open(const std::string& fileName, std::span<uint8_t> head) {
@@ -47,7 +47,11 @@ void TNCWParser::Open(const std::string& fileName, std::span<uint8_t> head) {
     file = std::make_unique<TFileSource>(fileName, head);
   } catch (const TFileError& error) {
     if (error.CannotOpen() || error.Kind() == TFileErrorKind::kNotRegular) {
-      throw TError("Can't open file", fileName, error.Reason());
+      // Still the file layer's error: a file that cannot be opened is no damaged file.
+      if (error.ErrorNumber() != 0) {
+        throw TFileError(error.Kind(), "Can't open file", fileName, error.ErrorNumber());
+      }
+      throw TFileError(error.Kind(), "Can't open file", fileName, error.Reason());
     }
     throw;
   }

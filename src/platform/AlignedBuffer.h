@@ -20,6 +20,8 @@ class TAlignedBuffer {
   // Makes room for at least `bytes`, keeping the memory (but not the content) when it is large
   // enough already. Raises std::bad_alloc.
   void Reserve(size_t bytes);
+  // Hands the memory back.
+  void Release();
 
   uint8_t* Data() const { return fData; }
   size_t Capacity() const { return fCapacity; }

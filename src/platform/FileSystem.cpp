@@ -4,11 +4,13 @@
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <memory>
 #include <random>
 
@@ -44,8 +46,23 @@ std::string AddTrailingDelimiter(const std::string& path) {
   return path + kPathDelimiter;
 }
 
-bool CreateDir(const std::string& path) {
-  return !path.empty() && ::mkdir(path.c_str(), 0777) == 0;
+bool IsSymbolicLink(const std::string& name) {
+  struct stat info;
+  return !name.empty() && ::lstat(name.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool IsRegularFileItself(const std::string& name) {
+  struct stat info;
+  return !name.empty() && ::lstat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+int CreateDir(const std::string& path) {
+  if (path.empty()) return ENOENT;
+  if (::mkdir(path.c_str(), 0777) == 0) return 0;
+  const int error = errno;
+  // Another run making the same tree may have been first: its folder serves as well.
+  if (error == EEXIST && DirectoryExists(path)) return 0;
+  return error;
 }
 
 bool DeleteFileName(const std::string& name) {
@@ -112,6 +129,14 @@ int AvailableCores() {
     if (count > 0) return count;
   }
   return 1;
+}
+
+size_t DescriptorLimit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+    return SIZE_MAX;
+  }
+  return static_cast<size_t>(limit.rlim_cur);
 }
 
 std::string GetCurrentDir() {

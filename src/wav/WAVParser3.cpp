@@ -49,8 +49,12 @@ std::array<uint8_t, TWavHeader::kExtendedBytes> TWavHeader::Image() const {
 
 TWavParser::~TWavParser() = default;  // an unfinished output is closed without a report
 
+std::string TWavParser::ErrorText(const std::string& message, const std::string& reason) {
+  return reason.empty() ? message : message + " (" + reason + ")";
+}
+
 void TWavParser::SetError(const std::string& message, const std::string& reason) {
-  fErrorText = reason.empty() ? message : message + " (" + reason + ")";
+  fErrorText = ErrorText(message, reason);
   fErrorMessage = message;
   fErrorReason = reason;
 }
@@ -64,6 +68,7 @@ bool TWavParser::Fail(const std::string& message, const std::string& reason) {
 
 bool TWavParser::OpenFile(const std::string& fileName, std::span<uint8_t> head) {
   fOpened = false;
+  fOpenErrorNumber = 0;
   try {
     auto file = std::make_unique<TFileSource>(fileName, head);
     TFileSource* opened = file.get();
@@ -74,6 +79,7 @@ bool TWavParser::OpenFile(const std::string& fileName, std::span<uint8_t> head) 
     SetError(error.CannotOpen() ? "Can't open file" : "Error while opening the file",
              error.Reason());
     fOpenFailure = error.Reason();  // the parse that follows says why the file is not open
+    fOpenErrorNumber = error.ErrorNumber();
     return false;
   }
 }

@@ -80,6 +80,9 @@ class TWavParser {
   bool ReadData(uint8_t* dest, size_t destSize);
   void CloseFile();
   void SetError(const std::string& message, const std::string& reason = {});
+  // An error as SetError words it, for callers that report it without changing the reader
+  // (several threads read one file's samples at once).
+  static std::string ErrorText(const std::string& message, const std::string& reason);
   TStreamDescription StreamDescription() const;
 
   // Writing. The caller sets wFormatTag, nChannels, nSamplesPerSec, nAvgBytesPerSec,
@@ -100,6 +103,8 @@ class TWavParser {
   std::string fErrorText;
   std::string fErrorMessage;  // the last error's message alone
   std::string fErrorReason;   // the system's reason for the last error, where there is one
+  int fOpenErrorNumber = 0;   // the errno of a failed OpenFile: a lack of descriptors is no
+                              // fault of the file
   bool fOpened = false;       // from a successful OpenFile until CloseFile
   std::unique_ptr<TByteSource> fStream;  // the file being read
   TFileSource* fFile = nullptr;          // fStream, when it is a file

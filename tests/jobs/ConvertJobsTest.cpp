@@ -57,12 +57,29 @@ TEST(MakeNumberedName, FirstFreeNumberAfterTheUnnumberedName) {
 
 TEST(ForceDirectoryPath, MakesEveryMissingLevel) {
   test::TTempDir dir;
-  EXPECT_TRUE(ForceDirectoryPath(dir / "a/b/c/"));
+  EXPECT_EQ(ForceDirectoryPath(dir / "a/b/c/"), 0);
   EXPECT_TRUE(DirectoryExists(dir / "a/b/c"));
-  EXPECT_TRUE(ForceDirectoryPath(dir / "a/b/c"));
-  EXPECT_TRUE(ForceDirectoryPath("/"));
+  EXPECT_EQ(ForceDirectoryPath(dir / "a/b/c"), 0);
+  EXPECT_EQ(ForceDirectoryPath("/"), 0);
   dir.WriteFile("file", "");
-  EXPECT_FALSE(ForceDirectoryPath(dir / "file/sub"));
+  EXPECT_EQ(ForceDirectoryPath(dir / "file/sub"), ENOTDIR);
+}
+
+// Several runs building one new tree at once: whoever makes a level first, every one of them
+// finds the whole path there.
+TEST(ForceDirectoryPath, LevelsMadeByOthersMeanwhileAreSuccess) {
+  for (int round = 0; round < 20; ++round) {
+    test::TTempDir dir;
+    const std::string deep = dir / "n/e/s/t/e/d/";
+    std::vector<int> results(8, -1);
+    std::vector<std::thread> makers;
+    for (int& result : results) {
+      makers.emplace_back([&deep, &result] { result = ForceDirectoryPath(deep); });
+    }
+    for (std::thread& maker : makers) maker.join();
+    EXPECT_EQ(results, std::vector<int>(8, 0));
+    EXPECT_TRUE(DirectoryExists(deep));
+  }
 }
 
 // Both kinds of temporary file: unnamed where the file system has them, named elsewhere.
@@ -81,7 +98,8 @@ TEST_P(TempFileKinds, PlacingNumbersOrReplacesAndLeavesNoTemporaryFile) {
     ASSERT_TRUE(temp.Created());
     temp.Sink().WriteAt(0, "new", 3);
     temp.Close();
-    TPlacement placement = PlaceOutput(temp, output, rewrite);
+    TPlacement placement =
+        PlaceOutput(temp, output, rewrite ? TNameRule::kReplace : TNameRule::kNumber);
     EXPECT_TRUE(placement.placed);
     EXPECT_EQ(placement.finalName, rewrite ? output : dir / "o_1.ncw");
     EXPECT_EQ(test::LeftoverTempFiles(dir), std::vector<std::string>{});
@@ -89,6 +107,17 @@ TEST_P(TempFileKinds, PlacingNumbersOrReplacesAndLeavesNoTemporaryFile) {
   }
   EXPECT_EQ(test::ReadFileText(output), "new");  // replaced
   EXPECT_EQ(test::ReadFileText(dir / "o_1.ncw"), "new");
+  {
+    // -skip: a name taken meanwhile keeps what it holds, and the new output goes.
+    TTempFile kept(dir.Path() + "/");
+    ASSERT_TRUE(kept.Created());
+    kept.Sink().WriteAt(0, "late", 4);
+    kept.Close();
+    TPlacement placement = PlaceOutput(kept, output, TNameRule::kKeep);
+    EXPECT_FALSE(placement.placed);
+    EXPECT_TRUE(placement.nameTaken);
+  }
+  EXPECT_EQ(test::ReadFileText(output), "new");
   {
     TTempFile discarded(dir.Path() + "/");
     ASSERT_TRUE(discarded.Created());
@@ -129,7 +158,8 @@ TEST_P(TempFileKinds, NamesTakenByLinksAndFifosAreNumberedOrReplacedButNeverFoll
       c.make(dir);
       TTempFile temp(dir.Path() + "/");
       ASSERT_TRUE(temp.Created());
-      TPlacement placement = PlaceOutput(temp, dir / "o.ncw", rewrite);
+      TPlacement placement =
+          PlaceOutput(temp, dir / "o.ncw", rewrite ? TNameRule::kReplace : TNameRule::kNumber);
       ASSERT_TRUE(placement.placed) << placement.reason;
       EXPECT_EQ(placement.finalName, dir / (rewrite ? "o.ncw" : "o_1.ncw"));
       struct stat info;

@@ -54,20 +54,36 @@ TEST(FaultInjection, AFullDiskFailsTheFileItHitsAndKeepsEarlierOutputs) {
   }
 }
 
+// A folder where no file or folder may be made ends the run, with the reason the system gave
+// for the level that could not be made.
 TEST(FaultInjection, AnOutputDirectoryThatCannotBeWrittenEndsTheRun) {
   test::TTempDir dir;
   OpenForEveryone(dir);
   test::WriteWav(dir, "a.wav");
   std::string readOnly = dir.MakeDir("ro");
   ::chmod(readOnly.c_str(), 0555);
-  test::TProcessResult result = RunIn(dir, {"a.wav", "ro/a.ncw"}, /*unprivileged=*/true);
-  EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err, "ERROR: Can't create temporary file: 'ro/' (Permission denied)\n");
-  EXPECT_TRUE(fs::is_empty(readOnly));
+  for (auto [output, folder] : {std::pair<const char*, const char*>{"ro/a.ncw", "ro/"},
+                                {"ro/new/deeper/a.ncw", "ro/new/deeper/"}}) {
+    test::TProcessResult result = RunIn(dir, {"a.wav", output}, /*unprivileged=*/true);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "ERROR: Can't create temporary file: '" + std::string(folder) +
+                              "' (Permission denied)\n");
+    EXPECT_TRUE(fs::is_empty(readOnly));
+  }
   // Even root cannot make files in /proc.
-  result = RunIn(dir, {"a.wav", "/proc/a.ncw"});
+  test::TProcessResult result = RunIn(dir, {"a.wav", "/proc/a.ncw"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.err.rfind("ERROR: Can't create temporary file: '/proc/'", 0), 0u) << result.err;
+  // Nor in a file system mounted read-only.
+  std::string mounted = dir.MakeDir("mounted");
+  if (::mount("tmpfs", mounted.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a file system here";
+  }
+  result = RunIn(dir, {"a.wav", "mounted/new/a.ncw"});
+  ::umount(mounted.c_str());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err,
+            "ERROR: Can't create temporary file: 'mounted/new/' (Read-only file system)\n");
 }
 
 TEST(FaultInjection, SourcesThatCannotBeReadAreReported) {
