@@ -84,7 +84,10 @@ class TWavToNcwConversion final : public TConversion {
     fFrames = stream.fFrameCount;
     fRunFrames = BlocksPerRun(fFrameBytes, kRunPcmBytes) * kFramesPerBlock;
     fRuns = RunsOf(fFrames, fRunFrames);
-    fRunMemoryBytes = fRunFrames * fFrameBytes + fNcw.Header.DataOffset +
+    // The run's samples, and its blocks behind the header and table (one run) or behind the
+    // run's share of the table.
+    const size_t prefix = fRuns == 1 ? fNcw.Header.DataOffset : 4 * fRunFrames / kFramesPerBlock;
+    fRunMemoryBytes = fRunFrames * fFrameBytes + prefix +
                       static_cast<size_t>(fNcw.MaxEncodedBytes(fRunFrames));
     fTemp = MakeTempFileName(fItem.output);
   }

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "jobs/ItemFailure.h"
 #include "platform/Errors.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
@@ -112,51 +113,6 @@ struct TClaim {
   TJob* job;
   size_t run;  // kNone: the opening
 };
-
-// What the order keeper does about an item that failed.
-enum class TFailureAction {
-  kReport,       // the source was refused: its lines are printed and the run goes on
-  kRetryAlone,   // others converted at the same time may have caused it: converted again alone
-  kReportShort,  // a resource ran short even alone: reported, naming it, and the run goes on
-  kEndRun,       // the output's side failed, or an error that no retry changes
-};
-
-// A lack of descriptors, memory or threads depends on what else runs; so does a full disk. What
-// the source holds, a failing disk or a size over the format's limit is the same every time.
-TFailureAction ActionOn(const std::exception_ptr& failure, bool othersRan) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const TSourceRefused&) {
-    return TFailureAction::kReport;
-  } catch (const TFileError& error) {
-    const bool spaceTaken = error.ErrorNumber() == ENOSPC || error.ErrorNumber() == EDQUOT;
-    if (error.Fault() == TFault::kResource) {
-      return othersRan ? TFailureAction::kRetryAlone : TFailureAction::kReportShort;
-    }
-    return spaceTaken && othersRan ? TFailureAction::kRetryAlone : TFailureAction::kEndRun;
-  } catch (const TError& error) {
-    if (error.Fault() == TFault::kResource) {
-      return othersRan ? TFailureAction::kRetryAlone : TFailureAction::kReportShort;
-    }
-    return TFailureAction::kEndRun;
-  } catch (const std::bad_alloc&) {
-    return othersRan ? TFailureAction::kRetryAlone : TFailureAction::kReportShort;
-  } catch (...) {
-    return TFailureAction::kEndRun;
-  }
-}
-
-// The line of an item that a lack of some resource kept from being converted even alone.
-std::string ShortOfResourceLine(const std::exception_ptr& failure, const std::string& source) {
-  std::string reason = "Not enough memory";
-  try {
-    std::rethrow_exception(failure);
-  } catch (const TError& error) {
-    reason = error.Reason().empty() ? error.Message() : error.Reason();
-  } catch (...) {
-  }
-  return "  ERROR: " + source + " was not converted: the system ran short (" + reason + ")";
-}
 
 TError NamedForUser(const TError& error, const std::string& sourceName) {
   if (!error.FileName().empty()) return error;

@@ -203,6 +203,33 @@ TEST(Threads, FewDescriptorsChangeNothingASingleThreadWouldShow) {
   }
 }
 
+// A file of 65535 channels, whose every block is a run of its own of 32 MB decoded: the runs in
+// flight share one memory budget, so eight threads take about what one does.
+TEST(Threads, AFileOfVeryManyChannelsTakesNoMoreMemoryOnMoreThreads) {
+  test::TNcwImage image;
+  image.header.Channels = 65535;
+  image.header.BitsPerSample = 8;
+  image.header.NumSamples = 4 * kFramesPerBlock;
+  const test::TChannelBlockImage silence = test::DeltaChannelBlock(2, 0, {});
+  image.blocks.assign(4, std::vector<test::TChannelBlockImage>(65535, silence));
+  const test::Bytes ncw = image.Build();
+  auto setup = [&ncw](const test::TTempDir& dir) { dir.WriteFile("wide.ncw", ncw); };
+  long peak[2] = {};
+  for (int threads : {1, 8}) {
+    test::TTempDir dir;
+    setup(dir);
+    test::TProcessOptions options;
+    options.workingDirectory = dir.Path();
+    const test::TProcessResult result = test::RunProcess(
+        test::PlainTarvixBinary(), {"-j" + std::to_string(threads), "wide.ncw"}, options);
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_EQ(fs::file_size(dir / "wide.wav"), 44u + 65535u * 4 * kFramesPerBlock);
+    peak[threads == 1 ? 0 : 1] = result.peakResidentKb;
+  }
+  EXPECT_GT(peak[0], 32 * 1024);  // the run's own buffers are there to be measured
+  EXPECT_LT(peak[1], peak[0] + 16 * 1024) << "-j1: " << peak[0] << " kB";
+}
+
 // Several runs resuming one conversion into one destination at once, as several terminals or
 // machines would: every output is made once, by one of them, under its own name; a run that
 // finds an output made meanwhile by another says it exists, and none fails.

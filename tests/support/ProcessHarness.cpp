@@ -142,7 +142,9 @@ TProcessResult TChildProcess::Wait() {
     }
     // A terminal's master stays readable-less after the child exits if nothing else holds it.
     int status;
-    if (fOutFd >= 0 && fErrFd < 0 && ::waitpid(fPid, &status, WNOHANG) == fPid) {
+    rusage usage{};
+    if (fOutFd >= 0 && fErrFd < 0 && ::wait4(fPid, &status, WNOHANG, &usage) == fPid) {
+      result.peakResidentKb = usage.ru_maxrss;
       while (fOutFd >= 0) ReadAvailable(fOutFd, result.out);
       fWaited = true;
       if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
@@ -154,8 +156,10 @@ TProcessResult TChildProcess::Wait() {
   if (fErrFd >= 0) ::close(fErrFd);
   fOutFd = fErrFd = -1;
   int status = 0;
-  while (::waitpid(fPid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (::wait4(fPid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  result.peakResidentKb = usage.ru_maxrss;
   fWaited = true;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);

@@ -27,6 +27,7 @@ struct TProcessResult {
   int exitCode = -1;   // when it exited
   int termSignal = 0;  // when a signal ended it
   bool timedOut = false;
+  long peakResidentKb = 0;  // the child's peak resident memory
 };
 
 // A running child; Wait collects its output and status.
