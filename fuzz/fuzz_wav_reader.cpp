@@ -6,7 +6,7 @@
 #include <span>
 
 #include "platform/FileStream.h"
-#include "wav/WAVParser3.h"
+#include "wav/WavReader.h"
 
 using tarvix::TMemorySource;
 using tarvix::TWavHeader;

@@ -4,8 +4,6 @@
 #include <array>
 #include <cstring>
 
-#include "bits/LittleEndian.h"
-#include "bits/SampleContainers.h"
 #include "platform/Errors.h"
 
 namespace tarvix {
@@ -57,9 +55,7 @@ bool UsesExtendedHeader(TWavHeaderKind kind, const TNcwHeader& header) {
 
 // ---- WAV to NCW ----
 
-// The NCW file's blocks go out in order while runs are coded side by side: a run knows where
-// its blocks land only once the runs before it have been coded, so each run takes its place
-// in turn, and the header and the end of the block table are written last.
+// The NCW writer places the runs' blocks in order while runs are coded side by side.
 class TWavToNcwConversion final : public TConversion {
  public:
   using TConversion::TConversion;
@@ -74,80 +70,31 @@ class TWavToNcwConversion final : public TConversion {
     // A failed open makes the parse fail with "File not opened".
     if (!fWav.ParseHeader()) Refuse(fWav.fErrorText);
     const TStreamDescription stream = fWav.StreamDescription();
-    if (!IsContainerWidth(stream.wBitsPerSample)) {
+    if (!IsNcwSampleWidth(stream.wBitsPerSample)) {
       Refuse("Unsupported container size (8,16,24 and 32 bits allowed)");
     }
     fHead = fWav.fFile->Head();
     fWav.fFile->ForgetHead();  // the head's memory is this thread's; other threads read the file
-    fNcw.BeginEncode(stream);
     fFrameBytes = fWav.fHeader.nBlockAlign;
-    fFrames = stream.fFrameCount;
-    fRunFrames = BlocksPerRun(fFrameBytes, kRunPcmBytes) * kFramesPerBlock;
-    fRuns = RunsOf(fFrames, fRunFrames);
-    // The run's samples, and its blocks behind the header and table (one run) or behind the
-    // run's share of the table.
-    const size_t prefix = fRuns == 1 ? fNcw.Header.DataOffset : 4 * fRunFrames / kFramesPerBlock;
-    fRunMemoryBytes = fRunFrames * fFrameBytes + prefix +
-                      static_cast<size_t>(fNcw.MaxEncodedBytes(fRunFrames));
     fTemp = MakeTempFileName(fItem.output);
+    fNcw = std::make_unique<TNcwWriter>(
+        TNcwStream{stream.nChannels, stream.wBitsPerSample, stream.nSamplesPerSec,
+                   stream.fFrameCount},
+        BlocksPerRun(fFrameBytes, kRunPcmBytes), fTemp->Sink());
+    fRuns = fNcw->RunCount();
+    fRunMemoryBytes = fNcw->RunFrames() * fFrameBytes + fNcw->RunMemoryBytes();
   }
 
   void ConvertRun(size_t k, TWorkerMemory& memory) override {
-    const uint64_t firstFrame = uint64_t{k} * fRunFrames;
-    const size_t frames = static_cast<size_t>(std::min<uint64_t>(fRunFrames, fFrames - firstFrame));
-    const size_t blocks = (frames + kFramesPerBlock - 1) / kFramesPerBlock;
-    const uint8_t* pcm = ReadSamples(k, firstFrame, frames, memory);
-    // A file of one run is written whole in one piece; otherwise the run's part of the block
-    // table goes in front of its blocks in memory.
-    const bool whole = fRuns == 1;
-    const size_t prefix = whole ? fNcw.Header.DataOffset : 4 * blocks;
-    memory.output.Reserve(prefix + static_cast<size_t>(fNcw.MaxEncodedBytes(frames)));
-    memory.blockBytes.resize(blocks);
-    uint8_t* out = memory.output.Data();
-    const size_t bytes = fNcw.EncodeBlocks(pcm, frames, out + prefix, memory.blockBytes.data());
-    const uint64_t offset = TakePlace(k, bytes);
-
-    uint8_t* entries = whole ? out + kNcwHeaderBytes : out;
-    uint64_t position = offset;
-    for (size_t b = 0; b < blocks; ++b) {
-      StoreLE(entries + 4 * b, static_cast<int32_t>(position));
-      position += memory.blockBytes[b];
-    }
-    TFileSink& sink = fTemp->Sink();
-    if (whole) {
-      StoreLE(entries + 4 * blocks, static_cast<int32_t>(position));  // where the blocks end
-      fNcw.Header.DataSize = static_cast<uint32_t>(bytes);
-      std::memcpy(out, fNcw.Header.Image().data(), kNcwHeaderBytes);
-      sink.WriteAt(0, out, prefix + bytes);
-    } else {
-      const uint64_t firstBlock = firstFrame / kFramesPerBlock;
-      sink.WriteAt(kNcwHeaderBytes + 4 * firstBlock, out, prefix);
-      sink.WriteAt(fNcw.Header.DataOffset + offset, out + prefix, bytes);
-    }
+    fNcw->WriteRun(k, ReadSamples(k, memory), memory.encode);
   }
 
   void Abandon() override {
-    std::lock_guard lock(fMutex);
-    fAbandoned = true;
-    fTurn.notify_all();
+    if (fNcw) fNcw->Abandon();
   }
 
   void Finish() override {
-    if (fRuns != 1) {
-      // The header, which now knows the data's size, and the block table's end entry.
-      fNcw.Header.DataSize = static_cast<uint32_t>(fDataBytes);
-      std::array<uint8_t, kNcwHeaderBytes + 4> tail;
-      std::memcpy(tail.data(), fNcw.Header.Image().data(), kNcwHeaderBytes);
-      StoreLE(tail.data() + kNcwHeaderBytes, static_cast<int32_t>(fDataBytes));
-      const uint64_t endEntry = fNcw.Header.DataOffset - 4;
-      TFileSink& sink = fTemp->Sink();
-      if (endEntry == kNcwHeaderBytes) {
-        sink.WriteAt(0, tail.data(), tail.size());  // no frames: the table is that entry alone
-      } else {
-        sink.WriteAt(0, tail.data(), kNcwHeaderBytes);
-        sink.WriteAt(endEntry, tail.data() + kNcwHeaderBytes, 4);
-      }
-    }
+    fNcw->Finish();
     fTemp->Close();
     fWav.CloseFile();
   }
@@ -158,10 +105,11 @@ class TWavToNcwConversion final : public TConversion {
         {"  ERROR: " + fItem.source + " is not a correct WAV file", "  WAVPARSER: " + reason}};
   }
 
-  // The samples of one run: from the head where run 0 lies wholly in it, else read.
-  const uint8_t* ReadSamples(size_t k, uint64_t firstFrame, size_t frames, TWorkerMemory& memory) {
+  // The samples of run k: from the head where run 0 lies wholly in it, else read.
+  const uint8_t* ReadSamples(size_t k, TWorkerMemory& memory) {
+    const uint64_t firstFrame = uint64_t{k} * fNcw->RunFrames();
     const uint64_t position = fWav.fDataOffset + firstFrame * fFrameBytes;
-    const size_t bytes = frames * fFrameBytes;
+    const size_t bytes = fNcw->FramesOfRun(k) * fFrameBytes;
     if (k == 0 && position + bytes <= fHead.size()) return fHead.data() + position;
     memory.input.Reserve(bytes);
     // Several runs of the file are read at once: their errors are worded here, not in the
@@ -180,36 +128,9 @@ class TWavToNcwConversion final : public TConversion {
     return memory.input.Data();
   }
 
-  // Waits until the runs before run k have taken their places and returns where its `bytes`
-  // of blocks start, counted from the first block.
-  uint64_t TakePlace(size_t k, size_t bytes) {
-    std::unique_lock lock(fMutex);
-    fTurn.wait(lock, [&] { return fNextRun == k || fAbandoned; });
-    if (fAbandoned) throw TRunAbandoned{};
-    try {
-      fNcw.CheckEncodedSize(fDataBytes + bytes);
-    } catch (...) {
-      fAbandoned = true;  // the runs after this one wait for a place that never comes
-      fTurn.notify_all();
-      throw;
-    }
-    const uint64_t offset = fDataBytes;
-    fDataBytes += bytes;
-    ++fNextRun;
-    fTurn.notify_all();
-    return offset;
-  }
-
   TWavParser fWav;
-  TNCWParser fNcw;
+  std::unique_ptr<TNcwWriter> fNcw;  // made once the temporary file exists
   size_t fFrameBytes = 0;
-  uint64_t fFrames = 0;
-  size_t fRunFrames = 0;
-  std::mutex fMutex;  // guards the three below
-  std::condition_variable fTurn;
-  size_t fNextRun = 0;      // the run whose blocks come next in the file
-  uint64_t fDataBytes = 0;  // bytes of the blocks placed so far
-  bool fAbandoned = false;
 };
 
 // ---- NCW to WAV ----
@@ -227,25 +148,24 @@ class TNcwToWavConversion final : public TConversion {
     });
     const TNcwHeader& header = fNcw.Header;
     // Refused before any output exists.
-    if (!IsContainerWidth(header.BitsPerSample)) RefuseNcw(fItem.source, "Unsupported BitsPerSample");
-    TWavParser wav;
-    fNcw.DescribeWav(wav, UsesExtendedHeader(fOptions.wavHeaderKind, header) ? kWaveFormatExtensible
-                                                                             : kWaveFormatPcm);
-    fHeaderBytes = wav.BuildHeader(fWavHeader.data());
-    fDataBytes = wav.fDataSize;
+    if (!IsNcwSampleWidth(header.BitsPerSample)) RefuseNcw(fItem.source, "Unsupported BitsPerSample");
     fHead = fNcw.Head();
     fNcw.ForgetHead();  // the head's memory is this thread's; other threads read the file
     fFrameBytes = fNcw.FrameBytes();
     fRunBlocks = BlocksPerRun(fFrameBytes, kRunPcmBytes);
     fBlocks = fNcw.BlocksToDecode();
     fRuns = RunsOf(fBlocks, fRunBlocks);
+    fTemp = MakeTempFileName(fItem.output);
+    fWav = std::make_unique<TWavWriter>(
+        TWavFormat{header.Channels, header.SampleRate, header.BitsPerSample, header.NumSamples,
+                   UsesExtendedHeader(fOptions.wavHeaderKind, header)},
+        fTemp->Sink());
     // The decoded run and its header, the run's blocks as stored, and one block read apart or
     // unpacked channel by channel.
     const size_t runPcm = fRunBlocks * kFramesPerBlock * fFrameBytes;
     const size_t blockBytes =
         static_cast<size_t>(MaxBlockBytes(header.Channels, header.BitsPerSample));
-    fRunMemoryBytes = fHeaderBytes + runPcm + fRunBlocks * blockBytes + 2 * blockBytes;
-    fTemp = MakeTempFileName(fItem.output);
+    fRunMemoryBytes = fWav->HeaderBytes() + runPcm + fRunBlocks * blockBytes + 2 * blockBytes;
   }
 
   void ConvertRun(size_t k, TWorkerMemory& memory) override {
@@ -254,32 +174,25 @@ class TNcwToWavConversion final : public TConversion {
     const uint64_t firstFrame = uint64_t{first} * kFramesPerBlock;
     const uint64_t frames =
         std::min<uint64_t>(count * kFramesPerBlock, fNcw.DecodedFrames() - firstFrame);
-    const size_t prefix = k == 0 ? fHeaderBytes : 0;
+    const size_t prefix = fWav->PrefixBytes(firstFrame);
     memory.output.Reserve(prefix + count * kFramesPerBlock * fFrameBytes);
     uint8_t* out = memory.output.Data();
-    std::memcpy(out, fWavHeader.data(), prefix);
     RefusingDamage(fItem.source, [&] {
       fNcw.DecodeBlocks(first, count, k == 0 ? fHead : std::span<const uint8_t>(), memory.decode,
                         out + prefix);
     });
-    const uint64_t position = k == 0 ? 0 : fHeaderBytes + firstFrame * fFrameBytes;
-    fTemp->Sink().WriteAt(position, out, prefix + frames * fFrameBytes);
+    fWav->WriteRun(firstFrame, out, static_cast<size_t>(frames));
   }
 
   void Finish() override {
-    TFileSink& sink = fTemp->Sink();
-    if (fRuns == 0) sink.WriteAt(0, fWavHeader.data(), fHeaderBytes);
-    // Frames that no block covers are zeros.
-    if (fNcw.DecodedFrames() < fNcw.Header.NumSamples) sink.Resize(fHeaderBytes + fDataBytes);
+    fWav->Finish(fNcw.DecodedFrames());
     fTemp->Close();
     fNcw.Close();
   }
 
  private:
-  TNCWParser fNcw;
-  std::array<uint8_t, kMaxWavHeaderBytes> fWavHeader{};
-  size_t fHeaderBytes = 0;
-  uint64_t fDataBytes = 0;
+  TNcwReader fNcw;
+  std::unique_ptr<TWavWriter> fWav;  // made once the temporary file exists
   size_t fFrameBytes = 0;
   size_t fRunBlocks = 0;
   size_t fBlocks = 0;
@@ -289,11 +202,13 @@ class TNcwToWavConversion final : public TConversion {
 
 void TWorkerMemory::ReleaseIfLarge() {
   const size_t held = head.Capacity() + input.Capacity() + output.Capacity() +
-                      decode.blocks.Capacity() + decode.block.Capacity() + decode.area.Capacity();
+                      encode.encoded.Capacity() + decode.blocks.Capacity() +
+                      decode.block.Capacity() + decode.area.Capacity();
   if (held <= kKeptWorkerBytes) return;
   head.Release();
   input.Release();
   output.Release();
+  encode.encoded.Release();
   decode.blocks.Release();
   decode.block.Release();
   decode.area.Release();

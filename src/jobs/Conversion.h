@@ -14,9 +14,11 @@
 
 #include "jobs/OutputNaming.h"
 #include "jobs/RunContext.h"
-#include "ncw/NCWParser3.h"
+#include "ncw/NcwReader.h"
+#include "ncw/NcwWriter.h"
 #include "platform/AlignedBuffer.h"
-#include "wav/WAVParser3.h"
+#include "wav/WavReader.h"
+#include "wav/WavWriter.h"
 
 namespace tarvix {
 
@@ -28,11 +30,11 @@ struct TWorkItem {
 
 // The memory one thread converts with, reused from file to file and from run to run.
 struct TWorkerMemory {
-  TAlignedBuffer head;               // a source's first bytes, read when it is opened
-  TAlignedBuffer input;              // one run of WAV samples
-  TAlignedBuffer output;             // one run of the output
-  TNcwDecodeMemory decode;           // the NCW decoder's own
-  std::vector<uint32_t> blockBytes;  // sizes of the blocks of one encoded run
+  TAlignedBuffer head;      // a source's first bytes, read when it is opened
+  TAlignedBuffer input;     // one run of WAV samples
+  TAlignedBuffer output;    // one run of decoded frames, behind room for the WAV header
+  TNcwRunMemory encode;     // the NCW writer's own
+  TNcwDecodeMemory decode;  // the NCW reader's own
 
   // Hands back what a run of unusually large blocks made it take, so that the memory a run
   // holds is what its runs in flight need, not what each thread ever needed.
@@ -44,8 +46,7 @@ struct TSourceRefused {
   std::vector<std::string> lines;
 };
 
-// Raised in a run that gave up because another run of its file failed first.
-struct TRunAbandoned {};
+// (A run that gave up because another run of its file failed first raises TRunAbandoned.)
 
 class TConversion {
  public:
@@ -93,9 +94,5 @@ class TConversion {
 std::unique_ptr<TConversion> ConvertWavToNcw(const TWorkItem& item, const TRunOptions& options);
 std::unique_ptr<TConversion> ConvertNcwToWav(const TWorkItem& item, const TRunOptions& options);
 std::unique_ptr<TConversion> MakeConversion(const TWorkItem& item, const TRunOptions& options);
-
-// PCM bytes per run: enough that a read or write costs little per byte, little enough that a
-// run's input and output stay in the processor's cache while it is coded.
-constexpr size_t kRunPcmBytes = size_t{1} << 20;
 
 }  // namespace tarvix

@@ -1,6 +1,6 @@
-// TWavParser: one RIFF/WAVE file of integer PCM samples. Reading opens a file, validates its
-// header, finds the data chunk and reads all sample bytes at once; writing creates a file with a
-// standard (44-byte) or extended (68-byte) header and takes the sample bytes in pieces.
+// TWavParser, the WAV reader: one RIFF/WAVE file of integer PCM samples. It opens a file,
+// validates its header, finds the data chunk and reads the sample bytes. (TWavWriter writes
+// them.)
 //
 // The reader never raises: every failure records a message in fErrorText and returns false.
 // It reads through TByteSource, so it runs on memory as well as on files.
@@ -23,8 +23,6 @@ namespace tarvix {
 
 constexpr uint16_t kWaveFormatPcm = 1;
 constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
-// The longest header the writer makes: the extended one with the data chunk's header.
-constexpr size_t kMaxWavHeaderBytes = 68;
 
 // KSDATAFORMAT_SUBTYPE_PCM, {00000001-0000-0010-8000-00AA00389B71}, as stored in a file.
 constexpr std::array<uint8_t, 16> kSubtypePcm = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
@@ -85,19 +83,6 @@ class TWavParser {
   static std::string ErrorText(const std::string& message, const std::string& reason);
   TStreamDescription StreamDescription() const;
 
-  // Writing. The caller sets wFormatTag, nChannels, nSamplesPerSec, nAvgBytesPerSec,
-  // nBlockAlign, wBitsPerSample and fDataSize first. WriteData and CloseFile raise TFileError
-  // when the data does not reach the file.
-  bool CreateOutputFile(const std::string& fileName);
-  bool WriteHeader();
-  bool WriteStandardHeader();
-  bool WriteExtendedHeader();
-  void WriteData(const void* buffer, int32_t count);
-  // Fills the header fields of the kind wFormatTag names and puts the header's bytes, the data
-  // chunk's identifier and size included, at `out` (room for kMaxWavHeaderBytes); returns
-  // their number: 44, 68, or 0 for another tag. Nothing is written to a file.
-  size_t BuildHeader(uint8_t* out);
-
   std::string fFileName;  // the file opened for reading
   // The last error as it is printed: the message, then " (reason)" where the system gave one.
   std::string fErrorText;
@@ -108,8 +93,6 @@ class TWavParser {
   bool fOpened = false;       // from a successful OpenFile until CloseFile
   std::unique_ptr<TByteSource> fStream;  // the file being read
   TFileSource* fFile = nullptr;          // fStream, when it is a file
-  std::unique_ptr<TFileSink> fOutput;    // the file being written
-  uint64_t fWritePosition = 0;           // where the next WriteData lands
   TWavHeader fHeader;
   bool fExtensible = false;
   uint64_t fDataOffset = 0;  // position of the first sample byte
@@ -138,9 +121,6 @@ class TWavParser {
   void TakeData(uint64_t body, uint32_t statedSize);
   bool EndsInPadByte();
   bool ParseSteps();
-  void FillStandardHeader();
-  void FillExtendedHeader();
-  size_t BuildHeaderOfKind(uint8_t* out, bool extended);
 
   std::string fOpenFailure;  // the system's reason why OpenFile failed
   uint64_t fRiffEnd = 0;     // where the chunks end: the RIFF chunk's end or the file's

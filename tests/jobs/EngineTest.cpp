@@ -190,8 +190,16 @@ TEST(Threads, DamagedNcwFilesInAFolderAreRefusedAndTheOthersConvert) {
 TEST(Threads, FewDescriptorsChangeNothingASingleThreadWouldShow) {
   test::TProcessOptions few;
   few.limits = {{RLIMIT_NOFILE, 16}};
+  // Outputs beside their sources: their folders exist, so items start ahead of their turn.
+  auto manySmallFiles = [](const test::TTempDir& dir) {
+    MixedLibrary(dir);
+    for (int i = 0; i < 150; ++i) {
+      test::WriteWav(dir, "Lib/Bank" + std::to_string(i % 3) + "/x" + std::to_string(i) + ".wav",
+                     16, 2, 44100, 64 + static_cast<size_t>(i), static_cast<unsigned>(i));
+    }
+  };
   const std::vector<std::pair<TSetup, std::vector<std::string>>> runs = {
-      {MixedLibrary, {"-w2n", "-rec", "Lib", "Out"}},
+      {manySmallFiles, {"-w2n", "-rec", "Lib"}},
       {MixedList, {"-l", "list.txt"}},
       {NcwLibrary, {"-n2w", "Ncw", "Wav"}}};
   for (const auto& [setup, args] : runs) {

@@ -173,14 +173,11 @@ TEST(NcwEncoder, RefusesToGrowAFileBeyondItsPositionLimit) {
   Samples noise;
   for (int i = 0; i < 4 * 512; ++i) noise.push_back(static_cast<int16_t>(rng()));
   // Four plain blocks make 120 + 20 + 4 * 1040 = 4300 bytes.
-  TNCWParser fits;
-  fits.fMaxFileBytes = 4300;
-  EXPECT_EQ(test::EncodeToNcwBytes(16, 1, noise, 44100, &fits).size(), 4300u);
-  EXPECT_EQ(fits.Header.DataSize, 4160u);
-  TNCWParser tooLarge;
-  tooLarge.fMaxFileBytes = 4299;
+  TNcwHeader fits;
+  EXPECT_EQ(test::EncodeToNcwBytes(16, 1, noise, 44100, 4300, &fits).size(), 4300u);
+  EXPECT_EQ(fits.DataSize, 4160u);
   try {
-    test::EncodeToNcwBytes(16, 1, noise, 44100, &tooLarge);
+    test::EncodeToNcwBytes(16, 1, noise, 44100, 4299);
     FAIL() << "an NCW file larger than the limit was encoded";
   } catch (const TError& error) {
     EXPECT_EQ(error.Message(), "The NCW file would exceed the format's limit of 2 GiB");
