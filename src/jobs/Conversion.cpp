@@ -89,6 +89,8 @@ class TWavToNcwConversion final : public TConversion {
     fNcw->WriteRun(k, ReadSamples(k, memory), memory.encode);
   }
 
+  size_t RunsPlaced() const override { return fNcw->RunsPlaced(); }
+
   void Abandon() override {
     if (fNcw) fNcw->Abandon();
   }

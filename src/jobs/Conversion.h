@@ -5,6 +5,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -67,7 +68,11 @@ class TConversion {
   // called: run 0 is then read from the source like any other.
   virtual void ConvertRun(size_t k, TWorkerMemory& memory) = 0;
   virtual void ForgetHead() { fHead = {}; }
-  // Makes runs that wait for an earlier one give up (TRunAbandoned); any thread may call it.
+  // The runs whose output is placed in the file: a run done before the runs ahead of it may
+  // keep its output in memory until they are.
+  virtual size_t RunsPlaced() const { return SIZE_MAX / 2; }
+  // Makes later runs give up (TRunAbandoned) and drops what waits to be written; any thread
+  // may call it.
   virtual void Abandon() {}
   // After the last run: the output is complete and its file closed.
   virtual void Finish() = 0;

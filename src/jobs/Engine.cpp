@@ -441,6 +441,8 @@ class TConversionEngine {
     return std::nullopt;
   }
 
+  size_t RunsAhead() const { return std::max<size_t>(2, fWorkers.size()); }
+
   // True when a run of `bytes` may start now: the runs in flight leave room for it in the
   // budget, or there are none (a run larger than the budget then goes alone).
   bool MemoryAllows(size_t bytes) const {
@@ -454,6 +456,9 @@ class TConversionEngine {
     }
     if (job.step == TStep::kRunning && job.failedRun == kNone && !job.abandoned &&
         job.nextRun < job.runs) {
+      // Runs done before the ones ahead of them are placed keep their buffers until then:
+      // only so many are handed out ahead of the first run not yet placed.
+      if (job.nextRun >= job.conversion->RunsPlaced() + RunsAhead()) return std::nullopt;
       if (!MemoryAllows(job.conversion->RunMemoryBytes())) {
         fWaitingForMemory = true;
         return std::nullopt;
@@ -549,7 +554,7 @@ class TConversionEngine {
       if (failure && run < job.failedRun) {
         job.failedRun = run;
         job.failure = std::move(failure);
-        job.conversion->Abandon();  // later runs waiting for this one's place give up
+        job.conversion->Abandon();  // runs done or parked after this one are not written
       }
       if (job.runsOut == 0) {
         if (job.failedRun != kNone || job.abandoned) {
@@ -560,8 +565,11 @@ class TConversionEngine {
       }
       job.step = next;
     }
-    // Memory went back to the budget: a run that waited for it may start.
-    if (memoryAwaited) fWorkReady.notify_all();
+    // Memory went back to the budget, or the run placed runs that others were held back
+    // behind: those may start now.
+    if (memoryAwaited || (next == TStep::kRunning && job.runs > RunsAhead())) {
+      fWorkReady.notify_all();
+    }
     if (next == TStep::kDone) fDone.notify_all();
     if (next == TStep::kFinishing) FinishOutput(job);
   }

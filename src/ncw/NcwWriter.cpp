@@ -40,37 +40,59 @@ size_t TNcwWriter::RunMemoryBytes() const {
 void TNcwWriter::WriteRun(size_t k, const uint8_t* pcm, TNcwRunMemory& memory) {
   const size_t frames = FramesOfRun(k);
   const size_t blocks = (frames + kFramesPerBlock - 1) / kFramesPerBlock;
-  const bool whole = fRuns == 1;
-  const size_t prefix = whole ? fHeader.DataOffset : 4 * blocks;
+  const size_t prefix = fRuns == 1 ? fHeader.DataOffset : 4 * blocks;
   memory.encoded.Reserve(prefix + static_cast<size_t>(MaxEncodedBytes(frames)));
   memory.blockBytes.resize(blocks);
-  uint8_t* out = memory.encoded.Data();
-  const size_t bytes = EncodeBlocks(pcm, frames, out + prefix, memory.blockBytes.data());
-  const uint64_t offset = TakePlace(k, bytes);
+  memory.bytes =
+      EncodeBlocks(pcm, frames, memory.encoded.Data() + prefix, memory.blockBytes.data());
 
-  uint8_t* entries = whole ? out + kNcwHeaderBytes : out;
-  uint64_t position = offset;
-  for (size_t b = 0; b < blocks; ++b) {
-    StoreLE(entries + 4 * b, static_cast<int32_t>(position));
-    position += memory.blockBytes[b];
+  std::unique_lock lock(fMutex);
+  if (fAbandoned) throw TRunAbandoned{};
+  if (k != fNextRun) {
+    // Its place is not known yet: parked, for the thread that places the run ahead of it.
+    fParked[k].Swap(memory);
+    if (!fSpares.empty()) {
+      memory.Swap(fSpares.back());
+      fSpares.pop_back();
+    }
+    return;
   }
-  if (whole) {
-    StoreLE(entries + 4 * blocks, static_cast<int32_t>(position));  // where the blocks end
-    TNcwHeader header = fHeader;
-    header.DataSize = static_cast<uint32_t>(bytes);
-    std::memcpy(out, header.Image().data(), kNcwHeaderBytes);
-    fSink.WriteAt(0, out, prefix + bytes);
-  } else {
-    const uint64_t firstBlock = uint64_t{k} * fRunFrames / kFramesPerBlock;
-    fSink.WriteAt(kNcwHeaderBytes + 4 * firstBlock, out, prefix);
-    fSink.WriteAt(fHeader.DataOffset + offset, out + prefix, bytes);
+  // This thread places run k, then every parked run that follows it. The places are taken in
+  // order under the lock; the writes, at places no other run has, go on outside it.
+  TNcwRunMemory parked;
+  TNcwRunMemory* run = &memory;
+  while (true) {
+    const size_t number = fNextRun;
+    const uint64_t offset = Place(run->bytes);
+    lock.unlock();
+    try {
+      WritePlaced(number, offset, *run);
+    } catch (...) {
+      Abandon();
+      throw;
+    }
+    lock.lock();
+    if (run == &parked) {
+      fSpares.emplace_back();
+      fSpares.back().Swap(parked);
+    }
+    auto next = fParked.find(fNextRun);
+    if (next == fParked.end() || fAbandoned) return;
+    parked.Swap(next->second);
+    fParked.erase(next);
+    run = &parked;
   }
+}
+
+size_t TNcwWriter::RunsPlaced() const {
+  std::lock_guard lock(fMutex);
+  return fNextRun;
 }
 
 void TNcwWriter::Abandon() {
   std::lock_guard lock(fMutex);
   fAbandoned = true;
-  fTurn.notify_all();
+  fParked.clear();
 }
 
 void TNcwWriter::Finish() {
@@ -94,24 +116,46 @@ void TNcwWriter::Finish() {
   }
 }
 
-// Waits until the runs before run k have taken their places and returns where its `bytes` of
-// blocks start, counted from the first block.
-uint64_t TNcwWriter::TakePlace(size_t k, size_t bytes) {
-  std::unique_lock lock(fMutex);
-  fTurn.wait(lock, [&] { return fNextRun == k || fAbandoned; });
-  if (fAbandoned) throw TRunAbandoned{};
+// The next run's place: where its `bytes` of blocks start, counted from the first block. Called
+// with fMutex held, in run order.
+uint64_t TNcwWriter::Place(size_t bytes) {
   try {
     CheckEncodedSize(fDataBytes + bytes);
   } catch (...) {
-    fAbandoned = true;  // the runs after this one wait for a place that never comes
-    fTurn.notify_all();
+    fAbandoned = true;  // the runs after this one have no place
+    fParked.clear();
     throw;
   }
   const uint64_t offset = fDataBytes;
   fDataBytes += bytes;
   ++fNextRun;
-  fTurn.notify_all();
   return offset;
+}
+
+// Run k's part of the block table and its blocks, at the place it took. A file of one run is
+// written whole in one piece, header and table in front of its blocks.
+void TNcwWriter::WritePlaced(size_t k, uint64_t offset, TNcwRunMemory& run) {
+  const size_t blocks = run.blockBytes.size();
+  const bool whole = fRuns == 1;
+  const size_t prefix = whole ? fHeader.DataOffset : 4 * blocks;
+  uint8_t* out = run.encoded.Data();
+  uint8_t* entries = whole ? out + kNcwHeaderBytes : out;
+  uint64_t position = offset;
+  for (size_t b = 0; b < blocks; ++b) {
+    StoreLE(entries + 4 * b, static_cast<int32_t>(position));
+    position += run.blockBytes[b];
+  }
+  if (whole) {
+    StoreLE(entries + 4 * blocks, static_cast<int32_t>(position));  // where the blocks end
+    TNcwHeader header = fHeader;
+    header.DataSize = static_cast<uint32_t>(run.bytes);
+    std::memcpy(out, header.Image().data(), kNcwHeaderBytes);
+    fSink.WriteAt(0, out, prefix + run.bytes);
+  } else {
+    const uint64_t firstBlock = uint64_t{k} * fRunFrames / kFramesPerBlock;
+    fSink.WriteAt(kNcwHeaderBytes + 4 * firstBlock, out, prefix);
+    fSink.WriteAt(fHeader.DataOffset + offset, out + prefix, run.bytes);
+  }
 }
 
 void TNcwWriter::CheckEncodedSize(uint64_t dataBytes) const {

@@ -3,14 +3,19 @@
 // threads at the same time and take their places in the file in order (a run's blocks start
 // where the previous run's end); the header, which knows the data's size, comes last.
 //
+// No thread waits for another: a run encoded before the runs ahead of it are placed is parked
+// with its buffer, and the thread that places the run ahead of it writes it too (the ordered
+// writer of parallel compressors).
+//
 // Errors: the size limit of the format is raised as TError (the source's fault), the sink's
 // failures as it raises them.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "ncw/NCWFormat.h"
@@ -28,10 +33,18 @@ struct TNcwStream {
   uint32_t frames = 0;
 };
 
-// The memory one thread encodes a run in, reused from run to run.
+// The memory one thread encodes a run in, reused from run to run. A run that must wait for its
+// place keeps it, and the thread gets a buffer of a run written before in exchange.
 struct TNcwRunMemory {
   TAlignedBuffer encoded;            // the run's part of the block table, then its blocks
   std::vector<uint32_t> blockBytes;  // the sizes of the run's blocks
+  size_t bytes = 0;                  // the blocks' bytes, once encoded
+
+  void Swap(TNcwRunMemory& other) noexcept {
+    encoded.Swap(other.encoded);
+    blockBytes.swap(other.blockBytes);
+    std::swap(bytes, other.bytes);
+  }
 };
 
 // Raised in a run that gave up its place because an earlier run failed.
@@ -53,11 +66,15 @@ class TNcwWriter {
   size_t RunMemoryBytes() const;
   const TNcwHeader& Header() const { return fHeader; }
 
-  // Encodes the frames of run k at `pcm` and writes them at their place: after the runs before
-  // it, waiting for them to take theirs. Several threads may write different runs at once.
-  // Raises TRunAbandoned when an earlier run failed or Abandon was called.
+  // Encodes the frames of run k at `pcm` and has it written at its place, after the runs before
+  // it: now, with every parked run that follows it, when those are placed already; else it is
+  // parked in `memory`'s buffers (`memory` gets others) and written by the thread that places
+  // the run ahead of it. Several threads may write different runs at once. Raises
+  // TRunAbandoned once an earlier run failed or Abandon was called.
   void WriteRun(size_t k, const uint8_t* pcm, TNcwRunMemory& memory);
-  // Makes runs that wait for their place give up; any thread may call it.
+  // The runs placed so far: runs 0 .. RunsPlaced() - 1.
+  size_t RunsPlaced() const;
+  // Drops the parked runs and makes later ones give up; any thread may call it.
   void Abandon();
   // After the last run: the header and the block table's end entry.
   void Finish();
@@ -69,19 +86,21 @@ class TNcwWriter {
   uint64_t MaxEncodedBytes(uint64_t frames) const;
 
  private:
-  uint64_t TakePlace(size_t k, size_t bytes);
+  uint64_t Place(size_t bytes);
+  void WritePlaced(size_t k, uint64_t offset, TNcwRunMemory& run);
   void CheckEncodedSize(uint64_t dataBytes) const;
 
-  TNcwHeader fHeader;  // DataSize is set by Finish, by the thread that finishes
+  TNcwHeader fHeader;  // set at construction; DataSize by Finish, on the finishing thread
   TByteSink& fSink;
   const uint64_t fMaxFileBytes;
   size_t fRunFrames = 0;
   size_t fRuns = 0;
-  std::mutex fMutex;               // guards the three below; taken by every run's thread
-  std::condition_variable fTurn;   // the next run's place is known, or the file was abandoned
-  size_t fNextRun = 0;             // the run whose blocks come next in the file
-  uint64_t fDataBytes = 0;         // bytes of the blocks placed so far
+  mutable std::mutex fMutex;  // guards the five below; taken by every run's thread
+  size_t fNextRun = 0;        // the run whose blocks come next in the file
+  uint64_t fDataBytes = 0;    // bytes of the blocks placed so far
   bool fAbandoned = false;
+  std::map<size_t, TNcwRunMemory> fParked;  // runs encoded before their turn, by number
+  std::vector<TNcwRunMemory> fSpares;       // buffers of parked runs since written
 };
 
 // The whole NCW file of the PCM frames at `position` of `pcm`, written to `sink` one run after
