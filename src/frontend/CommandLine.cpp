@@ -15,7 +15,7 @@ namespace tarvix {
 namespace {
 
 // The usage text after its blank first line and its title line, which carries the version.
-constexpr std::array<std::string_view, 26> kUsageLines = {
+constexpr std::array<std::string_view, 27> kUsageLines = {
     "----------------",
     "Usage:",
     "",
@@ -34,6 +34,7 @@ constexpr std::array<std::string_view, 26> kUsageLines = {
     "-n2w         - convert NCW files to WAV",
     "-rw,-rewrite - rewrite existing files",
     "-skip        - skip files whose output exists already",
+    "-verify      - read each output back and compare it before it is named",
     "-rec,-r      - recursive directory search (including subdirectories)",
     "-l           - list mode",
     "-whs         - standard WAV header",
@@ -74,6 +75,8 @@ TFlagScan ApplyFlag(const std::string& arg, TRunOptions& options) {
     options.rewrite = true;
   } else if (arg == "-skip") {
     options.skipExisting = true;
+  } else if (arg == "-verify") {
+    options.verify = true;
   } else if (arg == "-w2n") {
     options.direction = TConvertDirection::kWavToNcw;
   } else if (arg == "-n2w") {

@@ -10,7 +10,7 @@ namespace tarvix {
 
 namespace {
 
-constexpr std::array<std::string_view, 80> kHelpLines = {
+constexpr std::array<std::string_view, 84> kHelpLines = {
     "SAMPLE USAGE:",
     "  tarvix PIANO.WAV",
     "  tarvix PIANO1.WAV PIANO2.WAV PIANO3.WAV VIOLIN.WAV",
@@ -91,6 +91,10 @@ constexpr std::array<std::string_view, 80> kHelpLines = {
     "  In list mode -w2n,-n2w,-rec flags are ignored. Conversion would be",
     "  made based on files extensions. Thus list mode allows you to convert",
     "  files in both directions.",
+    "",
+    "  With -verify every output is read back from the disk and compared with",
+    "  its source before it gets its name. One that differs is not kept: its",
+    "  lines say that verification failed, and the exit status is 1.",
 };
 
 }  // namespace

@@ -40,6 +40,15 @@ void RefusingDamage(const std::string& source, Step step) {
   }
 }
 
+// Compares what was read back with what should be there.
+void CompareRun(const uint8_t* back, const uint8_t* expected, size_t bytes, uint64_t firstFrame,
+                size_t frameBytes) {
+  if (std::memcmp(back, expected, bytes) == 0) return;
+  size_t at = 0;
+  while (back[at] == expected[at]) ++at;
+  throw TOutputMismatch{"frame " + std::to_string(firstFrame + at / frameBytes) + " differs"};
+}
+
 bool UsesExtendedHeader(TWavHeaderKind kind, const TNcwHeader& header) {
   switch (kind) {
     case TWavHeaderKind::kStandard:
@@ -96,9 +105,46 @@ class TWavToNcwConversion final : public TConversion {
   }
 
   void Finish() override {
+    ForgetHead();
     fNcw->Finish();
     fTemp->Close();
-    fWav.CloseFile();
+    if (!fOptions.verify) fWav.CloseFile();  // else read again to compare
+  }
+
+  size_t BeginVerify() override {
+    fBack = std::make_unique<TNcwReader>();
+    try {
+      fBack->OpenSource(fTemp->OpenForReading(), fItem.output);
+    } catch (const TFileError&) {
+      throw;
+    } catch (const TError& error) {
+      throw TOutputMismatch{error.Message()};
+    }
+    const TNcwHeader& written = fNcw->Header();
+    const TNcwHeader& read = fBack->Header;
+    if (read.Channels != written.Channels || read.BitsPerSample != written.BitsPerSample ||
+        read.SampleRate != written.SampleRate || read.NumSamples != written.NumSamples ||
+        fBack->DecodedFrames() != written.NumSamples) {
+      throw TOutputMismatch{"header"};
+    }
+    return fRuns;
+  }
+
+  void VerifyRun(size_t k, TWorkerMemory& memory) override {
+    const size_t frames = fNcw->FramesOfRun(k);
+    const size_t blocks = (frames + kFramesPerBlock - 1) / kFramesPerBlock;
+    memory.output.Reserve(blocks * kFramesPerBlock * fFrameBytes);
+    try {
+      fBack->DecodeBlocks(k * fNcw->RunFrames() / kFramesPerBlock, blocks, {}, memory.decode,
+                          memory.output.Data());
+    } catch (const TFileError&) {
+      throw;
+    } catch (const TError& error) {
+      throw TOutputMismatch{error.Message()};
+    }
+    const uint8_t* source = ReadSamples(k, memory);
+    CompareRun(memory.output.Data(), source, frames * fFrameBytes, uint64_t{k} * fNcw->RunFrames(),
+               fFrameBytes);
   }
 
  private:
@@ -131,7 +177,8 @@ class TWavToNcwConversion final : public TConversion {
   }
 
   TWavParser fWav;
-  std::unique_ptr<TNcwWriter> fNcw;  // made once the temporary file exists
+  std::unique_ptr<TNcwWriter> fNcw;   // made once the temporary file exists
+  std::unique_ptr<TNcwReader> fBack;  // the output read back (-verify)
   size_t fFrameBytes = 0;
 };
 
@@ -187,14 +234,68 @@ class TNcwToWavConversion final : public TConversion {
   }
 
   void Finish() override {
+    ForgetHead();
     fWav->Finish(fNcw.DecodedFrames());
     fTemp->Close();
-    fNcw.Close();
+    if (!fOptions.verify) fNcw.Close();  // else decoded again to compare
+  }
+
+  // The decoded runs, then the frames no block covers (zeros) as one more.
+  size_t BeginVerify() override {
+    fBack = std::make_unique<TWavParser>();
+    fBack->OpenSource(fTemp->OpenForReading(), fItem.output);
+    if (!fBack->ParseHeader()) throw TOutputMismatch{fBack->fErrorText};
+    const TNcwHeader& header = fNcw.Header;
+    const TWavHeader& read = fBack->fHeader;
+    if (read.nChannels != header.Channels || read.nSamplesPerSec != header.SampleRate ||
+        read.wBitsPerSample != header.BitsPerSample || fBack->fFrameCount != header.NumSamples ||
+        fBack->fDataOffset != fWav->HeaderBytes()) {
+      throw TOutputMismatch{"header"};
+    }
+    return fRuns + (fNcw.DecodedFrames() < header.NumSamples ? 1 : 0);
+  }
+
+  void VerifyRun(size_t k, TWorkerMemory& memory) override {
+    if (k == fRuns) return VerifyZeroTail(memory);
+    const size_t first = k * fRunBlocks;
+    const size_t count = std::min(fRunBlocks, fBlocks - first);
+    const uint64_t firstFrame = uint64_t{first} * kFramesPerBlock;
+    const size_t bytes = static_cast<size_t>(
+        std::min<uint64_t>(count * kFramesPerBlock, fNcw.DecodedFrames() - firstFrame) *
+        fFrameBytes);
+    memory.output.Reserve(count * kFramesPerBlock * fFrameBytes);
+    RefusingDamage(fItem.source, [&] {
+      fNcw.DecodeBlocks(first, count, {}, memory.decode, memory.output.Data());
+    });
+    CompareRun(ReadBack(firstFrame, bytes, memory), memory.output.Data(), bytes, firstFrame,
+               fFrameBytes);
   }
 
  private:
+  const uint8_t* ReadBack(uint64_t firstFrame, size_t bytes, TWorkerMemory& memory) {
+    memory.input.Reserve(bytes);
+    const uint64_t position = fBack->fDataOffset + firstFrame * fFrameBytes;
+    if (fBack->fStream->ReadAt(position, memory.input.Data(), bytes) != bytes) {
+      throw TOutputMismatch{"cut short"};
+    }
+    return memory.input.Data();
+  }
+
+  void VerifyZeroTail(TWorkerMemory& memory) {
+    const uint64_t end = fNcw.Header.NumSamples;
+    const size_t runFrames = fRunBlocks * kFramesPerBlock;
+    memory.output.Reserve(runFrames * fFrameBytes);
+    std::memset(memory.output.Data(), 0, runFrames * fFrameBytes);
+    for (uint64_t frame = fNcw.DecodedFrames(); frame < end; frame += runFrames) {
+      const size_t bytes = static_cast<size_t>(std::min<uint64_t>(runFrames, end - frame)) *
+                           fFrameBytes;
+      CompareRun(ReadBack(frame, bytes, memory), memory.output.Data(), bytes, frame, fFrameBytes);
+    }
+  }
+
   TNcwReader fNcw;
-  std::unique_ptr<TWavWriter> fWav;  // made once the temporary file exists
+  std::unique_ptr<TWavWriter> fWav;   // made once the temporary file exists
+  std::unique_ptr<TWavParser> fBack;  // the output read back (-verify)
   size_t fFrameBytes = 0;
   size_t fRunBlocks = 0;
   size_t fBlocks = 0;

@@ -47,6 +47,12 @@ struct TSourceRefused {
   std::vector<std::string> lines;
 };
 
+// An output that did not read back as it was written (-verify); `detail` says where. It is not
+// placed, and the run goes on.
+struct TOutputMismatch {
+  std::string detail;
+};
+
 // (A run that gave up because another run of its file failed first raises TRunAbandoned.)
 
 class TConversion {
@@ -76,6 +82,12 @@ class TConversion {
   virtual void Abandon() {}
   // After the last run: the output is complete and its file closed.
   virtual void Finish() = 0;
+  // With -verify, after Finish: opens the output anew to read it back, and returns the number
+  // of runs it is compared with the source in.
+  virtual size_t BeginVerify() = 0;
+  // Reads run k of the output back and compares it with what the source gives; raises
+  // TOutputMismatch. Several threads may verify different runs at once.
+  virtual void VerifyRun(size_t k, TWorkerMemory& memory) = 0;
   // Gives the finished output its final name.
   TPlacement Place() {
     const TNameRule rule = fOptions.rewrite        ? TNameRule::kReplace

@@ -100,7 +100,8 @@ struct TJob {
   TStep step = TStep::kWaiting;
   TTurnCheck check = TTurnCheck::kPassed;  // what the thread that took it up found
   std::unique_ptr<TConversion> conversion;
-  size_t runs = 0;             // known once opened
+  bool verifying = false;      // the runs are those of reading the output back (-verify)
+  size_t runs = 0;             // known once opened, and again when verification begins
   size_t nextRun = 0;          // the next run to hand out
   size_t runsOut = 0;          // runs handed out and not yet back
   bool abandoned = false;      // a run gave up: the output is incomplete
@@ -245,11 +246,7 @@ class TConversionEngine {
   TItemOutcome ReportFailure(const TJob& job) {
     switch (ActionOn(job.failure, false)) {
       case TFailureAction::kReport:
-        try {
-          std::rethrow_exception(job.failure);
-        } catch (const TSourceRefused& refused) {
-          WriteItemLines(refused.lines);
-        }
+        WriteItemLines(ReportedLines(job.failure, job.item.output));
         return TItemOutcome::kRefused;
       case TFailureAction::kReportShort:
         WriteItemLines({ShortOfResourceLine(job.failure, job.item.source)});
@@ -525,7 +522,7 @@ class TConversionEngine {
     if (next == TStep::kDone) {
       fDone.notify_all();
     } else if (next == TStep::kFinishing) {
-      FinishOutput(job);
+      FinishOutput(job, memory);
     } else if (job.runs > (first ? 1u : 0u)) {
       fWorkReady.notify_all();  // the other runs are there for the taking
     }
@@ -536,7 +533,11 @@ class TConversionEngine {
     std::exception_ptr failure;
     bool abandoned = false;
     try {
-      job.conversion->ConvertRun(run, memory);
+      if (job.verifying) {
+        job.conversion->VerifyRun(run, memory);
+      } else {
+        job.conversion->ConvertRun(run, memory);
+      }
     } catch (const TRunAbandoned&) {
       abandoned = true;
     } catch (...) {
@@ -560,7 +561,7 @@ class TConversionEngine {
         if (job.failedRun != kNone || job.abandoned) {
           next = TStep::kDone;
         } else if (job.nextRun == job.runs) {
-          next = TStep::kFinishing;
+          next = job.verifying ? TStep::kDone : TStep::kFinishing;
         }
       }
       job.step = next;
@@ -571,26 +572,40 @@ class TConversionEngine {
       fWorkReady.notify_all();
     }
     if (next == TStep::kDone) fDone.notify_all();
-    if (next == TStep::kFinishing) FinishOutput(job);
+    if (next == TStep::kFinishing) FinishOutput(job, memory);
   }
 
   // After the last run, by the thread that completed it: the output is completed and closed.
-  void FinishOutput(TJob& job) {
+  // Under -verify its verification runs follow, for any thread to take; else it is done.
+  void FinishOutput(TJob& job, TWorkerMemory& memory) {
     std::exception_ptr failure;
+    size_t verifyRuns = 0;
     try {
       job.conversion->Finish();
+      if (fOptions.verify) verifyRuns = job.conversion->BeginVerify();
     } catch (...) {
       failure = std::current_exception();
     }
+    memory.ReleaseIfLarge();
+    TStep next = TStep::kDone;
     {
       std::lock_guard lock(fMutex);
       if (failure) {
         job.failure = std::move(failure);
         job.failedRun = job.runs;
+      } else if (verifyRuns != 0 && !job.abandoned && !fStopping) {
+        job.verifying = true;
+        job.runs = verifyRuns;
+        job.nextRun = 0;
+        next = TStep::kRunning;
       }
-      job.step = TStep::kDone;
+      job.step = next;
     }
-    fDone.notify_all();
+    if (next == TStep::kDone) {
+      fDone.notify_all();
+    } else {
+      fWorkReady.notify_all();
+    }
   }
 
   TWorkSource& fWork;

@@ -15,6 +15,8 @@ TFailureAction ActionOn(const std::exception_ptr& failure, bool othersRan) {
     std::rethrow_exception(failure);
   } catch (const TSourceRefused&) {
     return TFailureAction::kReport;
+  } catch (const TOutputMismatch&) {
+    return TFailureAction::kReport;
   } catch (const TFileError& error) {
     const bool spaceTaken = error.ErrorNumber() == ENOSPC || error.ErrorNumber() == EDQUOT;
     if (error.Fault() == TFault::kResource) {
@@ -42,6 +44,19 @@ std::string ShortOfResourceLine(const std::exception_ptr& failure, const std::st
   } catch (...) {
   }
   return "  ERROR: " + source + " was not converted: the system ran short (" + reason + ")";
+}
+
+std::vector<std::string> ReportedLines(const std::exception_ptr& failure, const std::string& output) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const TSourceRefused& refused) {
+    return refused.lines;
+  } catch (const TOutputMismatch& mismatch) {
+    return {"  ERROR: verification failed: '" + output + "' did not read back as written (" +
+            mismatch.detail + ")"};
+  } catch (...) {
+  }
+  return {};
 }
 
 }  // namespace tarvix

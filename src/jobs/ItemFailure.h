@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 namespace tarvix {
 
@@ -20,5 +21,9 @@ TFailureAction ActionOn(const std::exception_ptr& failure, bool othersRan);
 
 // The line of an item that a lack of some resource kept from being converted even alone.
 std::string ShortOfResourceLine(const std::exception_ptr& failure, const std::string& source);
+
+// The lines of an item whose failure the action kReport is for: a refused source's own, or
+// those of an output that did not read back as written.
+std::vector<std::string> ReportedLines(const std::exception_ptr& failure, const std::string& output);
 
 }  // namespace tarvix

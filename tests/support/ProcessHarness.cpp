@@ -37,6 +37,7 @@ double Now() {
     ::setrlimit(resource, &limit);
   }
   if (options.umask) ::umask(*options.umask);
+  for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
   if (options.asUnprivileged && ::geteuid() == 0) {
     // Permissions mean nothing to root; nobody sees them as a user would.
     if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(126);

@@ -18,6 +18,7 @@ struct TProcessOptions {
   std::vector<std::pair<int, rlim_t>> limits;  // setrlimit(resource, value) in the child
   std::optional<mode_t> umask;                 // set: the child's umask
   bool asUnprivileged = false;                 // when run as root: the child runs as nobody
+  std::vector<std::pair<std::string, std::string>> environment;  // set in the child
   double timeoutSeconds = 120;                 // the child is killed after this long
 };
 
