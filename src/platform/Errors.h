@@ -46,7 +46,6 @@ enum class TFileErrorKind {
   kCannotOpen,  // the name could not be opened (or created) at all
   kNotRegular,  // opened, but a directory, FIFO or device: not a file to convert
   kRead,        // a read failed
-  kCutShort,    // the file ended before bytes it held when it was opened
   kWrite,       // a write (or extending the file) failed
   kClose,       // closing failed: the data may not have reached the file
 };
@@ -56,8 +55,7 @@ class TFileError : public TError {
  public:
   TFileError(TFileErrorKind kind, const std::string& message, const std::string& fileName,
              int errorNumber);
-  // For failures that have no errno, such as a name that is not a regular file or a file that
-  // became shorter while it was read.
+  // For failures that have no errno, such as a name that is not a regular file.
   TFileError(TFileErrorKind kind, const std::string& message, const std::string& fileName,
              const std::string& reason);
 
