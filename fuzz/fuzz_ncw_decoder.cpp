@@ -5,6 +5,7 @@
 // or the same error. A file it accepts is then written by the WAV writer with both headers
 // (which the WAV reader must read back, where it takes such a file at all), and encoded again
 // by the NCW writer and decoded: both must give the same samples.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -81,7 +82,7 @@ void CheckWavOutput(const TNcwReader& ncw, const Bytes& samples, bool extended) 
                     file);
   // One run of every frame, as a conversion of one run writes it.
   Bytes run(writer.PrefixBytes(0) + samples.size());
-  std::memcpy(run.data() + writer.PrefixBytes(0), samples.data(), samples.size());
+  std::copy(samples.begin(), samples.end(), run.begin() + writer.PrefixBytes(0));
   try {
     if (header.NumSamples != 0) writer.WriteRun(0, run.data(), header.NumSamples);
     writer.Finish(header.NumSamples);
