@@ -97,6 +97,9 @@ class TConversion {
   }
 
   const TWorkItem& Item() const { return fItem; }
+  // Lines of information about the item found while it was converted (what the output does
+  // not keep, say); shown at its turn right below its progress text, before its other lines.
+  const std::vector<std::string>& Notes() const { return fNotes; }
 
  protected:
   TWorkItem fItem;
@@ -104,6 +107,7 @@ class TConversion {
   std::unique_ptr<TTempFile> fTemp;
   size_t fRuns = 0;
   size_t fRunMemoryBytes = 0;
+  std::vector<std::string> fNotes;  // set by Open only
   std::span<const uint8_t> fHead;  // the source's first bytes, for run 0 on the opening thread
 };
 

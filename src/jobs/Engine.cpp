@@ -92,6 +92,9 @@ class TOrderKeeper {
     if (job.failure && ActionOn(job.failure, othersRan) == TFailureAction::kRetryAlone) {
       fJobs.ConvertAgainAlone(job);
     }
+    if (job.conversion && !job.conversion->Notes().empty()) {
+      WriteItemLines(job.conversion->Notes());
+    }
     TItemOutcome outcome;
     if (job.check != TTurnCheck::kPassed) {
       // The thread that opened it checked after this turn's check and found the output made or
