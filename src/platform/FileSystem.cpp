@@ -1,6 +1,8 @@
 #include "platform/FileSystem.h"
 
 #include <fcntl.h>
+#include <malloc.h>
+#include <pthread.h>
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -137,6 +139,18 @@ size_t DescriptorLimit() {
     return SIZE_MAX;
   }
   return static_cast<size_t>(limit.rlim_cur);
+}
+
+void PrepareForManyThreads() {
+  constexpr int kArenas = 4;
+  constexpr size_t kStackBytes = size_t{1} << 20;
+  ::mallopt(M_ARENA_MAX, kArenas);
+  pthread_attr_t attributes;
+  if (::pthread_attr_init(&attributes) != 0) return;
+  if (::pthread_attr_setstacksize(&attributes, kStackBytes) == 0) {
+    ::pthread_setattr_default_np(&attributes);
+  }
+  ::pthread_attr_destroy(&attributes);
 }
 
 std::string GetCurrentDir() {

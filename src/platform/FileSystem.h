@@ -62,6 +62,12 @@ int AvailableCores();
 // How many files this process may have open at once (its descriptor limit).
 size_t DescriptorLimit();
 
+// Keeps what each further thread costs in address space small: threads share a few memory
+// arenas instead of reserving one each, and their stacks are 1 MiB (their deepest frames take
+// a few kilobytes). Many threads then fit an address-space limit that one thread fits. Called
+// once at start, before any thread.
+void PrepareForManyThreads();
+
 // The working directory's full path, without a trailing delimiter ("/" for the root).
 std::string GetCurrentDir();
 

@@ -238,6 +238,24 @@ TEST(Threads, AFileOfVeryManyChannelsTakesNoMoreMemoryOnMoreThreads) {
   EXPECT_LT(peak[1], peak[0] + 16 * 1024) << "-j1: " << peak[0] << " kB";
 }
 
+// Each thread costs little address space: a file converts with 64 threads under the same limit
+// of 512 MiB that one thread needs far less than.
+TEST(Threads, ManyThreadsConvertUnderAnAddressSpaceLimit) {
+  test::TTempDir dir;
+  test::WriteWav(dir, "a.wav", 16, 2, 44100, 2'000'000);  // 8 MB: eight runs
+  test::TProcessOptions limited;
+  limited.workingDirectory = dir.Path();
+  limited.limits = {{RLIMIT_AS, 512u << 20}};
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-j64", "a.wav"}, {"-j64", "a.ncw", "b.wav"}}) {
+    SCOPED_TRACE(args[1]);
+    const test::TProcessResult result =
+        test::RunProcess(test::PlainTarvixBinary(), args, limited);
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  }
+  EXPECT_EQ(test::WavSampleBytes(dir / "b.wav"), test::WavSampleBytes(dir / "a.wav"));
+}
+
 // Several runs resuming one conversion into one destination at once, as several terminals or
 // machines would: every output is made once, by one of them, under its own name; a run that
 // finds an output made meanwhile by another says it exists, and none fails.
