@@ -200,7 +200,6 @@ void TJobTable::Reset(TJob& job) {
 
 // ---- The workers' side ----
 
-
 void TJobTable::WorkerLoop() {
   BlockCleanupSignalsInThisThread();
   TWorkerMemory memory;
