@@ -18,8 +18,8 @@
 #include "bits/BlockKernels.h"
 #include "bits/SampleContainers.h"
 #include "ncw/NCWFormat.h"
-#include "ncw/NCWParser3.h"
-#include "wav/WAVParser3.h"
+#include "ncw/NcwReader.h"
+#include "ncw/NcwWriter.h"
 
 namespace tarvix {
 namespace {
@@ -296,39 +296,39 @@ const Bytes& SignalOf(const TCase& c) {
 }
 
 template <class C>
-TStreamDescription DescriptionOf(const TCase& c, const Bytes& pcm) {
-  TStreamDescription stream;
-  stream.nChannels = static_cast<uint16_t>(c.channels);
-  stream.nSamplesPerSec = 44100;
-  stream.wBitsPerSample = static_cast<uint16_t>(C::kBits);
-  stream.fFrameCount = static_cast<uint32_t>(pcm.size() / (c.channels * C::kBytes));
-  return stream;
+TNcwStream StreamOf(const TCase& c, const Bytes& pcm) {
+  return {static_cast<uint16_t>(c.channels), static_cast<uint16_t>(C::kBits), 44100,
+          static_cast<uint32_t>(pcm.size() / (c.channels * C::kBytes))};
 }
 
-// The PCM of one run, as a conversion thread takes it at a time.
-constexpr size_t kRunPcmBytes = size_t{1} << 20;
+// A sink that keeps nothing: the benchmark measures the coding, not the memory it is put in.
+class TDiscardingSink final : public TByteSink {
+ public:
+  void WriteAt(uint64_t, const void* data, size_t count) override {
+    benchmark::DoNotOptimize(data);
+    fBytes += count;
+  }
+  void Resize(uint64_t) override {}
+  uint64_t fBytes = 0;
+};
 
-// The signal encoded run by run into one reused buffer, as a conversion thread does it.
+// The signal through the NCW writer run by run with one reused buffer, as a conversion thread
+// writes it.
 template <class C>
 void BM_Encode(benchmark::State& state, TCase c, int64_t target) {
   TForcedKernels forced(target);
   const Bytes& pcm = SignalOf<C>(c);
-  TNCWParser ncw;
-  ncw.BeginEncode(DescriptionOf<C>(c, pcm));
   const size_t frameBytes = static_cast<size_t>(c.channels) * C::kBytes;
-  const size_t runFrames = BlocksPerRun(frameBytes, kRunPcmBytes) * kFramesPerBlock;
-  const size_t frames = pcm.size() / frameBytes;
-  Bytes out(static_cast<size_t>(ncw.MaxEncodedBytes(runFrames)));
-  std::vector<uint32_t> blockBytes(runFrames / kFramesPerBlock);
-  size_t encoded = 0;
+  TNcwRunMemory memory;
+  uint64_t encoded = 0;
   for (auto _ : state) {
-    encoded = 0;
-    for (size_t first = 0; first < frames; first += runFrames) {
-      encoded += ncw.EncodeBlocks(pcm.data() + first * frameBytes,
-                                  std::min(runFrames, frames - first), out.data(),
-                                  blockBytes.data());
-      benchmark::DoNotOptimize(out.data());
+    TDiscardingSink sink;
+    TNcwWriter writer(StreamOf<C>(c, pcm), BlocksPerRun(frameBytes, kRunPcmBytes), sink);
+    for (size_t k = 0; k < writer.RunCount(); ++k) {
+      writer.WriteRun(k, pcm.data() + k * writer.RunFrames() * frameBytes, memory);
     }
+    writer.Finish();
+    encoded = sink.fBytes;
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * pcm.size()));
   state.counters["ncw/pcm"] = static_cast<double>(encoded) / static_cast<double>(pcm.size());
@@ -341,12 +341,10 @@ void BM_Decode(benchmark::State& state, TCase c, int64_t target) {
   const Bytes& pcm = SignalOf<C>(c);
   TMemorySink image;
   {
-    TNCWParser encoder;
-    encoder.BeginEncode(DescriptionOf<C>(c, pcm));
     TMemorySource source(pcm);
-    encoder.Encode(source, 0, image);
+    EncodeNcw(StreamOf<C>(c, pcm), source, 0, image);
   }
-  TNCWParser ncw;
+  TNcwReader ncw;
   ncw.OpenBytes(image.Bytes().data(), image.Bytes().size(), "memory");
   const size_t frameBytes = ncw.FrameBytes();
   const size_t run = BlocksPerRun(frameBytes, kRunPcmBytes);

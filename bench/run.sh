@@ -296,6 +296,9 @@ report_case() {
   if [[ -f $r.flac.time ]]; then
     line+="  tarvix/flac $(ratio "$t" "$(median "$r.flac.time")")"
   fi
+  if [[ -f $RES/$key.verify.time ]]; then
+    line+="  -verify/tarvix $(ratio "$(median "$RES/$key.verify.time")" "$t") (target <= 1.5)"
+  fi
   line+="  [median s: tarvix $t  -j1 $t1  $copyName $c${p:+  plain copy $p}]"
   line+="  peak above the program: $(((peak - BASELINE) / 1024)) MB, -j1 $(((peak1 - BASELINE) / 1024)) MB (target <= $memoryTarget MB)"
   report "$line"
@@ -322,10 +325,12 @@ bench_file() {
 
   group "$key.w2n" tarvix "$(quote "$TARVIX" "$wav" "$OUT/x.ncw")" \
     tarvix-j1 "$(quote "$TARVIX" -j1 "$wav" "$OUT/x.ncw")" \
+    verify "$(quote "$TARVIX" -verify "$wav" "$OUT/x.ncw")" \
     cp "$(quote cp "$wav" "$OUT/x.wav")" copy "$(quote "$COPY" "$wav" "$OUT/x.wav")"
   ((HAVE_FLAC)) && group "$key.w2n" flac "$(quote flac -0 -s -o "$OUT/x.flac" "$wav")"
   group "$key.n2w" tarvix "$(quote "$TARVIX" -whs "$ncw" "$OUT/y.wav")" \
     tarvix-j1 "$(quote "$TARVIX" -j1 -whs "$ncw" "$OUT/y.wav")" \
+    verify "$(quote "$TARVIX" -verify -whs "$ncw" "$OUT/y.wav")" \
     cp "$(quote cp "$wav" "$OUT/y.wav")" copy "$(quote "$COPY" "$wav" "$OUT/y.wav")"
   ((HAVE_FLAC)) && group "$key.n2w" flac "$(quote flac -d -s -o "$OUT/y.wav" "$flac")"
 

@@ -11,7 +11,7 @@
 
 #include "ncw/NCWFormat.h"
 #include "platform/FileStream.h"
-#include "wav/WAVParser3.h"
+#include "wav/WavReader.h"
 
 // The library is built with recoverable UBSan checks; a fuzz target must stop at the first one
 // so that the input is saved as a finding. Run-time UBSAN_OPTIONS still override this.

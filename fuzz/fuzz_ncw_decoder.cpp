@@ -2,11 +2,10 @@
 // as the conversion threads decode them. Decoding in runs of a size the input chooses (so that
 // run boundaries fall anywhere, inside a damaged file too, and run 0 reads from the head as it
 // does in a conversion) must give exactly what decoding block by block gives: the same samples,
-// or the same error. A file it accepts is then saved as WAV with both headers (which the WAV
-// reader must read back, where it takes such a file at all), and encoded again and decoded:
-// both must give the same samples.
-#include <sys/mman.h>
-
+// or the same error. A file it accepts is then written by the WAV writer with both headers
+// (which the WAV reader must read back, where it takes such a file at all), and encoded again
+// by the NCW writer and decoded: both must give the same samples.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,10 +15,11 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "bits/SampleContainers.h"
-#include "ncw/NCWParser3.h"
+#include "ncw/NcwReader.h"
+#include "ncw/NcwWriter.h"
 #include "platform/Errors.h"
-#include "wav/WAVParser3.h"
+#include "wav/WavReader.h"
+#include "wav/WavWriter.h"
 
 using namespace tarvix;
 
@@ -35,23 +35,13 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-// One in-memory file, reused by every run, that the WAV writer writes and the reader reads.
-const std::string& ScratchFileName() {
-  static const std::string name = [] {
-    int fd = ::memfd_create("tarvix-fuzz-ncw", MFD_CLOEXEC);
-    if (fd < 0) std::abort();
-    return "/proc/self/fd/" + std::to_string(fd);
-  }();
-  return name;
-}
-
 struct TDecoded {
   Bytes samples;      // every frame up to NumSamples; those no block covers are zeros
   std::string error;  // the message, when the file was refused
 };
 
 // Decodes every block, `run` blocks at a time; the first run may read from `head`.
-TDecoded DecodeInRuns(const TNCWParser& ncw, size_t run, std::span<const uint8_t> head) {
+TDecoded DecodeInRuns(const TNcwReader& ncw, size_t run, std::span<const uint8_t> head) {
   TDecoded decoded;
   const size_t frameBytes = ncw.FrameBytes();
   const size_t blocks = ncw.BlocksToDecode();
@@ -85,19 +75,24 @@ bool WavReaderTakes(const TNcwHeader& header) {
          uint64_t{header.Channels} * header.BitsPerSample * header.SampleRate <= 0xFFFFFFFFu;
 }
 
-void CheckWavOutput(const TNCWParser& ncw, const Bytes& samples, bool extended) {
-  try {
-    if (extended) {
-      ncw.SaveToWavExt(ScratchFileName());
-    } else {
-      ncw.SaveToWav(ScratchFileName());
-    }
-  } catch (const TError&) {
-    __builtin_trap();  // samples of a container width are always saved
-  }
+void CheckWavOutput(const TNcwReader& ncw, const Bytes& samples, bool extended) {
   const TNcwHeader& header = ncw.Header;
+  TMemorySink file;
+  TWavWriter writer({header.Channels, header.SampleRate, header.BitsPerSample, header.NumSamples,
+                     extended},
+                    file);
+  // One run of every frame, as a conversion of one run writes it.
+  Bytes run(writer.PrefixBytes(0) + samples.size());
+  std::copy(samples.begin(), samples.end(), run.begin() + writer.PrefixBytes(0));
+  try {
+    if (header.NumSamples != 0) writer.WriteRun(0, run.data(), header.NumSamples);
+    writer.Finish(header.NumSamples);
+  } catch (const TError&) {
+    __builtin_trap();  // writing to memory cannot fail
+  }
   TWavParser wav;
-  const bool readable = wav.OpenFile(ScratchFileName()) && wav.ParseHeader();
+  const bool readable =
+      wav.OpenSource(std::make_unique<TMemorySource>(file.Bytes()), "out.wav") && wav.ParseHeader();
   if (WavReaderTakes(header)) Check(readable);
   if (!readable) return;
   Check(wav.fHeader.nChannels == header.Channels &&
@@ -109,20 +104,15 @@ void CheckWavOutput(const TNCWParser& ncw, const Bytes& samples, bool extended) 
   Check(data == samples);
 }
 
-void CheckRoundTrip(const TNCWParser& ncw, const Bytes& samples) {
+void CheckRoundTrip(const TNcwReader& ncw, const Bytes& samples) {
   const TNcwHeader original = ncw.Header;
-  TStreamDescription stream;
-  stream.nChannels = original.Channels;
-  stream.nSamplesPerSec = original.SampleRate;
-  stream.wBitsPerSample = original.BitsPerSample;
-  stream.fFrameCount = original.NumSamples;
-  TNCWParser encoder;
+  const TNcwStream stream{original.Channels, original.BitsPerSample, original.SampleRate,
+                          original.NumSamples};
   TMemorySink encoded;
-  TNCWParser back;
+  TNcwReader back;
   try {
-    encoder.BeginEncode(stream);
     TMemorySource source(samples);
-    encoder.Encode(source, 0, encoded);
+    EncodeNcw(stream, source, 0, encoded);
     back.OpenBytes(encoded.Bytes().data(), encoded.Bytes().size(), "again.ncw");
   } catch (const TError&) {
     __builtin_trap();  // what the encoder writes must read back
@@ -139,20 +129,15 @@ void CheckRoundTrip(const TNCWParser& ncw, const Bytes& samples) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (fuzz::ClaimedNcwBytes({data, size}) > fuzz::kMaxClaimedBytes) return 0;
-  TNCWParser ncw;
+  TNcwReader ncw;
   try {
     ncw.OpenBytes(data, size, "input.ncw");
   } catch (const TError& error) {
     Check(!error.Message().empty());
     return 0;
   }
-  if (!IsContainerWidth(ncw.Header.BitsPerSample)) {
-    Check(ncw.BlocksToDecode() == 0);  // other widths decode nothing, and saving refuses them
-    try {
-      ncw.SaveToWav(ScratchFileName());
-      __builtin_trap();
-    } catch (const TError&) {
-    }
+  if (!IsNcwSampleWidth(ncw.Header.BitsPerSample)) {
+    Check(ncw.BlocksToDecode() == 0);  // other widths decode nothing; a conversion refuses them
     return 0;
   }
   // The run length follows from the input's size, so the fuzzer moves run boundaries by

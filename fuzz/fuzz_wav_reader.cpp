@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/FileStream.h"
-#include "wav/WAVParser3.h"
 #include "wav/WavNote.h"
+#include "wav/WavReader.h"
 
 using tarvix::TMemorySource;
 using tarvix::TWavHeader;

@@ -14,38 +14,6 @@ namespace tarvix {
 
 namespace {
 
-// The usage text after its blank first line and its title line, which carries the version.
-constexpr std::array<std::string_view, 26> kUsageLines = {
-    "----------------",
-    "Usage:",
-    "",
-    "tarvix [flags] file|dir [file|dir]...",
-    "",
-    "tarvix file                   - converts file",
-    "tarvix file1 file2 file3...   - converts files",
-    "tarvix -l list_file           - converts files from list file",
-    "tarvix dir                    - converts files from directory",
-    "tarvix dir1 dir2              - converts files from dir1 and ",
-    "                                put output files into dir2",
-    "----------------",
-    "Flags:",
-    "-h,-?,--help - detailed help information",
-    "-w2n         - convert WAV files to NCW",
-    "-n2w         - convert NCW files to WAV",
-    "-rw,-rewrite - rewrite existing files",
-    "-skip        - skip files whose output exists already",
-    "-rec,-r      - recursive directory search (including subdirectories)",
-    "-l           - list mode",
-    "-whs         - standard WAV header",
-    "-whe         - extended WAV header",
-    "-wha         - auto WAV header, depending on WAV properties",
-    "-jN          - convert with N threads (default: one per core)",
-    "--version    - program name and version",
-    "----------------",
-};
-
-constexpr std::string_view kUsageHint = "tarvix -h for more detailed help";
-
 enum class TFlagScan { kNotAFlag, kApplied, kHelp, kVersion, kWrongValue };
 
 constexpr int kMaxThreads = 256;
@@ -74,6 +42,8 @@ TFlagScan ApplyFlag(const std::string& arg, TRunOptions& options) {
     options.rewrite = true;
   } else if (arg == "-skip") {
     options.skipExisting = true;
+  } else if (arg == "-verify") {
+    options.verify = true;
   } else if (arg == "-w2n") {
     options.direction = TConvertDirection::kWavToNcw;
   } else if (arg == "-n2w") {
@@ -197,12 +167,5 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TRunOptions&
   return Validate(options, console);
 }
 
-void ShowUsage(TConsole& console, bool hint) {
-  console.WriteLine("");
-  console.WriteLine(std::string(kProgramName) + " utility " + std::string(kProgramVersion) +
-                    " - converts between NCW and WAV");
-  for (std::string_view line : kUsageLines) console.WriteLine(line);
-  if (hint) console.WriteLine(kUsageHint);
-}
 
 }  // namespace tarvix

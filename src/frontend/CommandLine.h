@@ -22,7 +22,4 @@ enum class TParseResult {
 TParseResult ParseCommandLine(const std::vector<std::string>& args, TRunOptions& options,
                               TConsole& console);
 
-// The usage text; with `hint` a closing line that points to the detailed help.
-void ShowUsage(TConsole& console, bool hint);
-
 }  // namespace tarvix

@@ -3,14 +3,48 @@
 #include <array>
 #include <string_view>
 
-#include "frontend/CommandLine.h"
 #include "frontend/Console.h"
+#include "frontend/Version.h"
 
 namespace tarvix {
 
 namespace {
 
-constexpr std::array<std::string_view, 80> kHelpLines = {
+// The usage text after its blank first line and its title line, which carries the version.
+constexpr std::array<std::string_view, 27> kUsageLines = {
+    "----------------",
+    "Usage:",
+    "",
+    "tarvix [flags] file|dir [file|dir]...",
+    "",
+    "tarvix file                   - converts file",
+    "tarvix file1 file2 file3...   - converts files",
+    "tarvix -l list_file           - converts files from list file",
+    "tarvix dir                    - converts files from directory",
+    "tarvix dir1 dir2              - converts files from dir1 and ",
+    "                                put output files into dir2",
+    "----------------",
+    "Flags:",
+    "-h,-?,--help - detailed help information",
+    "-w2n         - convert WAV files to NCW",
+    "-n2w         - convert NCW files to WAV",
+    "-rw,-rewrite - rewrite existing files",
+    "-skip        - skip files whose output exists already",
+    "-verify      - read each output back and compare it before it is named",
+    "-rec,-r      - recursive directory search (including subdirectories)",
+    "-l           - list mode",
+    "-whs         - standard WAV header",
+    "-whe         - extended WAV header",
+    "-wha         - auto WAV header, depending on WAV properties",
+    "-jN          - convert with N threads (default: one per core)",
+    "--version    - program name and version",
+    "----------------",
+};
+
+constexpr std::string_view kUsageHint = "tarvix -h for more detailed help";
+
+
+constexpr std::array<std::string_view, 84> kHelpLines = {
     "SAMPLE USAGE:",
     "  tarvix PIANO.WAV",
     "  tarvix PIANO1.WAV PIANO2.WAV PIANO3.WAV VIOLIN.WAV",
@@ -91,9 +125,21 @@ constexpr std::array<std::string_view, 80> kHelpLines = {
     "  In list mode -w2n,-n2w,-rec flags are ignored. Conversion would be",
     "  made based on files extensions. Thus list mode allows you to convert",
     "  files in both directions.",
+    "",
+    "  With -verify every output is read back from the disk and compared with",
+    "  its source before it gets its name. One that differs is not kept: its",
+    "  lines say that verification failed, and the exit status is 1.",
 };
 
 }  // namespace
+
+void ShowUsage(TConsole& console, bool hint) {
+  console.WriteLine("");
+  console.WriteLine(std::string(kProgramName) + " utility " + std::string(kProgramVersion) +
+                    " - converts between NCW and WAV");
+  for (std::string_view line : kUsageLines) console.WriteLine(line);
+  if (hint) console.WriteLine(kUsageHint);
+}
 
 void ShowHelp(TConsole& console) {
   ShowUsage(console, false);

@@ -36,8 +36,8 @@ void ReportError(TConsole& console, int errorFd, const std::string& report) {
 
 }  // namespace
 
-std::string ClosingCount(const TRunTally& tally) {
-  const size_t items = tally.Items();
+std::string ClosingCount(const TOutcomeCounts& tally) {
+  const size_t items = tally.Total();
   std::string line = std::to_string(items);
   line.append(items == 1 ? " file: " : " files: ")
       .append(std::to_string(tally.converted))
@@ -60,7 +60,7 @@ bool ShowsClosingCount(const TRunContext& context) {
     case TRunMode::kList:
       return true;
     case TRunMode::kFile:
-      return context.tally.Items() > 1;
+      return context.counts.Total() > 1;
     case TRunMode::kNone:
       break;
   }
@@ -83,7 +83,7 @@ TRunOutcome RunDriver(TRunContext& context) {
 
 int RunTarvix(const std::vector<std::string>& args, TConsole& console, int errorFd) {
   try {
-    TRunContext context{TRunOptions{}, console};
+    TRunContext context{TRunOptions{}, console, TOutcomeCounts{}};
     switch (ParseCommandLine(args, context.options, console)) {
       case TParseResult::kStopped:
         console.Flush();
@@ -97,7 +97,7 @@ int RunTarvix(const std::vector<std::string>& args, TConsole& console, int error
     const TRunOutcome outcome = RunDriver(context);
     // After the status line is closed, so that it is the last line of the run.
     if (outcome != TRunOutcome::kRefused && ShowsClosingCount(context)) {
-      console.WriteLine(ClosingCount(context.tally));
+      console.WriteLine(ClosingCount(context.counts));
     }
     const int status = ExitStatusOf(outcome);
     console.Flush();

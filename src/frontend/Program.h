@@ -22,7 +22,7 @@ TRunOutcome RunDriver(TRunContext& context);
 
 // The line that closes a run of several sources: "N files: C converted, S skipped, R refused",
 // with "; K under numbered names" when some outputs were numbered.
-std::string ClosingCount(const TRunTally& tally);
+std::string ClosingCount(const TOutcomeCounts& tally);
 
 // Whether the run ends with that line: directory and list mode always do, file mode when it
 // had more than one source.

@@ -4,8 +4,6 @@
 #include <array>
 #include <cstring>
 
-#include "bits/LittleEndian.h"
-#include "bits/SampleContainers.h"
 #include "platform/Errors.h"
 #include "wav/WavNote.h"
 
@@ -17,8 +15,60 @@ namespace {
 // file is read by one call.
 constexpr size_t kHeadBytes = kRunPcmBytes + 64 * 1024;
 
+// A thread keeps the buffers of ordinary runs from file to file; larger ones go after their run.
+constexpr size_t kKeptWorkerBytes = 8 * kRunPcmBytes;
+
 uint64_t RunsOf(uint64_t units, uint64_t perRun) {
   return (units + perRun - 1) / perRun;
+}
+
+[[noreturn]] void RefuseNcw(const std::string& source, const std::string& reason) {
+  throw TSourceRefused{
+      {"  ERROR: " + source + " is not a correct NCW file", "  NCWPARSER: " + reason}};
+}
+
+// A damaged NCW file is refused like a damaged WAV file; what the file layer raises (a source
+// that cannot be opened, a failing disk) keeps its own way.
+template <class Step>
+void RefusingDamage(const std::string& source, Step step) {
+  try {
+    step();
+  } catch (const TFileError&) {
+    throw;
+  } catch (const TError& error) {
+    if (error.Fault() != TFault::kSource) throw;
+    RefuseNcw(source, error.Message());
+  }
+}
+
+// A fingerprint of bytes for comparing a run read back with the run as it was written: four
+// independent multiply chains keep it far faster than the write it checks.
+uint64_t Fingerprint(const uint8_t* bytes, size_t count) {
+  constexpr uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+  uint64_t lanes[4] = {count, kOdd, ~count, kOdd >> 1};
+  size_t i = 0;
+  for (; i + 32 <= count; i += 32) {
+    for (int lane = 0; lane < 4; ++lane) {
+      uint64_t word;
+      std::memcpy(&word, bytes + i + 8 * lane, 8);
+      lanes[lane] = (lanes[lane] ^ word) * kOdd;
+      lanes[lane] ^= lanes[lane] >> 29;
+    }
+  }
+  uint64_t tail = 0;
+  for (; i < count; ++i) tail = (tail << 8 | bytes[i]) * kOdd;
+  uint64_t result = tail;
+  for (uint64_t lane : lanes) result = (result ^ lane) * kOdd + (result >> 31);
+  return result;
+}
+
+// Compares what was read back with what should be there.
+void CompareRun(const uint8_t* back, const uint8_t* expected, size_t bytes, uint64_t firstFrame,
+                size_t frameBytes) {
+  if (std::memcmp(back, expected, bytes) == 0) return;
+  size_t at = 0;
+  while (back[at] == expected[at]) ++at;
+  throw TOutputMismatch{"frame " + std::to_string(firstFrame + at / frameBytes) + " differs"};
 }
 
 bool UsesExtendedHeader(TWavHeaderKind kind, const TNcwHeader& header) {
@@ -36,9 +86,7 @@ bool UsesExtendedHeader(TWavHeaderKind kind, const TNcwHeader& header) {
 
 // ---- WAV to NCW ----
 
-// The NCW file's blocks go out in order while runs are coded side by side: a run knows where
-// its blocks land only once the runs before it have been coded, so each run takes its place
-// in turn, and the header and the end of the block table are written last.
+// The NCW writer places the runs' blocks in order while runs are coded side by side.
 class TWavToNcwConversion final : public TConversion {
  public:
   using TConversion::TConversion;
@@ -46,82 +94,81 @@ class TWavToNcwConversion final : public TConversion {
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kHeadBytes);
     fWav.OpenFile(fItem.source, {memory.head.Data(), memory.head.Capacity()});
+    const TFault openFault = FaultOfErrorNumber(fWav.fOpenErrorNumber, TFault::kSource);
+    if (openFault == TFault::kResource) {
+      throw TError("Can't open file", fItem.source, SystemReason(fWav.fOpenErrorNumber), openFault);
+    }
     // A failed open makes the parse fail with "File not opened".
     if (!fWav.ParseHeader()) Refuse(fWav.fErrorText);
     const TStreamDescription stream = fWav.StreamDescription();
-    if (!IsContainerWidth(stream.wBitsPerSample)) {
+    if (!IsNcwSampleWidth(stream.wBitsPerSample)) {
       Refuse("Unsupported container size (8,16,24 and 32 bits allowed)");
     }
     const std::string note = WavNoteLine(fItem.source, fWav.fExtras);
     if (!note.empty()) fNotes.push_back(note);
     fHead = fWav.fFile->Head();
     fWav.fFile->ForgetHead();  // the head's memory is this thread's; other threads read the file
-    fNcw.BeginEncode(stream);
     fFrameBytes = fWav.fHeader.nBlockAlign;
-    fFrames = stream.fFrameCount;
-    fRunFrames = BlocksPerRun(fFrameBytes, kRunPcmBytes) * kFramesPerBlock;
-    fRuns = RunsOf(fFrames, fRunFrames);
     fTemp = MakeTempFileName(fItem.output);
+    fNcw = std::make_unique<TNcwWriter>(
+        TNcwStream{stream.nChannels, stream.wBitsPerSample, stream.nSamplesPerSec,
+                   stream.fFrameCount},
+        BlocksPerRun(fFrameBytes, kRunPcmBytes), fTemp->Sink());
+    fRuns = fNcw->RunCount();
+    fRunMemoryBytes = fNcw->RunFrames() * fFrameBytes + fNcw->RunMemoryBytes();
   }
 
   void ConvertRun(size_t k, TWorkerMemory& memory) override {
-    const uint64_t firstFrame = uint64_t{k} * fRunFrames;
-    const size_t frames = static_cast<size_t>(std::min<uint64_t>(fRunFrames, fFrames - firstFrame));
-    const size_t blocks = (frames + kFramesPerBlock - 1) / kFramesPerBlock;
-    const uint8_t* pcm = ReadSamples(k, firstFrame, frames, memory);
-    // A file of one run is written whole in one piece; otherwise the run's part of the block
-    // table goes in front of its blocks in memory.
-    const bool whole = fRuns == 1;
-    const size_t prefix = whole ? fNcw.Header.DataOffset : 4 * blocks;
-    memory.output.Reserve(prefix + static_cast<size_t>(fNcw.MaxEncodedBytes(frames)));
-    memory.blockBytes.resize(blocks);
-    uint8_t* out = memory.output.Data();
-    const size_t bytes = fNcw.EncodeBlocks(pcm, frames, out + prefix, memory.blockBytes.data());
-    const uint64_t offset = TakePlace(k, bytes);
-
-    uint8_t* entries = whole ? out + kNcwHeaderBytes : out;
-    uint64_t position = offset;
-    for (size_t b = 0; b < blocks; ++b) {
-      StoreLE(entries + 4 * b, static_cast<int32_t>(position));
-      position += memory.blockBytes[b];
-    }
-    TFileSink& sink = fTemp->Sink();
-    if (whole) {
-      StoreLE(entries + 4 * blocks, static_cast<int32_t>(position));  // where the blocks end
-      fNcw.Header.DataSize = static_cast<uint32_t>(bytes);
-      std::memcpy(out, fNcw.Header.Image().data(), kNcwHeaderBytes);
-      sink.WriteAt(0, out, prefix + bytes);
-    } else {
-      const uint64_t firstBlock = firstFrame / kFramesPerBlock;
-      sink.WriteAt(kNcwHeaderBytes + 4 * firstBlock, out, prefix);
-      sink.WriteAt(fNcw.Header.DataOffset + offset, out + prefix, bytes);
-    }
+    fNcw->WriteRun(k, ReadSamples(k, memory), memory.encode);
   }
 
+  size_t RunsPlaced() const override { return fNcw->RunsPlaced(); }
+
   void Abandon() override {
-    std::lock_guard lock(fMutex);
-    fAbandoned = true;
-    fTurn.notify_all();
+    if (fNcw) fNcw->Abandon();
   }
 
   void Finish() override {
-    if (fRuns != 1) {
-      // The header, which now knows the data's size, and the block table's end entry.
-      fNcw.Header.DataSize = static_cast<uint32_t>(fDataBytes);
-      std::array<uint8_t, kNcwHeaderBytes + 4> tail;
-      std::memcpy(tail.data(), fNcw.Header.Image().data(), kNcwHeaderBytes);
-      StoreLE(tail.data() + kNcwHeaderBytes, static_cast<int32_t>(fDataBytes));
-      const uint64_t endEntry = fNcw.Header.DataOffset - 4;
-      TFileSink& sink = fTemp->Sink();
-      if (endEntry == kNcwHeaderBytes) {
-        sink.WriteAt(0, tail.data(), tail.size());  // no frames: the table is that entry alone
-      } else {
-        sink.WriteAt(0, tail.data(), kNcwHeaderBytes);
-        sink.WriteAt(endEntry, tail.data() + kNcwHeaderBytes, 4);
-      }
-    }
+    ForgetHead();
+    fNcw->Finish();
     fTemp->Close();
-    fWav.CloseFile();
+    if (!fOptions.verify) fWav.CloseFile();  // else read again to compare
+  }
+
+  size_t BeginVerify() override {
+    fBack = std::make_unique<TNcwReader>();
+    try {
+      fBack->OpenSource(fTemp->OpenForReading(), fItem.output);
+    } catch (const TFileError&) {
+      throw;
+    } catch (const TError& error) {
+      throw TOutputMismatch{error.Message()};
+    }
+    const TNcwHeader& written = fNcw->Header();
+    const TNcwHeader& read = fBack->Header;
+    if (read.Channels != written.Channels || read.BitsPerSample != written.BitsPerSample ||
+        read.SampleRate != written.SampleRate || read.NumSamples != written.NumSamples ||
+        fBack->DecodedFrames() != written.NumSamples) {
+      throw TOutputMismatch{"header"};
+    }
+    return fRuns;
+  }
+
+  void VerifyRun(size_t k, TWorkerMemory& memory) override {
+    const size_t frames = fNcw->FramesOfRun(k);
+    const size_t blocks = (frames + kFramesPerBlock - 1) / kFramesPerBlock;
+    memory.output.Reserve(blocks * kFramesPerBlock * fFrameBytes);
+    try {
+      fBack->DecodeBlocks(k * fNcw->RunFrames() / kFramesPerBlock, blocks, {}, memory.decode,
+                          memory.output.Data());
+    } catch (const TFileError&) {
+      throw;
+    } catch (const TError& error) {
+      throw TOutputMismatch{error.Message()};
+    }
+    const uint8_t* source = ReadSamples(k, memory);
+    CompareRun(memory.output.Data(), source, frames * fFrameBytes, uint64_t{k} * fNcw->RunFrames(),
+               fFrameBytes);
   }
 
  private:
@@ -130,58 +177,33 @@ class TWavToNcwConversion final : public TConversion {
         {"  ERROR: " + fItem.source + " is not a correct WAV file", "  WAVPARSER: " + reason}};
   }
 
-  // The samples of one run: from the head where run 0 lies wholly in it, else read.
-  const uint8_t* ReadSamples(size_t k, uint64_t firstFrame, size_t frames, TWorkerMemory& memory) {
+  // The samples of run k: from the head where run 0 lies wholly in it, else read.
+  const uint8_t* ReadSamples(size_t k, TWorkerMemory& memory) {
+    const uint64_t firstFrame = uint64_t{k} * fNcw->RunFrames();
     const uint64_t position = fWav.fDataOffset + firstFrame * fFrameBytes;
-    const size_t bytes = frames * fFrameBytes;
+    const size_t bytes = fNcw->FramesOfRun(k) * fFrameBytes;
     if (k == 0 && position + bytes <= fHead.size()) return fHead.data() + position;
     memory.input.Reserve(bytes);
+    // Several runs of the file are read at once: their errors are worded here, not in the
+    // reader, whose error fields one thread at a time may set.
     size_t got = 0;
     try {
       got = fWav.fStream->ReadAt(position, memory.input.Data(), bytes);
     } catch (const TFileError& error) {
-      fWav.SetError("Error while reading the file", error.Reason());
-      Refuse(fWav.fErrorText);
+      if (error.Fault() == TFault::kResource) throw;
+      Refuse(TWavParser::ErrorText("Error while reading the file", error.Reason()));
     }
     // The reader counted only frames the file held; fewer now means it was cut meanwhile.
     if (got != bytes) {
-      fWav.SetError("Error while reading the file", "cut short while it was read");
-      Refuse(fWav.fErrorText);
+      Refuse(TWavParser::ErrorText("Error while reading the file", "cut short while it was read"));
     }
     return memory.input.Data();
   }
 
-  // Waits until the runs before run k have taken their places and returns where its `bytes`
-  // of blocks start, counted from the first block.
-  uint64_t TakePlace(size_t k, size_t bytes) {
-    std::unique_lock lock(fMutex);
-    fTurn.wait(lock, [&] { return fNextRun == k || fAbandoned; });
-    if (fAbandoned) throw TRunAbandoned{};
-    try {
-      fNcw.CheckEncodedSize(fDataBytes + bytes);
-    } catch (...) {
-      fAbandoned = true;  // the runs after this one wait for a place that never comes
-      fTurn.notify_all();
-      throw;
-    }
-    const uint64_t offset = fDataBytes;
-    fDataBytes += bytes;
-    ++fNextRun;
-    fTurn.notify_all();
-    return offset;
-  }
-
   TWavParser fWav;
-  TNCWParser fNcw;
-  std::span<const uint8_t> fHead;  // the source's first bytes, for run 0 only
+  std::unique_ptr<TNcwWriter> fNcw;   // made once the temporary file exists
+  std::unique_ptr<TNcwReader> fBack;  // the output read back (-verify)
   size_t fFrameBytes = 0;
-  uint64_t fFrames = 0;
-  size_t fRunFrames = 0;
-  std::mutex fMutex;  // guards the three below
-  std::condition_variable fTurn;
-  size_t fNextRun = 0;      // the run whose blocks come next in the file
-  uint64_t fDataBytes = 0;  // bytes of the blocks placed so far
-  bool fAbandoned = false;
 };
 
 // ---- NCW to WAV ----
@@ -194,63 +216,137 @@ class TNcwToWavConversion final : public TConversion {
 
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kHeadBytes);
-    fNcw.Open(fItem.source, {memory.head.Data(), memory.head.Capacity()});
+    RefusingDamage(fItem.source, [&] {
+      fNcw.Open(fItem.source, {memory.head.Data(), memory.head.Capacity()});
+    });
     const TNcwHeader& header = fNcw.Header;
     // Refused before any output exists.
-    if (!IsContainerWidth(header.BitsPerSample)) {
-      throw TError("NCWPARSER.SaveToWav: Unsupported BitsPerSample", fItem.source);
-    }
-    TWavParser wav;
-    fNcw.DescribeWav(wav, UsesExtendedHeader(fOptions.wavHeaderKind, header) ? kWaveFormatExtensible
-                                                                             : kWaveFormatPcm);
-    fHeaderBytes = wav.BuildHeader(fWavHeader.data());
-    fDataBytes = wav.fDataSize;
+    if (!IsNcwSampleWidth(header.BitsPerSample)) RefuseNcw(fItem.source, "Unsupported BitsPerSample");
     fHead = fNcw.Head();
     fNcw.ForgetHead();  // the head's memory is this thread's; other threads read the file
     fFrameBytes = fNcw.FrameBytes();
     fRunBlocks = BlocksPerRun(fFrameBytes, kRunPcmBytes);
     fBlocks = fNcw.BlocksToDecode();
     fRuns = RunsOf(fBlocks, fRunBlocks);
+    if (fOptions.verify) fWrittenFingerprints.assign(fRuns, 0);
     fTemp = MakeTempFileName(fItem.output);
+    fWav = std::make_unique<TWavWriter>(
+        TWavFormat{header.Channels, header.SampleRate, header.BitsPerSample, header.NumSamples,
+                   UsesExtendedHeader(fOptions.wavHeaderKind, header)},
+        fTemp->Sink());
+    // The decoded run and its header, the run's blocks as stored, and one block read apart or
+    // unpacked channel by channel.
+    const size_t runPcm = fRunBlocks * kFramesPerBlock * fFrameBytes;
+    const size_t blockBytes =
+        static_cast<size_t>(MaxBlockBytes(header.Channels, header.BitsPerSample));
+    fRunMemoryBytes = fWav->HeaderBytes() + runPcm + fRunBlocks * blockBytes + 2 * blockBytes;
   }
 
   void ConvertRun(size_t k, TWorkerMemory& memory) override {
     const size_t first = k * fRunBlocks;
     const size_t count = std::min(fRunBlocks, fBlocks - first);
     const uint64_t firstFrame = uint64_t{first} * kFramesPerBlock;
-    const uint64_t frames =
-        std::min<uint64_t>(count * kFramesPerBlock, fNcw.DecodedFrames() - firstFrame);
-    const size_t prefix = k == 0 ? fHeaderBytes : 0;
+    const size_t frames = FramesOfRun(k);
+    const size_t prefix = fWav->PrefixBytes(firstFrame);
     memory.output.Reserve(prefix + count * kFramesPerBlock * fFrameBytes);
     uint8_t* out = memory.output.Data();
-    std::memcpy(out, fWavHeader.data(), prefix);
-    fNcw.DecodeBlocks(first, count, k == 0 ? fHead : std::span<const uint8_t>(), memory.decode,
-                      out + prefix);
-    const uint64_t position = k == 0 ? 0 : fHeaderBytes + firstFrame * fFrameBytes;
-    fTemp->Sink().WriteAt(position, out, prefix + frames * fFrameBytes);
+    RefusingDamage(fItem.source, [&] {
+      fNcw.DecodeBlocks(first, count, k == 0 ? fHead : std::span<const uint8_t>(), memory.decode,
+                        out + prefix);
+    });
+    // Taken while the frames are in the cache; each run's slot is written by its thread only.
+    if (fOptions.verify) fWrittenFingerprints[k] = Fingerprint(out + prefix, frames * fFrameBytes);
+    fWav->WriteRun(firstFrame, out, frames);
   }
 
   void Finish() override {
-    TFileSink& sink = fTemp->Sink();
-    if (fRuns == 0) sink.WriteAt(0, fWavHeader.data(), fHeaderBytes);
-    // Frames that no block covers are zeros.
-    if (fNcw.DecodedFrames() < fNcw.Header.NumSamples) sink.Resize(fHeaderBytes + fDataBytes);
+    ForgetHead();
+    fWav->Finish(fNcw.DecodedFrames());
     fTemp->Close();
     fNcw.Close();
   }
 
+  // The decoded runs, then the frames no block covers (zeros) as one more.
+  size_t BeginVerify() override {
+    fBack = std::make_unique<TWavParser>();
+    fBack->OpenSource(fTemp->OpenForReading(), fItem.output);
+    if (!fBack->ParseHeader()) throw TOutputMismatch{fBack->fErrorText};
+    const TNcwHeader& header = fNcw.Header;
+    const TWavHeader& read = fBack->fHeader;
+    if (read.nChannels != header.Channels || read.nSamplesPerSec != header.SampleRate ||
+        read.wBitsPerSample != header.BitsPerSample || fBack->fFrameCount != header.NumSamples ||
+        fBack->fDataOffset != fWav->HeaderBytes()) {
+      throw TOutputMismatch{"header"};
+    }
+    return fRuns + (fNcw.DecodedFrames() < header.NumSamples ? 1 : 0);
+  }
+
+  // Each run read back must give the fingerprint its decoded frames had when they were
+  // written: decoding the source once more would cost as much as the conversion itself.
+  void VerifyRun(size_t k, TWorkerMemory& memory) override {
+    if (k == fRuns) return VerifyZeroTail(memory);
+    const uint64_t firstFrame = uint64_t{k} * fRunBlocks * kFramesPerBlock;
+    const size_t frames = FramesOfRun(k);
+    const uint8_t* back = ReadBack(firstFrame, frames * fFrameBytes, memory);
+    if (Fingerprint(back, frames * fFrameBytes) != fWrittenFingerprints[k]) {
+      throw TOutputMismatch{"frames " + std::to_string(firstFrame) + " to " +
+                            std::to_string(firstFrame + frames - 1) + " differ"};
+    }
+  }
+
  private:
-  TNCWParser fNcw;
-  std::array<uint8_t, kMaxWavHeaderBytes> fWavHeader{};
-  size_t fHeaderBytes = 0;
-  uint64_t fDataBytes = 0;
-  std::span<const uint8_t> fHead;  // the source's first bytes, for run 0 only
+  size_t FramesOfRun(size_t k) const {
+    const uint64_t firstFrame = uint64_t{k} * fRunBlocks * kFramesPerBlock;
+    const size_t count = std::min(fRunBlocks, fBlocks - k * fRunBlocks);
+    return static_cast<size_t>(
+        std::min<uint64_t>(count * kFramesPerBlock, fNcw.DecodedFrames() - firstFrame));
+  }
+
+  const uint8_t* ReadBack(uint64_t firstFrame, size_t bytes, TWorkerMemory& memory) {
+    memory.input.Reserve(bytes);
+    const uint64_t position = fBack->fDataOffset + firstFrame * fFrameBytes;
+    if (fBack->fStream->ReadAt(position, memory.input.Data(), bytes) != bytes) {
+      throw TOutputMismatch{"cut short"};
+    }
+    return memory.input.Data();
+  }
+
+  void VerifyZeroTail(TWorkerMemory& memory) {
+    const uint64_t end = fNcw.Header.NumSamples;
+    const size_t runFrames = fRunBlocks * kFramesPerBlock;
+    memory.output.Reserve(runFrames * fFrameBytes);
+    std::memset(memory.output.Data(), 0, runFrames * fFrameBytes);
+    for (uint64_t frame = fNcw.DecodedFrames(); frame < end; frame += runFrames) {
+      const size_t bytes = static_cast<size_t>(std::min<uint64_t>(runFrames, end - frame)) *
+                           fFrameBytes;
+      CompareRun(ReadBack(frame, bytes, memory), memory.output.Data(), bytes, frame, fFrameBytes);
+    }
+  }
+
+  TNcwReader fNcw;
+  std::unique_ptr<TWavWriter> fWav;   // made once the temporary file exists
+  std::unique_ptr<TWavParser> fBack;  // the output read back (-verify)
+  std::vector<uint64_t> fWrittenFingerprints;  // -verify: each run's, as it was written
   size_t fFrameBytes = 0;
   size_t fRunBlocks = 0;
   size_t fBlocks = 0;
 };
 
 }  // namespace
+
+void TWorkerMemory::ReleaseIfLarge() {
+  const size_t held = head.Capacity() + input.Capacity() + output.Capacity() +
+                      encode.encoded.Capacity() + decode.blocks.Capacity() +
+                      decode.block.Capacity() + decode.area.Capacity();
+  if (held <= kKeptWorkerBytes) return;
+  head.Release();
+  input.Release();
+  output.Release();
+  encode.encoded.Release();
+  decode.blocks.Release();
+  decode.block.Release();
+  decode.area.Release();
+}
 
 std::unique_ptr<TConversion> ConvertWavToNcw(const TWorkItem& item, const TRunOptions& options) {
   return std::make_unique<TWavToNcwConversion>(item, options);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -14,9 +15,11 @@
 
 #include "jobs/OutputNaming.h"
 #include "jobs/RunContext.h"
-#include "ncw/NCWParser3.h"
+#include "ncw/NcwReader.h"
+#include "ncw/NcwWriter.h"
 #include "platform/AlignedBuffer.h"
-#include "wav/WAVParser3.h"
+#include "wav/WavReader.h"
+#include "wav/WavWriter.h"
 
 namespace tarvix {
 
@@ -28,11 +31,15 @@ struct TWorkItem {
 
 // The memory one thread converts with, reused from file to file and from run to run.
 struct TWorkerMemory {
-  TAlignedBuffer head;               // a source's first bytes, read when it is opened
-  TAlignedBuffer input;              // one run of WAV samples
-  TAlignedBuffer output;             // one run of the output
-  TNcwDecodeMemory decode;           // the NCW decoder's own
-  std::vector<uint32_t> blockBytes;  // sizes of the blocks of one encoded run
+  TAlignedBuffer head;      // a source's first bytes, read when it is opened
+  TAlignedBuffer input;     // one run of WAV samples
+  TAlignedBuffer output;    // one run of decoded frames, behind room for the WAV header
+  TNcwRunMemory encode;     // the NCW writer's own
+  TNcwDecodeMemory decode;  // the NCW reader's own
+
+  // Hands back what a run of unusually large blocks made it take, so that the memory a run
+  // holds is what its runs in flight need, not what each thread ever needed.
+  void ReleaseIfLarge();
 };
 
 // A source that is not converted; the lines say why. The run goes on.
@@ -40,8 +47,13 @@ struct TSourceRefused {
   std::vector<std::string> lines;
 };
 
-// Raised in a run that gave up because another run of its file failed first.
-struct TRunAbandoned {};
+// An output that did not read back as it was written (-verify); `detail` says where. It is not
+// placed, and the run goes on.
+struct TOutputMismatch {
+  std::string detail;
+};
+
+// (A run that gave up because another run of its file failed first raises TRunAbandoned.)
 
 class TConversion {
  public:
@@ -55,18 +67,38 @@ class TConversion {
   virtual void Open(TWorkerMemory& memory) = 0;
   // The runs to convert; known after Open.
   size_t RunCount() const { return fRuns; }
-  // Converts run k. Run 0 comes right after Open on the same thread: it may use the source's
-  // first bytes, read by Open into that thread's memory.
+  // The most memory one run takes in a thread's buffers; known after Open.
+  size_t RunMemoryBytes() const { return fRunMemoryBytes; }
+  // Converts run k. Run 0 may use the source's first bytes that Open read into the opening
+  // thread's memory, and then comes right after Open on that thread, unless ForgetHead was
+  // called: run 0 is then read from the source like any other.
   virtual void ConvertRun(size_t k, TWorkerMemory& memory) = 0;
-  // Makes runs that wait for an earlier one give up (TRunAbandoned); any thread may call it.
+  virtual void ForgetHead() { fHead = {}; }
+  // The runs whose output is placed in the file: a run done before the runs ahead of it may
+  // keep its output in memory until they are.
+  virtual size_t RunsPlaced() const { return SIZE_MAX / 2; }
+  // Makes later runs give up (TRunAbandoned) and drops what waits to be written; any thread
+  // may call it.
   virtual void Abandon() {}
   // After the last run: the output is complete and its file closed.
   virtual void Finish() = 0;
+  // With -verify, after Finish: opens the output anew to read it back, and returns the number
+  // of runs it is compared with the source in.
+  virtual size_t BeginVerify() = 0;
+  // Reads run k of the output back and compares it with what the source gives; raises
+  // TOutputMismatch. Several threads may verify different runs at once.
+  virtual void VerifyRun(size_t k, TWorkerMemory& memory) = 0;
   // Gives the finished output its final name.
-  TPlacement Place() { return PlaceOutput(*fTemp, fItem.output, fOptions.rewrite); }
+  TPlacement Place() {
+    const TNameRule rule = fOptions.rewrite        ? TNameRule::kReplace
+                           : fOptions.skipExisting ? TNameRule::kKeep
+                                                   : TNameRule::kNumber;
+    return PlaceOutput(*fTemp, fItem.output, rule);
+  }
 
   const TWorkItem& Item() const { return fItem; }
-  // Lines that follow the item's progress text once it is converted: what the output lacks.
+  // Lines of information about the item found while it was converted (what the output does
+  // not keep, say); shown at its turn right below its progress text, before its other lines.
   const std::vector<std::string>& Notes() const { return fNotes; }
 
  protected:
@@ -74,16 +106,14 @@ class TConversion {
   const TRunOptions& fOptions;
   std::unique_ptr<TTempFile> fTemp;
   size_t fRuns = 0;
-  std::vector<std::string> fNotes;
+  size_t fRunMemoryBytes = 0;
+  std::vector<std::string> fNotes;  // set by Open only
+  std::span<const uint8_t> fHead;  // the source's first bytes, for run 0 on the opening thread
 };
 
 // The conversion jobs of the two directions, and the one of an item's direction.
 std::unique_ptr<TConversion> ConvertWavToNcw(const TWorkItem& item, const TRunOptions& options);
 std::unique_ptr<TConversion> ConvertNcwToWav(const TWorkItem& item, const TRunOptions& options);
 std::unique_ptr<TConversion> MakeConversion(const TWorkItem& item, const TRunOptions& options);
-
-// PCM bytes per run: enough that a read or write costs little per byte, little enough that a
-// run's input and output stay in the processor's cache while it is coded.
-constexpr size_t kRunPcmBytes = size_t{1} << 20;
 
 }  // namespace tarvix

@@ -10,10 +10,4 @@ std::string MissingSourceLine(const std::string& source) {
   return "  ERROR: can't examine '" + source + "' (" + reason + ").  skipped";
 }
 
-TItemOutcome OutcomeOf(const TPlacement& placement, const std::string& outputAsked) {
-  if (!placement.placed) return TItemOutcome::kRefused;
-  return placement.finalName == outputAsked ? TItemOutcome::kConverted
-                                            : TItemOutcome::kConvertedNumbered;
-}
-
 }  // namespace tarvix

@@ -1,7 +1,5 @@
 #include "jobs/OutputNaming.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 
 #include "platform/Errors.h"
@@ -18,9 +16,7 @@ constexpr int kMaxPlacementAttempts = 100;
 // A read-only regular file (through links) that -rw must not replace. The link itself, or a
 // FIFO, is not protected: replacing the name leaves what it leads to untouched.
 bool IsProtectedFile(const std::string& name) {
-  struct stat info;
-  if (::lstat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  return !IsWritableFile(name);
+  return IsRegularFileItself(name) && !IsWritableFile(name);
 }
 
 }  // namespace
@@ -32,26 +28,32 @@ std::string OutputFolder(const std::string& outputName) {
 std::unique_ptr<TTempFile> MakeTempFileName(const std::string& outputName) {
   const std::string dir = OutputFolder(outputName);
   auto temp = std::make_unique<TTempFile>(dir, outputName);
-  if (!temp->Created() && errno == ENOENT && !dir.empty()) {
+  int error = temp->Created() ? 0 : errno;
+  if (error == ENOENT && !dir.empty()) {
     // The folder is missing: made only now, so that a folder that exists costs nothing.
-    ForceDirectoryPath(dir);
-    temp = std::make_unique<TTempFile>(dir, outputName);
+    error = ForceDirectoryPath(dir);
+    if (error == 0) {
+      temp = std::make_unique<TTempFile>(dir, outputName);
+      error = temp->Created() ? 0 : errno;
+    }
   }
-  if (!temp->Created()) {
-    int error = errno;
-    throw TError("Can't create temporary file", dir.empty() ? "./" : dir, SystemReason(error));
+  if (error != 0) {
+    throw TError("Can't create temporary file", dir.empty() ? "./" : dir, SystemReason(error),
+                 FaultOfErrorNumber(error, TFault::kOutput));
   }
   return temp;
 }
 
-bool ForceDirectoryPath(const std::string& path) {
+int ForceDirectoryPath(const std::string& path) {
   std::string dir = path;
   if (dir.size() > 1 && dir.back() == kPathDelimiter) dir.pop_back();
-  if (DirectoryExists(dir)) return true;
-  if (CreateDir(dir)) return true;  // parents are made only when this fails
+  if (DirectoryExists(dir)) return 0;
+  const int error = CreateDir(dir);  // parents are made only when this fails
+  if (error != ENOENT) return error;
   std::string parent = ExtractFilePath(dir);
-  if (parent.empty() || parent == dir) return false;
-  return ForceDirectoryPath(parent) && CreateDir(dir);
+  if (parent.empty() || parent == dir) return error;
+  const int parentError = ForceDirectoryPath(parent);
+  return parentError != 0 ? parentError : CreateDir(dir);
 }
 
 std::string MakeNumberedName(const std::string& name) {
@@ -64,10 +66,10 @@ std::string MakeNumberedName(const std::string& name) {
   }
 }
 
-TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, bool rewrite) {
+TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, TNameRule rule) {
   TPlacement placement;
   placement.finalName = outputName;
-  if (rewrite) {
+  if (rule == TNameRule::kReplace) {
     int error = IsProtectedFile(outputName) ? EACCES : temp.PlaceReplacing(outputName);
     placement.placed = error == 0;
     if (error != 0) placement.reason = SystemReason(error);
@@ -85,6 +87,11 @@ TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, bool rewr
     if (error != EEXIST || !NameTaken(placement.finalName)) {
       if (error == EEXIST && DirectoryExists(placement.finalName)) error = EISDIR;
       placement.reason = SystemReason(error);
+      return placement;
+    }
+    if (rule == TNameRule::kKeep) {
+      // Taken while the item converted, by another run resuming into the same folder.
+      placement.nameTaken = true;
       return placement;
     }
     placement.finalName = MakeNumberedName(outputName);

@@ -16,26 +16,37 @@ std::string OutputFolder(const std::string& outputName);
 
 // Creates a new, empty temporary file in the output's folder, making the folder and its
 // missing parents first. Raises TError "Can't create temporary file" naming the folder and the
-// system's reason. Errors writing the file name `outputName`.
+// system's reason (for a folder that could not be made, the reason it could not). Errors
+// writing the file name `outputName`.
 std::unique_ptr<TTempFile> MakeTempFileName(const std::string& outputName);
 
-// Makes the directory and every missing parent; true when it exists afterwards.
-bool ForceDirectoryPath(const std::string& path);
+// Makes the directory and every missing parent. Returns 0 when it exists afterwards (also when
+// another process made some of it meanwhile), else the errno of the level that failed.
+int ForceDirectoryPath(const std::string& path);
 
 // `name` when it is not taken (see NameTaken), else the first of base_1.ext, base_2.ext, ...
 // that is not. Directories do not count as taking a name.
 std::string MakeNumberedName(const std::string& name);
 
+// What placing does about a final name that is taken.
+enum class TNameRule {
+  kNumber,   // the next free numbered name
+  kReplace,  // replaced in one atomic step (-rw)
+  kKeep,     // left as it is, nothing placed (-skip)
+};
+
 struct TPlacement {
   bool placed = false;
+  bool nameTaken = false;  // under kKeep: the name was taken, the output discarded
   std::string finalName;  // the name the output got, or the one that could not be used
   std::string reason;     // why it could not be placed
 };
 
-// Moves the finished temporary file to its final name. Without `rewrite` nothing of an
+// Moves the finished temporary file to its final name. Except under kReplace nothing of an
 // existing name is ever replaced, also when it appears at the last moment: the next free
-// numbered name is taken. With `rewrite` an existing name is replaced in one atomic step,
-// unless it is a read-only file; a link is replaced itself, never the file it leads to.
-TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, bool rewrite);
+// numbered name is taken, or under kKeep nothing is placed. Under kReplace an existing name is
+// replaced in one atomic step, unless it is a read-only file; a link is replaced itself, never
+// the file it leads to.
+TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, TNameRule rule);
 
 }  // namespace tarvix

@@ -21,6 +21,7 @@ struct TRunOptions {
   bool recursive = false;
   bool rewrite = false;
   bool skipExisting = false;            // -skip: a source whose output exists is not converted
+  bool verify = false;                  // -verify: outputs are read back before they are placed
   int threads = 0;                      // -jN; 0: one per available core
   std::vector<std::string> parameters;  // the non-flag parameters in command-line order
   std::string sourceDirectory;          // directory mode only, with a trailing delimiter
@@ -49,22 +50,23 @@ class TRunStatus {
   virtual void CloseStatusLine() = 0;
 };
 
-// What became of one item of a run.
+// What became of one item of a run; the order keeper decides it at the item's turn, once.
 enum class TItemOutcome {
-  kConverted,          // placed under the name asked for (or replacing it under -rw)
-  kConvertedNumbered,  // placed under a numbered name, the one asked for being taken
-  kSkipped,            // a missing source, or an output that exists already under -skip
-  kRefused,            // a source refused, or an output that could not be placed
+  kConverted,          // placed under its own name (or replacing it under -rw)
+  kConvertedNumbered,  // placed under a numbered name, its own being taken
+  kSkippedExisting,    // -skip: its output exists already (success)
+  kSkippedMissing,     // its source does not exist
+  kRefused,            // refused, or its output could not be placed
 };
 
-// What the items of a run came to, for the count that closes it.
-struct TRunTally {
+// How many items ended each way.
+struct TOutcomeCounts {
   size_t converted = 0;  // numbered ones included
   size_t numbered = 0;
-  size_t skipped = 0;
+  size_t skipped = 0;  // existing outputs and missing sources
   size_t refused = 0;
 
-  void Record(TItemOutcome outcome) {
+  void Add(TItemOutcome outcome) {
     switch (outcome) {
       case TItemOutcome::kConvertedNumbered:
         ++numbered;
@@ -72,7 +74,8 @@ struct TRunTally {
       case TItemOutcome::kConverted:
         ++converted;
         break;
-      case TItemOutcome::kSkipped:
+      case TItemOutcome::kSkippedExisting:
+      case TItemOutcome::kSkippedMissing:
         ++skipped;
         break;
       case TItemOutcome::kRefused:
@@ -80,14 +83,14 @@ struct TRunTally {
         break;
     }
   }
-  size_t Items() const { return converted + skipped + refused; }
+  size_t Total() const { return converted + skipped + refused; }
 };
 
 // Everything one run works with. A test or a fuzz target makes a fresh one per run.
 struct TRunContext {
   TRunOptions options;
   TRunStatus& status;
-  TRunTally tally = {};
+  TOutcomeCounts counts;  // filled in as the items' turns pass
 };
 
 // How a run ended; the process's exit status follows from it.

@@ -1,4 +1,4 @@
-// The reading side of TNCWParser: a run of blocks is read from the file in one piece where the
+// The block decoding of TNcwReader: a run of blocks is read from the file in one piece where the
 // blocks lie one after another, each block is checked (widths, channel mode, nothing past the
 // end of the file) and then unpacked, straight into the interleaved frames where it can be.
 #include <algorithm>
@@ -7,7 +7,7 @@
 #include "bits/BlockKernels.h"
 #include "bits/LittleEndian.h"
 #include "bits/SampleContainers.h"
-#include "ncw/NCWParser3.h"
+#include "ncw/NcwReader.h"
 #include "platform/Errors.h"
 
 namespace tarvix {
@@ -76,7 +76,9 @@ class TRunDecoder {
   }
 
  private:
-  [[noreturn]] void Refuse(const std::string& message) const { throw TError(message, fFileName); }
+  [[noreturn]] void Refuse(const std::string& message) const {
+    throw TError(message, fFileName, {}, TFault::kSource);
+  }
 
   int32_t Entry(size_t i) const { return LoadLE<int32_t>(fMemory.table.data() + 4 * i); }
 
@@ -219,7 +221,7 @@ class TRunDecoder {
 
 }  // namespace
 
-void TNCWParser::DecodeBlocks(size_t first, size_t count, std::span<const uint8_t> head,
+void TNcwReader::DecodeBlocks(size_t first, size_t count, std::span<const uint8_t> head,
                               TNcwDecodeMemory& memory, uint8_t* out) const {
   if (count == 0) return;
   ForContainerWidth(Header.BitsPerSample, [&](auto container) {

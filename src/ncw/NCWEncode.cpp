@@ -1,4 +1,4 @@
-// The writing side of TNCWParser: each channel of each block of 512 frames is stored as the
+// The block coding of TNcwWriter: each channel of each block of 512 frames is stored as the
 // differences of its samples at the smallest width that holds them all, or, when that width
 // would be the full container, as the samples themselves.
 #include <algorithm>
@@ -10,8 +10,7 @@
 #include "bits/BlockKernels.h"
 #include "bits/LittleEndian.h"
 #include "bits/SampleContainers.h"
-#include "ncw/NCWParser3.h"
-#include "platform/Errors.h"
+#include "ncw/NcwWriter.h"
 
 namespace tarvix {
 
@@ -97,73 +96,19 @@ size_t EncodeRun(const uint8_t* pcm, size_t frames, size_t channels, uint8_t* ou
 
 }  // namespace
 
-void TNCWParser::BeginEncode(const TStreamDescription& stream) {
-  Header = TNcwHeader{};
-  Header.Signature = kNcwSignature;
-  Header.Channels = stream.nChannels;
-  Header.BitsPerSample = stream.wBitsPerSample;
-  Header.SampleRate = stream.nSamplesPerSec;
-  Header.NumSamples = stream.fFrameCount;
-  Header.BlockTableOffset = kNcwHeaderBytes;
-  // The table stays within the 2 GiB of a file for every 32-bit frame count.
-  Header.DataOffset =
-      static_cast<uint32_t>(kNcwHeaderBytes + 4 * BlockTableEntries(stream.fFrameCount));
-}
-
-size_t TNCWParser::EncodeBlocks(const uint8_t* pcm, size_t frames, uint8_t* out,
+size_t TNcwWriter::EncodeBlocks(const uint8_t* pcm, size_t frames, uint8_t* out,
                                 uint32_t* blockBytes) const {
   size_t written = 0;
-  ForContainerWidth(Header.BitsPerSample, [&](auto container) {
+  ForContainerWidth(fHeader.BitsPerSample, [&](auto container) {
     using C = decltype(container);
-    written = EncodeRun<C>(pcm, frames, Header.Channels, out, blockBytes);
+    written = EncodeRun<C>(pcm, frames, fHeader.Channels, out, blockBytes);
   });
   return written;
 }
 
-uint64_t TNCWParser::MaxEncodedBytes(uint64_t frames) const {
+uint64_t TNcwWriter::MaxEncodedBytes(uint64_t frames) const {
   const uint64_t blocks = (frames + kFramesPerBlock - 1) / kFramesPerBlock;
-  return blocks * MaxBlockBytes(Header.Channels, Header.BitsPerSample);
-}
-
-void TNCWParser::CheckEncodedSize(uint64_t dataBytes) const {
-  // Positions are signed 32-bit numbers: a larger file would be unreadable.
-  if (uint64_t{Header.DataOffset} + dataBytes > fMaxFileBytes) {
-    throw TError("The NCW file would exceed the format's limit of 2 GiB");
-  }
-}
-
-void TNCWParser::Encode(const TByteSource& pcm, uint64_t position, TByteSink& out) {
-  const size_t frameBytes = size_t{Header.Channels} * Header.BitsPerSample / 8;
-  const uint64_t frames = Header.NumSamples;
-  const size_t run = BlocksPerRun(frameBytes, size_t{1} << 20);
-  const size_t runFrames = run * kFramesPerBlock;
-  std::vector<uint8_t> input(runFrames * frameBytes);
-  std::vector<uint8_t> encoded(static_cast<size_t>(MaxEncodedBytes(runFrames)));
-  std::vector<uint32_t> blockBytes(run);
-  std::vector<uint8_t> table(4 * run);
-  uint64_t dataBytes = 0;
-  uint64_t block = 0;
-  for (uint64_t firstFrame = 0; firstFrame < frames; firstFrame += runFrames) {
-    const size_t count = static_cast<size_t>(std::min<uint64_t>(runFrames, frames - firstFrame));
-    const size_t want = count * frameBytes;
-    const size_t got = pcm.ReadAt(position + firstFrame * frameBytes, input.data(), want);
-    std::fill(input.data() + got, input.data() + want, uint8_t{0});
-    const size_t bytes = EncodeBlocks(input.data(), count, encoded.data(), blockBytes.data());
-    CheckEncodedSize(dataBytes + bytes);
-    out.WriteAt(Header.DataOffset + dataBytes, encoded.data(), bytes);
-    const size_t blocks = (count + kFramesPerBlock - 1) / kFramesPerBlock;
-    for (size_t b = 0; b < blocks; ++b) {
-      StoreLE(table.data() + 4 * b, static_cast<int32_t>(dataBytes));
-      dataBytes += blockBytes[b];
-    }
-    out.WriteAt(kNcwHeaderBytes + 4 * block, table.data(), 4 * blocks);
-    block += blocks;
-  }
-  Header.DataSize = static_cast<uint32_t>(dataBytes);
-  uint8_t end[4];
-  StoreLE(end, static_cast<int32_t>(dataBytes));
-  out.WriteAt(kNcwHeaderBytes + 4 * block, end, sizeof end);
-  out.WriteAt(0, Header.Image().data(), kNcwHeaderBytes);
+  return blocks * MaxBlockBytes(fHeader.Channels, fHeader.BitsPerSample);
 }
 
 }  // namespace tarvix

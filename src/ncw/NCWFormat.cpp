@@ -1,8 +1,10 @@
 #include "ncw/NCWFormat.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "bits/LittleEndian.h"
+#include "bits/SampleContainers.h"
 
 namespace tarvix {
 
@@ -63,6 +65,15 @@ TChannelBlockHeader TChannelBlockHeader::FromImage(const uint8_t* p) {
   header.ChannelMode = LoadLE<uint16_t>(p + 10);
   header.Reserved = LoadLE<uint32_t>(p + 12);
   return header;
+}
+
+bool IsNcwSampleWidth(int bitsPerSample) {
+  return IsContainerWidth(bitsPerSample);
+}
+
+size_t BlocksPerRun(size_t frameBytes, size_t pcmBytes) {
+  const size_t blockBytes = std::max<size_t>(1, frameBytes) * kFramesPerBlock;
+  return std::max<size_t>(1, pcmBytes / blockBytes);
 }
 
 }  // namespace tarvix

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace tarvix {
@@ -61,5 +62,16 @@ constexpr uint64_t MaxBlockBytes(uint64_t channels, int bitsPerSample) {
 constexpr uint64_t BlockTableEntries(uint32_t frames) {
   return uint64_t{frames} / kFramesPerBlock + 1 + (frames % kFramesPerBlock != 0 ? 1 : 0);
 }
+
+// PCM bytes per run, the unit files are streamed in: enough that a read or write costs little
+// per byte, little enough that a run's input and output stay in the processor's cache while it
+// is coded.
+constexpr size_t kRunPcmBytes = size_t{1} << 20;
+
+// True for the container widths NCW files hold samples in: 8, 16, 24 and 32 bits.
+bool IsNcwSampleWidth(int bitsPerSample);
+
+// How many blocks of frames of `frameBytes` make about `pcmBytes` of PCM (at least one).
+size_t BlocksPerRun(size_t frameBytes, size_t pcmBytes);
 
 }  // namespace tarvix

@@ -9,6 +9,12 @@ TAlignedBuffer::~TAlignedBuffer() {
   std::free(fData);
 }
 
+void TAlignedBuffer::Release() {
+  std::free(fData);
+  fData = nullptr;
+  fCapacity = 0;
+}
+
 void TAlignedBuffer::Reserve(size_t bytes) {
   if (bytes <= fCapacity) return;
   // Whole pages, and a little more than asked so that a slightly larger request later does not

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace tarvix {
 
@@ -16,10 +17,22 @@ class TAlignedBuffer {
   ~TAlignedBuffer();
   TAlignedBuffer(const TAlignedBuffer&) = delete;
   TAlignedBuffer& operator=(const TAlignedBuffer&) = delete;
+  TAlignedBuffer(TAlignedBuffer&& other) noexcept { Swap(other); }
+  TAlignedBuffer& operator=(TAlignedBuffer&& other) noexcept {
+    Swap(other);
+    return *this;
+  }
 
   // Makes room for at least `bytes`, keeping the memory (but not the content) when it is large
   // enough already. Raises std::bad_alloc.
   void Reserve(size_t bytes);
+  // Hands the memory back.
+  void Release();
+  // Exchanges the memory of the two buffers.
+  void Swap(TAlignedBuffer& other) noexcept {
+    std::swap(fData, other.fData);
+    std::swap(fCapacity, other.fCapacity);
+  }
 
   uint8_t* Data() const { return fData; }
   size_t Capacity() const { return fCapacity; }

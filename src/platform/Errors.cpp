@@ -1,14 +1,39 @@
 #include "platform/Errors.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace tarvix {
 
-TError::TError(const std::string& message, std::string fileName, std::string reason)
+namespace {
+
+// Reading and opening are the source's side; writing and closing the output's.
+TFault SideOf(TFileErrorKind kind) {
+  return kind == TFileErrorKind::kWrite || kind == TFileErrorKind::kClose ? TFault::kOutput
+                                                                          : TFault::kSource;
+}
+
+}  // namespace
+
+TFault FaultOfErrorNumber(int errorNumber, TFault side) {
+  switch (errorNumber) {
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+    case EAGAIN:
+    case ENOBUFS:
+      return TFault::kResource;
+    default:
+      return side;
+  }
+}
+
+TError::TError(const std::string& message, std::string fileName, std::string reason, TFault fault)
     : std::runtime_error(message),
       fMessage(message),
       fFileName(std::move(fileName)),
-      fReason(std::move(reason)) {}
+      fReason(std::move(reason)),
+      fFault(fault) {}
 
 std::string TError::Report() const {
   std::string report = fMessage;
@@ -19,13 +44,14 @@ std::string TError::Report() const {
 
 TFileError::TFileError(TFileErrorKind kind, const std::string& message, const std::string& fileName,
                        int errorNumber)
-    : TError(message, fileName, errorNumber != 0 ? SystemReason(errorNumber) : std::string()),
+    : TError(message, fileName, errorNumber != 0 ? SystemReason(errorNumber) : std::string(),
+             FaultOfErrorNumber(errorNumber, SideOf(kind))),
       fKind(kind),
       fErrorNumber(errorNumber) {}
 
 TFileError::TFileError(TFileErrorKind kind, const std::string& message, const std::string& fileName,
                        const std::string& reason)
-    : TError(message, fileName, reason), fKind(kind), fErrorNumber(0) {}
+    : TError(message, fileName, reason, SideOf(kind)), fKind(kind), fErrorNumber(0) {}
 
 std::string SystemReason(int errorNumber) {
   return std::strerror(errorNumber);

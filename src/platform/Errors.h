@@ -6,13 +6,28 @@
 
 namespace tarvix {
 
+// Whose fault a failure is: what the source holds or lacks, a resource of the system that ran
+// short (descriptors, memory, processes), or the output's place (a full or failing disk). The
+// callers above decide from it whether to refuse an item, try it again later or end the run.
+enum class TFault {
+  kSource,
+  kResource,
+  kOutput,
+};
+
+// The fault an errno value stands for when it comes from an operation on `side` (kSource or
+// kOutput): the few values that mean a resource ran short are kResource on either side.
+TFault FaultOfErrorNumber(int errorNumber, TFault side);
+
 // An error carrying the program's message and, where known, the file it concerns and the
 // system's reason. Anything that cannot go on raises it; only main catches it.
 class TError : public std::runtime_error {
  public:
-  explicit TError(const std::string& message, std::string fileName = {}, std::string reason = {});
+  explicit TError(const std::string& message, std::string fileName = {}, std::string reason = {},
+                  TFault fault = TFault::kOutput);
 
   const std::string& Message() const { return fMessage; }
+  TFault Fault() const { return fFault; }
   const std::string& FileName() const { return fFileName; }
   const std::string& Reason() const { return fReason; }
 
@@ -23,6 +38,7 @@ class TError : public std::runtime_error {
   std::string fMessage;
   std::string fFileName;
   std::string fReason;
+  TFault fFault;
 };
 
 // What went wrong with a file, so that callers can react without reading message texts.
@@ -30,7 +46,6 @@ enum class TFileErrorKind {
   kCannotOpen,  // the name could not be opened (or created) at all
   kNotRegular,  // opened, but a directory, FIFO or device: not a file to convert
   kRead,        // a read failed
-  kCutShort,    // the file ended before bytes it held when it was opened
   kWrite,       // a write (or extending the file) failed
   kClose,       // closing failed: the data may not have reached the file
 };

@@ -87,8 +87,14 @@ size_t TFileSource::ReadAt(uint64_t position, void* dest, size_t count) const {
 
 void TMemorySink::WriteAt(uint64_t position, const void* data, size_t count) {
   if (count == 0) return;
+  std::lock_guard lock(fMutex);
   if (fBytes.size() < position + count) fBytes.resize(position + count);
   std::memcpy(fBytes.data() + position, data, count);
+}
+
+void TMemorySink::Resize(uint64_t size) {
+  std::lock_guard lock(fMutex);
+  fBytes.resize(size);
 }
 
 TFileSink::TFileSink(const std::string& name) : fName(name) {

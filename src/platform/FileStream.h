@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -86,14 +87,16 @@ class TByteSink {
   virtual void Resize(uint64_t size) = 0;
 };
 
-// A sink into a growing byte vector.
+// A sink into a growing byte vector. Writes from several threads take turns, since one may
+// grow the vector under another; Bytes is read once they are over.
 class TMemorySink final : public TByteSink {
  public:
   void WriteAt(uint64_t position, const void* data, size_t count) override;
-  void Resize(uint64_t size) override { fBytes.resize(size); }
+  void Resize(uint64_t size) override;
   const std::vector<uint8_t>& Bytes() const { return fBytes; }
 
  private:
+  std::mutex fMutex;  // guards fBytes while writers run; taken by every writing thread
   std::vector<uint8_t> fBytes;
 };
 

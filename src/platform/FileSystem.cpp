@@ -1,14 +1,18 @@
 #include "platform/FileSystem.h"
 
 #include <fcntl.h>
+#include <malloc.h>
+#include <pthread.h>
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <memory>
 #include <random>
 
@@ -61,8 +65,23 @@ std::string AddTrailingDelimiter(const std::string& path) {
   return path + kPathDelimiter;
 }
 
-bool CreateDir(const std::string& path) {
-  return !path.empty() && ::mkdir(path.c_str(), 0777) == 0;
+bool IsSymbolicLink(const std::string& name) {
+  struct stat info;
+  return !name.empty() && ::lstat(name.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool IsRegularFileItself(const std::string& name) {
+  struct stat info;
+  return !name.empty() && ::lstat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+int CreateDir(const std::string& path) {
+  if (path.empty()) return ENOENT;
+  if (::mkdir(path.c_str(), 0777) == 0) return 0;
+  const int error = errno;
+  // Another run making the same tree may have been first: its folder serves as well.
+  if (error == EEXIST && DirectoryExists(path)) return 0;
+  return error;
 }
 
 bool DeleteFileName(const std::string& name) {
@@ -129,6 +148,26 @@ int AvailableCores() {
     if (count > 0) return count;
   }
   return 1;
+}
+
+size_t DescriptorLimit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+    return SIZE_MAX;
+  }
+  return static_cast<size_t>(limit.rlim_cur);
+}
+
+void PrepareForManyThreads() {
+  constexpr int kArenas = 4;
+  constexpr size_t kStackBytes = size_t{1} << 20;
+  ::mallopt(M_ARENA_MAX, kArenas);
+  pthread_attr_t attributes;
+  if (::pthread_attr_init(&attributes) != 0) return;
+  if (::pthread_attr_setstacksize(&attributes, kStackBytes) == 0) {
+    ::pthread_setattr_default_np(&attributes);
+  }
+  ::pthread_attr_destroy(&attributes);
 }
 
 std::string GetCurrentDir() {

@@ -40,8 +40,15 @@ bool NameTaken(const std::string& name);
 // The path with one path delimiter appended unless it already ends in one; "" gives "/".
 std::string AddTrailingDelimiter(const std::string& path);
 
-// Creates one directory level; true on success.
-bool CreateDir(const std::string& path);
+// True when the name itself is a symbolic link (not followed).
+bool IsSymbolicLink(const std::string& name);
+
+// True when the name itself is a regular file, not a link to one.
+bool IsRegularFileItself(const std::string& name);
+
+// Creates one directory level. Returns 0 when the directory exists afterwards, also when
+// another process made it meanwhile, or the errno of the failure.
+int CreateDir(const std::string& path);
 
 // Deletes a file; true on success.
 bool DeleteFileName(const std::string& name);
@@ -66,6 +73,15 @@ std::string RandomTempName(const std::string& dir);
 
 // The processor cores this process may run on (at least 1).
 int AvailableCores();
+
+// How many files this process may have open at once (its descriptor limit).
+size_t DescriptorLimit();
+
+// Keeps what each further thread costs in address space small: threads share a few memory
+// arenas instead of reserving one each, and their stacks are 1 MiB (their deepest frames take
+// a few kilobytes). Many threads then fit an address-space limit that one thread fits. Called
+// once at start, before any thread.
+void PrepareForManyThreads();
 
 // The working directory's full path, without a trailing delimiter ("/" for the root).
 std::string GetCurrentDir();

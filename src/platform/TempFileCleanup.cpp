@@ -171,6 +171,12 @@ void TTempFile::Close() {
   if (!fName.empty()) fSink->Close();
 }
 
+std::unique_ptr<TFileSource> TTempFile::OpenForReading() const {
+  // An unnamed file is reached through its descriptor's entry.
+  return std::make_unique<TFileSource>(fName.empty() ? "/proc/self/fd/" + std::to_string(fFd)
+                                                     : fName);
+}
+
 // Links the unnamed file under `target`: through its descriptor where the system allows that,
 // else through its entry in /proc.
 int TTempFile::LinkUnnamed(const std::string& target) {

@@ -49,6 +49,8 @@ class TTempFile {
   TFileSink& Sink() { return *fSink; }
   // Closes the descriptor, raising TFileError when the data may not have reached the file.
   void Close();
+  // The finished file opened anew for reading, to read back what reached it.
+  std::unique_ptr<TFileSource> OpenForReading() const;
 
   // Gives the file the name `target` unless that name exists (EEXIST then). Returns 0 or an
   // errno; on 0 the file is placed.

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "wav/WAVParser3.h"
+#include "wav/WavReader.h"
 
 namespace tarvix {
 

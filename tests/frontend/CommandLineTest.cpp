@@ -118,6 +118,7 @@ struct AcceptedCase {
   std::string destination = {};
   int threads = 0;
   bool skip = false;
+  bool verify = false;
 };
 
 TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
@@ -145,6 +146,7 @@ TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
       {{"-l", "b.ncw"}, M::kList, D::kNotGiven},
       {{"-j4", "-skip", "a.wav"}, M::kFile, D::kWavToNcw, H::kStandard, false, false, {}, {}, 4, true},
       {{"-j1", "-j0256", "-l", "b.ncw"}, M::kList, D::kNotGiven, H::kStandard, false, false, {}, {}, 256},
+      {{"-verify", "-skip", "a.wav"}, M::kFile, D::kWavToNcw, H::kStandard, false, false, {}, {}, 0, true, true},
   };
   // clang-format on
   for (const AcceptedCase& c : cases) {
@@ -163,6 +165,7 @@ TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
     EXPECT_EQ(options.destinationDirectory, c.destination);
     EXPECT_EQ(options.threads, c.threads);
     EXPECT_EQ(options.skipExisting, c.skip);
+    EXPECT_EQ(options.verify, c.verify);
     Args parameters;
     for (const std::string& arg : c.args) {
       if (!parameters.empty() || arg.empty() || arg[0] != '-') parameters.push_back(arg);
@@ -195,8 +198,8 @@ TEST_F(CommandLineTest, HelpAndVersionStopTheScanOnlyWhileFlagsAreAllowed) {
     EXPECT_EQ(ParseCommandLine(c.args, options, console.Console()), TParseResult::kStopped);
     Lines lines = test::Lines(console.Text());
     if (c.help) {
-      ASSERT_EQ(lines.size(), 108u);
-      EXPECT_EQ(lines[28], "SAMPLE USAGE:");
+      ASSERT_EQ(lines.size(), 113u);
+      EXPECT_EQ(lines[29], "SAMPLE USAGE:");
     } else {
       EXPECT_EQ(lines, kVersion);
     }

@@ -88,7 +88,8 @@ std::vector<HostileCase> Cases() {
 
   // NCW files.
   Bytes goodNcw = NcwWithOneBlock().Build();  // 120 + 8 + (16 + 1024) + (16 + 256)
-  ncwCase("empty NCW file", {}, "ERROR: Wrong file signature: 'x.ncw'");
+  ncwCase("empty NCW file", {},
+          "  ERROR: x.ncw is not a correct NCW file\n  NCWPARSER: Wrong file signature\n");
   for (auto [cut, damage] : std::initializer_list<std::pair<size_t, const char*>>{
            {60, "header"},
            {124, "block table"},
@@ -98,7 +99,7 @@ std::vector<HostileCase> Cases() {
            {goodNcw.size() - 1, "block 0, channel 1"}}) {
     ncwCase("NCW cut in the " + std::string(damage) + " at " + std::to_string(cut),
             Prefix(goodNcw, cut),
-            "ERROR: NCW file is cut short (" + std::string(damage) + "): 'x.ncw'");
+            "  NCWPARSER: NCW file is cut short (" + std::string(damage) + ")\n");
   }
   TNcwImage huge = NcwWithOneBlock();
   huge.header.NumSamples = 0x7FFFFFFF;

@@ -52,15 +52,15 @@ TEST(ClosingCount, NamesEveryOutcomeInTheUsersWords) {
   } cases[] = {
       {{}, "0 files: 0 converted, 0 skipped, 0 refused"},
       {{O::kConverted}, "1 file: 1 converted, 0 skipped, 0 refused"},
-      {{O::kSkipped, O::kRefused, O::kSkipped}, "3 files: 0 converted, 2 skipped, 1 refused"},
+      {{O::kSkippedMissing, O::kRefused, O::kSkippedExisting}, "3 files: 0 converted, 2 skipped, 1 refused"},
       {{O::kConverted, O::kConvertedNumbered, O::kRefused},
        "3 files: 2 converted, 0 skipped, 1 refused; 1 under a numbered name"},
-      {{O::kConvertedNumbered, O::kConvertedNumbered, O::kSkipped},
+      {{O::kConvertedNumbered, O::kConvertedNumbered, O::kSkippedExisting},
        "3 files: 2 converted, 1 skipped, 0 refused; 2 under numbered names"},
   };
   for (const auto& c : cases) {
-    TRunTally tally;
-    for (TItemOutcome outcome : c.outcomes) tally.Record(outcome);
+    TOutcomeCounts tally;
+    for (TItemOutcome outcome : c.outcomes) tally.Add(outcome);
     EXPECT_EQ(ClosingCount(tally), c.line);
   }
 }

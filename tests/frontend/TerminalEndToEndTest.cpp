@@ -1,5 +1,6 @@
 // The status line on a terminal of 80 columns, and plain lines when output is redirected.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "support/Fixtures.h"
@@ -74,11 +75,11 @@ TEST_F(TerminalTest, DirectoryModeEndsOnAFreshLineToo) {
 }
 
 TEST_F(TerminalTest, AnErrorEndingTheRunIsReportedOnAFreshLine) {
-  fDir.WriteFile("x.ncw", "no NCW");
+  ASSERT_EQ(::mkfifo((fDir / "x.ncw").c_str(), 0600), 0);
   test::TProcessResult result = Run({"x.ncw"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.out, kClear + "[1 from 1]  x.ncw...\n");
-  EXPECT_EQ(result.err, "ERROR: Wrong file signature: 'x.ncw'\n");
+  EXPECT_EQ(result.err, "ERROR: Can't open file: 'x.ncw' (not a regular file)\n");
 }
 
 TEST_F(TerminalTest, RedirectedOutputGetsOneLinePerFileAndNoControlSequences) {

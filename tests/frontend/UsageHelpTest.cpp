@@ -30,6 +30,7 @@ Flags:$
 -n2w         - convert NCW files to WAV$
 -rw,-rewrite - rewrite existing files$
 -skip        - skip files whose output exists already$
+-verify      - read each output back and compare it before it is named$
 -rec,-r      - recursive directory search (including subdirectories)$
 -l           - list mode$
 -whs         - standard WAV header$
@@ -122,6 +123,10 @@ $
   In list mode -w2n,-n2w,-rec flags are ignored. Conversion would be$
   made based on files extensions. Thus list mode allows you to convert$
   files in both directions.$
+$
+  With -verify every output is read back from the disk and compared with$
+  its source before it gets its name. One that differs is not kept: its$
+  lines say that verification failed, and the exit status is 1.$
 )";
 
 // Drops the "$" that marks each line's end.
@@ -140,14 +145,14 @@ TEST(UsageText, WithAndWithoutHint) {
   ShowUsage(withoutHint.Console(), false);
   EXPECT_EQ(test::Lines(withHint.Text()), Expected(std::string(kUsage) + kHint));
   EXPECT_EQ(test::Lines(withoutHint.Text()), Expected(kUsage));
-  EXPECT_EQ(Expected(kUsage).size(), 28u);
+  EXPECT_EQ(Expected(kUsage).size(), 29u);
 }
 
 TEST(HelpText, IsTheUsageWithoutHintFollowedByTheModes) {
   test::TCapturedConsole console;
   ShowHelp(console.Console());
   std::vector<std::string> expected = Expected(std::string(kUsage) + kHelp);
-  EXPECT_EQ(expected.size(), 108u);
+  EXPECT_EQ(expected.size(), 113u);
   EXPECT_EQ(test::Lines(console.Text()), expected);
 }
 

@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cerrno>
 #include <climits>
 #include <filesystem>
 #include <functional>
 #include <thread>
 
+#include "jobs/ItemFailure.h"
 #include "jobs/OutputNaming.h"
+#include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFileCleanup.h"
 #include "support/Fixtures.h"
@@ -57,12 +60,29 @@ TEST(MakeNumberedName, FirstFreeNumberAfterTheUnnumberedName) {
 
 TEST(ForceDirectoryPath, MakesEveryMissingLevel) {
   test::TTempDir dir;
-  EXPECT_TRUE(ForceDirectoryPath(dir / "a/b/c/"));
+  EXPECT_EQ(ForceDirectoryPath(dir / "a/b/c/"), 0);
   EXPECT_TRUE(DirectoryExists(dir / "a/b/c"));
-  EXPECT_TRUE(ForceDirectoryPath(dir / "a/b/c"));
-  EXPECT_TRUE(ForceDirectoryPath("/"));
+  EXPECT_EQ(ForceDirectoryPath(dir / "a/b/c"), 0);
+  EXPECT_EQ(ForceDirectoryPath("/"), 0);
   dir.WriteFile("file", "");
-  EXPECT_FALSE(ForceDirectoryPath(dir / "file/sub"));
+  EXPECT_EQ(ForceDirectoryPath(dir / "file/sub"), ENOTDIR);
+}
+
+// Several runs building one new tree at once: whoever makes a level first, every one of them
+// finds the whole path there.
+TEST(ForceDirectoryPath, LevelsMadeByOthersMeanwhileAreSuccess) {
+  for (int round = 0; round < 20; ++round) {
+    test::TTempDir dir;
+    const std::string deep = dir / "n/e/s/t/e/d/";
+    std::vector<int> results(8, -1);
+    std::vector<std::thread> makers;
+    for (int& result : results) {
+      makers.emplace_back([&deep, &result] { result = ForceDirectoryPath(deep); });
+    }
+    for (std::thread& maker : makers) maker.join();
+    EXPECT_EQ(results, std::vector<int>(8, 0));
+    EXPECT_TRUE(DirectoryExists(deep));
+  }
 }
 
 // Both kinds of temporary file: unnamed where the file system has them, named elsewhere.
@@ -81,7 +101,8 @@ TEST_P(TempFileKinds, PlacingNumbersOrReplacesAndLeavesNoTemporaryFile) {
     ASSERT_TRUE(temp.Created());
     temp.Sink().WriteAt(0, "new", 3);
     temp.Close();
-    TPlacement placement = PlaceOutput(temp, output, rewrite);
+    TPlacement placement =
+        PlaceOutput(temp, output, rewrite ? TNameRule::kReplace : TNameRule::kNumber);
     EXPECT_TRUE(placement.placed);
     EXPECT_EQ(placement.finalName, rewrite ? output : dir / "o_1.ncw");
     EXPECT_EQ(test::LeftoverTempFiles(dir), std::vector<std::string>{});
@@ -89,6 +110,17 @@ TEST_P(TempFileKinds, PlacingNumbersOrReplacesAndLeavesNoTemporaryFile) {
   }
   EXPECT_EQ(test::ReadFileText(output), "new");  // replaced
   EXPECT_EQ(test::ReadFileText(dir / "o_1.ncw"), "new");
+  {
+    // -skip: a name taken meanwhile keeps what it holds, and the new output goes.
+    TTempFile kept(dir.Path() + "/");
+    ASSERT_TRUE(kept.Created());
+    kept.Sink().WriteAt(0, "late", 4);
+    kept.Close();
+    TPlacement placement = PlaceOutput(kept, output, TNameRule::kKeep);
+    EXPECT_FALSE(placement.placed);
+    EXPECT_TRUE(placement.nameTaken);
+  }
+  EXPECT_EQ(test::ReadFileText(output), "new");
   {
     TTempFile discarded(dir.Path() + "/");
     ASSERT_TRUE(discarded.Created());
@@ -129,7 +161,8 @@ TEST_P(TempFileKinds, NamesTakenByLinksAndFifosAreNumberedOrReplacedButNeverFoll
       c.make(dir);
       TTempFile temp(dir.Path() + "/");
       ASSERT_TRUE(temp.Created());
-      TPlacement placement = PlaceOutput(temp, dir / "o.ncw", rewrite);
+      TPlacement placement =
+          PlaceOutput(temp, dir / "o.ncw", rewrite ? TNameRule::kReplace : TNameRule::kNumber);
       ASSERT_TRUE(placement.placed) << placement.reason;
       EXPECT_EQ(placement.finalName, dir / (rewrite ? "o.ncw" : "o_1.ncw"));
       struct stat info;
@@ -315,6 +348,100 @@ TEST(JobFaults, AnOutputDirectoryThatCannotBeMadeEndsTheRun) {
   test::TProcessResult result = test::RunTarvixIn(dir, {"a.wav", "blocker/sub/a.ncw"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.err, "ERROR: Can't create temporary file: 'blocker/sub/' (Not a directory)\n");
+}
+
+// Only what other items converted at the same time can have caused is converted again alone: a
+// lack of descriptors or memory, a disk they filled. A refusal, a failing disk or a source over
+// the format's limit would fail the same way again.
+TEST(JobFaults, FailuresAreRetriedAloneOnlyWhereOthersCouldHaveCausedThem) {
+  using A = TFailureAction;
+  const struct {
+    const char* what;
+    std::exception_ptr failure;
+    A withOthers, alone;
+  } cases[] = {
+      {"a refused source", std::make_exception_ptr(TSourceRefused{{"  ERROR: x"}}), A::kReport,
+       A::kReport},
+      {"no descriptor to open the source",
+       std::make_exception_ptr(TFileError(TFileErrorKind::kCannotOpen, "Can't open file", "x",
+                                          EMFILE)),
+       A::kRetryAlone, A::kReportShort},
+      {"no descriptor in the system",
+       std::make_exception_ptr(TError("Can't create temporary file", "d/",
+                                      SystemReason(ENFILE),
+                                      FaultOfErrorNumber(ENFILE, TFault::kOutput))),
+       A::kRetryAlone, A::kReportShort},
+      {"no memory", std::make_exception_ptr(std::bad_alloc()), A::kRetryAlone, A::kReportShort},
+      {"a full disk",
+       std::make_exception_ptr(
+           TFileError(TFileErrorKind::kWrite, "Error while writing the file", "x", ENOSPC)),
+       A::kRetryAlone, A::kEndRun},
+      {"a failing disk",
+       std::make_exception_ptr(
+           TFileError(TFileErrorKind::kWrite, "Error while writing the file", "x", EIO)),
+       A::kEndRun, A::kEndRun},
+      {"a source over the format's limit",
+       std::make_exception_ptr(TError("The NCW file would exceed the format's limit of 2 GiB",
+                                      {}, {}, TFault::kSource)),
+       A::kEndRun, A::kEndRun},
+      {"an NCW source that cannot be opened",
+       std::make_exception_ptr(
+           TFileError(TFileErrorKind::kCannotOpen, "Can't open file", "x", ENOENT)),
+       A::kEndRun, A::kEndRun},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(ActionOn(c.failure, true), c.withOthers);
+    EXPECT_EQ(ActionOn(c.failure, false), c.alone);
+  }
+  EXPECT_EQ(ShortOfResourceLine(cases[1].failure, "a.wav"),
+            "  ERROR: a.wav was not converted: the system ran short (Too many open files)");
+}
+
+// A source cut short after it was opened, while several threads read its runs at once: every
+// run that meets the end says so in the same words, and none of them changes what another
+// reads (the thread checker runs this).
+TEST(JobFaults, ASourceCutShortWhileItsRunsAreReadIsRefusedByEveryRun) {
+  test::TTempDir dir;
+  test::WriteWav(dir, "long.wav", 16, 2, 44100, 1'200'000);  // five runs
+  ASSERT_EQ(test::RunTarvixIn(dir, {"long.wav"}).exitCode, 0);
+  const struct {
+    TConvertDirection direction;
+    std::string source, output, line;
+  } cases[] = {
+      {TConvertDirection::kWavToNcw, dir / "long.wav", dir / "cut.ncw",
+       "  WAVPARSER: Error while reading the file (cut short while it was read)"},
+      {TConvertDirection::kNcwToWav, dir / "long.ncw", dir / "cut.wav",
+       "  NCWPARSER: NCW file is cut short (block "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    TRunOptions options;
+    std::unique_ptr<TConversion> conversion =
+        MakeConversion({c.source, c.output, c.direction}, options);
+    TWorkerMemory opening;
+    conversion->Open(opening);
+    conversion->ForgetHead();
+    ASSERT_GE(conversion->RunCount(), 4u);
+    fs::resize_file(c.source, 65536);
+    std::vector<std::vector<std::string>> lines(conversion->RunCount());
+    std::vector<std::thread> runs;
+    for (size_t k = 0; k < conversion->RunCount(); ++k) {
+      runs.emplace_back([&, k] {
+        TWorkerMemory memory;
+        try {
+          conversion->ConvertRun(k, memory);
+        } catch (const TSourceRefused& refused) {
+          lines[k] = refused.lines;
+        }
+      });
+    }
+    for (std::thread& run : runs) run.join();
+    for (size_t k = 0; k < lines.size(); ++k) {
+      ASSERT_EQ(lines[k].size(), 2u) << "run " << k;
+      EXPECT_EQ(lines[k][1].rfind(c.line, 0), 0u) << lines[k][1];
+    }
+  }
 }
 
 // Waits until the program has made its temporary file, then interrupts it.

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "frontend/Program.h"
 #include "support/CapturedConsole.h"
@@ -43,11 +44,13 @@ std::map<std::string, test::Bytes> FilesBelow(const test::TTempDir& dir) {
 
 using TSetup = std::function<void(const test::TTempDir&)>;
 
-TRunSnapshot RunWithThreads(const TSetup& setup, std::vector<std::string> args, int threads) {
+TRunSnapshot RunWithThreads(const TSetup& setup, std::vector<std::string> args, int threads,
+                            test::TProcessOptions options = {}) {
   test::TTempDir dir;
   setup(dir);
   args.insert(args.begin(), "-j" + std::to_string(threads));
-  test::TProcessResult result = test::RunTarvixIn(dir, args);  // fails on a leftover temp file
+  // Fails the test on a leftover temporary file.
+  test::TProcessResult result = test::RunTarvixIn(dir, args, options);
   return {result.out, result.err, result.exitCode, FilesBelow(dir)};
 }
 
@@ -126,13 +129,173 @@ TEST(Threads, ListModeLooksTheSameWithAnyNumberOfThreads) {
       EXPECT_EQ(RunWithThreads(MixedList, args, threads), one);
     }
   }
-  const TRunSnapshot ended = RunWithThreads(MixedList, {"-l", "ends.txt"}, 4);
-  EXPECT_EQ(ended.exitCode, 1);
-  EXPECT_NE(ended.err.find("NCW file is cut short"), std::string::npos) << ended.err;
-  EXPECT_EQ(ended.files.count("b.ncw") + ended.files.count("c.wav"), 2u);
-  EXPECT_EQ(ended.files.count("a.ncw") + ended.files.count("b_1.ncw") +
-                ended.files.count("c_1.wav") + ended.files.count("damaged.wav"),
-            0u);
+  // The damaged NCW file is refused when its damage is met, and the entries after it convert.
+  const TRunSnapshot damaged = RunWithThreads(MixedList, {"-l", "ends.txt"}, 4);
+  EXPECT_EQ(damaged.exitCode, 1);
+  EXPECT_EQ(damaged.err, "");
+  EXPECT_NE(damaged.out.find("[3 from 6]  damaged.ncw...\n"
+                             "  ERROR: damaged.ncw is not a correct NCW file\n"
+                             "  NCWPARSER: NCW file is cut short (block "),
+            std::string::npos)
+      << damaged.out;
+  EXPECT_EQ(damaged.files.count("a.ncw") + damaged.files.count("b_1.ncw") +
+                damaged.files.count("c_1.wav"),
+            3u);
+  EXPECT_EQ(damaged.files.count("damaged.wav"), 0u);
+}
+
+// A folder of NCW files with damaged ones among them, damaged in the header, in the table, in
+// the first block and in a late run: each is refused at its turn, and the rest convert.
+void NcwLibrary(const test::TTempDir& dir) {
+  const test::Bytes good = NcwOf(16, 2, 300000, 5);
+  for (int i = 0; i < 6; ++i) {
+    dir.WriteFile("Ncw/" + std::to_string(i) + "good.ncw", NcwOf(8 + 8 * (i % 3), 1 + i % 2,
+                                                                 1000 + 5000 * static_cast<size_t>(i),
+                                                                 static_cast<unsigned>(i)));
+  }
+  test::Bytes signature = good;
+  signature[0] ^= 0xFF;
+  dir.WriteFile("Ncw/1signature.ncw", signature);
+  dir.WriteFile("Ncw/2table.ncw", test::Bytes(good.begin(), good.begin() + 200));
+  test::Bytes firstBlock = good;
+  firstBlock[kNcwHeaderBytes + 4 * BlockTableEntries(300000) + 8] = 40;  // its field width
+  dir.WriteFile("Ncw/3block.ncw", firstBlock);
+  dir.WriteFile("Ncw/4late.ncw", test::Bytes(good.begin(), good.end() - 5000));
+}
+
+TEST(Threads, DamagedNcwFilesInAFolderAreRefusedAndTheOthersConvert) {
+  const TRunSnapshot one = RunWithThreads(NcwLibrary, {"-n2w", "Ncw", "Wav"}, 1);
+  EXPECT_EQ(one.exitCode, 1);
+  EXPECT_EQ(one.err, "");
+  for (const char* name : {"1signature", "2table", "3block", "4late"}) {
+    EXPECT_NE(one.out.find(std::string("  ERROR: Ncw/") + name +
+                           ".ncw is not a correct NCW file\n  NCWPARSER: "),
+              std::string::npos)
+        << name << "\n"
+        << one.out;
+    EXPECT_EQ(one.files.count(std::string("Wav/") + name + ".wav"), 0u) << name;
+  }
+  for (int i = 0; i < 6; ++i) {
+    const std::string name = std::to_string(i) + "good";
+    EXPECT_EQ(one.files.count("Wav/" + name + ".wav"), 1u) << name;
+  }
+  for (int threads : {2, 7}) {
+    SCOPED_TRACE(threads);
+    EXPECT_EQ(RunWithThreads(NcwLibrary, {"-n2w", "Ncw", "Wav"}, threads), one);
+  }
+}
+
+// With only 16 descriptors, eight threads cannot each hold a source and an output of their
+// own: what they cannot open now waits for the work in flight, and the user sees nothing of it.
+TEST(Threads, FewDescriptorsChangeNothingASingleThreadWouldShow) {
+  test::TProcessOptions few;
+  few.limits = {{RLIMIT_NOFILE, 16}};
+  // Outputs beside their sources: their folders exist, so items start ahead of their turn.
+  auto manySmallFiles = [](const test::TTempDir& dir) {
+    MixedLibrary(dir);
+    for (int i = 0; i < 150; ++i) {
+      test::WriteWav(dir, "Lib/Bank" + std::to_string(i % 3) + "/x" + std::to_string(i) + ".wav",
+                     16, 2, 44100, 64 + static_cast<size_t>(i), static_cast<unsigned>(i));
+    }
+  };
+  const std::vector<std::pair<TSetup, std::vector<std::string>>> runs = {
+      {manySmallFiles, {"-w2n", "-rec", "Lib"}},
+      {MixedList, {"-l", "list.txt"}},
+      {NcwLibrary, {"-n2w", "Ncw", "Wav"}}};
+  for (const auto& [setup, args] : runs) {
+    SCOPED_TRACE(args.back());
+    const TRunSnapshot one = RunWithThreads(setup, args, 1, few);
+    EXPECT_EQ(one.err, "");
+    EXPECT_EQ(one.out.find("Too many open files"), std::string::npos) << one.out;
+    EXPECT_EQ(RunWithThreads(setup, args, 8, few), one);
+  }
+}
+
+// A file of 65535 channels, whose every block is a run of its own of 32 MB decoded: the runs in
+// flight share one memory budget, so eight threads take about what one does.
+TEST(Threads, AFileOfVeryManyChannelsTakesNoMoreMemoryOnMoreThreads) {
+  test::TNcwImage image;
+  image.header.Channels = 65535;
+  image.header.BitsPerSample = 8;
+  image.header.NumSamples = 4 * kFramesPerBlock;
+  const test::TChannelBlockImage silence = test::DeltaChannelBlock(2, 0, {});
+  image.blocks.assign(4, std::vector<test::TChannelBlockImage>(65535, silence));
+  const test::Bytes ncw = image.Build();
+  auto setup = [&ncw](const test::TTempDir& dir) { dir.WriteFile("wide.ncw", ncw); };
+  long peak[2] = {};
+  for (int threads : {1, 8}) {
+    test::TTempDir dir;
+    setup(dir);
+    test::TProcessOptions options;
+    options.workingDirectory = dir.Path();
+    const test::TProcessResult result = test::RunProcess(
+        test::PlainTarvixBinary(), {"-j" + std::to_string(threads), "wide.ncw"}, options);
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_EQ(fs::file_size(dir / "wide.wav"), 44u + 65535u * 4 * kFramesPerBlock);
+    peak[threads == 1 ? 0 : 1] = result.peakResidentKb;
+  }
+  EXPECT_GT(peak[0], 32 * 1024);  // the run's own buffers are there to be measured
+  EXPECT_LT(peak[1], peak[0] + 16 * 1024) << "-j1: " << peak[0] << " kB";
+}
+
+// Each thread costs little address space: a file converts with 64 threads under the same limit
+// of 512 MiB that one thread needs far less than.
+TEST(Threads, ManyThreadsConvertUnderAnAddressSpaceLimit) {
+  test::TTempDir dir;
+  test::WriteWav(dir, "a.wav", 16, 2, 44100, 2'000'000);  // 8 MB: eight runs
+  test::TProcessOptions limited;
+  limited.workingDirectory = dir.Path();
+  limited.limits = {{RLIMIT_AS, 512u << 20}};
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-j64", "a.wav"}, {"-j64", "a.ncw", "b.wav"}}) {
+    SCOPED_TRACE(args[1]);
+    const test::TProcessResult result =
+        test::RunProcess(test::PlainTarvixBinary(), args, limited);
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  }
+  EXPECT_EQ(test::WavSampleBytes(dir / "b.wav"), test::WavSampleBytes(dir / "a.wav"));
+}
+
+// Several runs resuming one conversion into one destination at once, as several terminals or
+// machines would: every output is made once, by one of them, under its own name; a run that
+// finds an output made meanwhile by another says it exists, and none fails.
+TEST(ConcurrentRuns, OneTreeIntoOneDestinationWithSkip) {
+  test::TTempDir dir;
+  for (int i = 0; i < 40; ++i) {
+    test::WriteWav(dir,
+                   "Lib/" + std::to_string(i % 3) + "/" + std::to_string(i % 5) + "/s" +
+                       std::to_string(i) + ".wav",
+                   16, 1 + i % 2, 44100, 100 + 50 * static_cast<size_t>(i),
+                   static_cast<unsigned>(i));
+  }
+  test::TProcessOptions options;
+  options.workingDirectory = dir.Path();
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    fs::remove_all(dir / "Out");
+    std::vector<std::unique_ptr<test::TChildProcess>> runs;
+    for (int i = 0; i < 4; ++i) {
+      runs.push_back(std::make_unique<test::TChildProcess>(
+          test::TarvixBinary(), std::vector<std::string>{"-j2", "-skip", "-w2n", "-rec", "Lib", "Out"},
+          options));
+    }
+    for (std::unique_ptr<test::TChildProcess>& run : runs) {
+      const test::TProcessResult result = run->Wait();
+      EXPECT_EQ(result.termSignal, 0);
+      EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+      EXPECT_EQ(result.err, "");
+    }
+    EXPECT_EQ(test::LeftoverTempFiles(dir), std::vector<std::string>{});
+    size_t outputs = 0;
+    for (const auto& [name, bytes] : FilesBelow(dir)) {
+      if (!name.starts_with("Out/")) continue;
+      ++outputs;
+      EXPECT_EQ(name.find('_'), std::string::npos) << "a numbered copy: " << name;
+      const std::string source = "Lib/" + name.substr(4, name.size() - 8) + ".wav";
+      EXPECT_EQ(test::NcwSampleBytes(dir / name), test::WavSampleBytes(dir / source)) << name;
+    }
+    EXPECT_EQ(outputs, 40u);
+  }
 }
 
 // The engine in this process, where a thread checker sees every thread: a tree there and back

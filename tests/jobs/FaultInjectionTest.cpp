@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "platform/Errors.h"
 #include "support/Fixtures.h"
 #include "support/ProcessHarness.h"
 
@@ -49,20 +50,36 @@ TEST(FaultInjection, AFullDiskFailsTheFileItHitsAndKeepsEarlierOutputs) {
   }
 }
 
+// A folder where no file or folder may be made ends the run, with the reason the system gave
+// for the level that could not be made.
 TEST(FaultInjection, AnOutputDirectoryThatCannotBeWrittenEndsTheRun) {
   test::TTempDir dir;
   test::OpenForEveryone(dir);
   test::WriteWav(dir, "a.wav");
   std::string readOnly = dir.MakeDir("ro");
   ::chmod(readOnly.c_str(), 0555);
-  test::TProcessResult result = RunIn(dir, {"a.wav", "ro/a.ncw"}, /*unprivileged=*/true);
-  EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err, "ERROR: Can't create temporary file: 'ro/' (Permission denied)\n");
-  EXPECT_TRUE(fs::is_empty(readOnly));
+  for (auto [output, folder] : {std::pair<const char*, const char*>{"ro/a.ncw", "ro/"},
+                                {"ro/new/deeper/a.ncw", "ro/new/deeper/"}}) {
+    test::TProcessResult result = RunIn(dir, {"a.wav", output}, /*unprivileged=*/true);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "ERROR: Can't create temporary file: '" + std::string(folder) +
+                              "' (Permission denied)\n");
+    EXPECT_TRUE(fs::is_empty(readOnly));
+  }
   // Even root cannot make files in /proc.
-  result = RunIn(dir, {"a.wav", "/proc/a.ncw"});
+  test::TProcessResult result = RunIn(dir, {"a.wav", "/proc/a.ncw"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.err.rfind("ERROR: Can't create temporary file: '/proc/'", 0), 0u) << result.err;
+  // Nor in a file system mounted read-only.
+  std::string mounted = dir.MakeDir("mounted");
+  if (::mount("tmpfs", mounted.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a file system here";
+  }
+  result = RunIn(dir, {"a.wav", "mounted/new/a.ncw"});
+  ::umount(mounted.c_str());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err,
+            "ERROR: Can't create temporary file: 'mounted/new/' (Read-only file system)\n");
 }
 
 TEST(FaultInjection, SourcesThatCannotBeReadAreReported) {
@@ -97,6 +114,63 @@ TEST(FaultInjection, NoThreadToBeHadStillConverts) {
       test::RunProcess(test::PlainTarvixBinary(), {"-j4", "a.wav", "b.wav"}, options);
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(test::NcwSampleBytes(dir / "b.ncw"), test::WavSampleBytes(dir / "b.wav"));
+}
+
+// The samples of a WAV or NCW file, or nothing when it does not read at all.
+test::Bytes SamplesOf(const std::string& path) {
+  try {
+    return path.ends_with(".ncw") ? test::NcwSampleBytes(path) : test::WavSampleBytes(path);
+  } catch (const TError&) {
+    return {};
+  }
+}
+
+// A disk that damages what it is given without an error: -verify reads every output back and
+// keeps none that differs; without it the damage goes unseen, which shows the damage is done.
+TEST(FaultInjection, VerifyKeepsNoOutputThatDoesNotReadBackAsWritten) {
+  test::TTempDir dir;
+  test::WriteWav(dir, "a.wav", 16, 2, 44100, 300000);  // two runs of about a megabyte
+  test::WriteWav(dir, "b.wav", 24, 1, 48000, 5000);
+  ASSERT_EQ(RunIn(dir, {"a.wav", "b.wav"}).exitCode, 0);
+  for (const std::string from : {".wav", ".ncw"}) {
+    const std::string to = from == ".wav" ? ".ncw" : ".wav";
+    for (const std::string threads : {"-j1", "-j3"}) {
+      SCOPED_TRACE(from + " " + threads);
+      test::TTempDir out;
+      const std::vector<std::string> verified = {
+          threads, "-verify", dir / ("a" + from), out / ("a" + to), dir / ("b" + from),
+          out / ("b" + to)};
+      test::TProcessOptions sound;
+      sound.workingDirectory = out.Path();
+      test::TProcessResult result = test::RunProcess(test::PlainTarvixBinary(), verified, sound);
+      EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+      EXPECT_EQ(result.out.find("verif"), std::string::npos) << result.out;
+      EXPECT_EQ(SamplesOf(out / ("a" + to)), SamplesOf(dir / ("a" + from)));
+      fs::remove(out / ("a" + to));
+      fs::remove(out / ("b" + to));
+
+      test::TProcessOptions damaging = sound;
+      damaging.environment = {{"LD_PRELOAD", TARVIX_CORRUPT_WRITES_PATH}};
+      result = test::RunProcess(test::PlainTarvixBinary(), verified, damaging);
+      EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+      EXPECT_EQ(result.err, "");
+      for (const char* name : {"a", "b"}) {
+        EXPECT_NE(result.out.find("  ERROR: verification failed: '" + (out / (name + to)) +
+                                  "' did not read back as written ("),
+                  std::string::npos)
+            << result.out;
+        EXPECT_FALSE(fs::exists(out / (name + to)));
+      }
+      EXPECT_EQ(test::LeftoverTempFiles(out), std::vector<std::string>{});
+
+      // The same damage without -verify: the output is kept, and its samples are wrong.
+      result = test::RunProcess(test::PlainTarvixBinary(),
+                                {threads, dir / ("a" + from), out / ("a" + to)}, damaging);
+      EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+      ASSERT_TRUE(fs::exists(out / ("a" + to)));
+      EXPECT_NE(SamplesOf(out / ("a" + to)), SamplesOf(dir / ("a" + from)));
+    }
+  }
 }
 
 TEST(FaultInjection, ASourceThatVanishedAfterTheListingIsReported) {

@@ -178,17 +178,22 @@ TEST_F(FileModeEndToEnd, RefusedWavSourcesPrintTwoLinesAndLeaveNothing) {
   EXPECT_EQ(fDir.List(), (std::vector<std::string>{"bad.wav", "good.ncw", "good.wav", "odd.wav"}));
 }
 
-TEST_F(FileModeEndToEnd, AnNcwThatCannotBeReadEndsTheRunAndEarlierOutputsStay) {
+// A damaged NCW source is refused like a damaged WAV source: the files after it are converted.
+TEST_F(FileModeEndToEnd, ADamagedNcwIsRefusedAndTheRunGoesOn) {
   test::WriteWav(fDir, "a.wav");
   ASSERT_EQ(Run({"a.wav"}).exitCode, 0);
   fDir.WriteFile("bad.ncw", "not an ncw file at all");
-  test::TProcessResult result = Run({"a.ncw", "bad.ncw", "a2.wav"});
+  test::TProcessResult result = Run({"a.ncw", "bad.ncw", "a2.wav", "a.ncw", "a3.wav"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(test::Lines(result.out),
-            (std::vector<std::string>{"[1 from 2]  a.ncw...", "[2 from 2]  bad.ncw..."}));
-  EXPECT_EQ(result.err, "ERROR: Wrong file signature: 'bad.ncw'\n");
-  EXPECT_TRUE(std::filesystem::exists(fDir / "a.wav"));
-  EXPECT_TRUE(std::filesystem::exists(fDir / "a_1.wav"));
+            (std::vector<std::string>{"[1 from 3]  a.ncw...", "[2 from 3]  bad.ncw...",
+                                      "  ERROR: bad.ncw is not a correct NCW file",
+                                      "  NCWPARSER: Wrong file signature", "[3 from 3]  a.ncw...",
+                                      "3 files: 2 converted, 0 skipped, 1 refused; 1 under a "
+                                      "numbered name"}));
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(fDir.List(), (std::vector<std::string>{"a.ncw", "a.wav", "a3.wav", "a_1.wav",
+                                                   "bad.ncw"}));
 }
 
 TEST_F(FileModeEndToEnd, OutputsGetTheModeOfANormallyCreatedFile) {

@@ -1,7 +1,9 @@
 // What the encoder writes, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <thread>
 
 #include "platform/Errors.h"
 #include "support/NcwCodec.h"
@@ -196,18 +198,71 @@ TEST(NcwEncoder, RefusesToGrowAFileBeyondItsPositionLimit) {
   Samples noise;
   for (int i = 0; i < 4 * 512; ++i) noise.push_back(static_cast<int16_t>(rng()));
   // Four plain blocks make 120 + 20 + 4 * 1040 = 4300 bytes.
-  TNCWParser fits;
-  fits.fMaxFileBytes = 4300;
-  EXPECT_EQ(test::EncodeToNcwBytes(16, 1, noise, 44100, &fits).size(), 4300u);
-  EXPECT_EQ(fits.Header.DataSize, 4160u);
-  TNCWParser tooLarge;
-  tooLarge.fMaxFileBytes = 4299;
+  TNcwHeader fits;
+  EXPECT_EQ(test::EncodeToNcwBytes(16, 1, noise, 44100, 4300, &fits).size(), 4300u);
+  EXPECT_EQ(fits.DataSize, 4160u);
   try {
-    test::EncodeToNcwBytes(16, 1, noise, 44100, &tooLarge);
+    test::EncodeToNcwBytes(16, 1, noise, 44100, 4299);
     FAIL() << "an NCW file larger than the limit was encoded";
   } catch (const TError& error) {
     EXPECT_EQ(error.Message(), "The NCW file would exceed the format's limit of 2 GiB");
   }
+}
+
+// The writer as the conversion threads drive it: runs handed in any order, from several
+// threads at once, each parked until its place is known and written by whoever places the run
+// ahead of it. The file is the one a single thread writes run after run.
+TEST(NcwWriter, RunsInAnyOrderFromAnyThreadMakeTheSameFile) {
+  std::mt19937 rng(9);
+  Samples walk;
+  int64_t value = 0;
+  for (int i = 0; i < 2 * 7 * 512 + 100; ++i) {
+    value = std::clamp<int64_t>(value + static_cast<int>(rng() % 2001) - 1000, -32768, 32767);
+    walk.push_back(value);
+  }
+  const Bytes pcm = test::SampleBytes(16, walk);
+  const TNcwStream stream{2, 16, 44100, static_cast<uint32_t>(walk.size() / 2)};
+  TMemorySource source(pcm);
+  TMemorySink single;
+  EncodeNcw(stream, source, 0, single);
+  for (const char* way : {"in order", "last first", "each on a thread"}) {
+    SCOPED_TRACE(way);
+    TMemorySink sink;
+    TNcwWriter writer(stream, 1, sink);  // runs of one block: eight of them
+    ASSERT_EQ(writer.RunCount(), 8u);
+    std::vector<size_t> order(writer.RunCount());
+    for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+    if (way[0] == 'l') std::reverse(order.begin(), order.end());
+    std::vector<std::thread> threads;
+    for (size_t k : order) {
+      auto write = [&writer, &pcm, k] {
+        TNcwRunMemory memory;
+        writer.WriteRun(k, pcm.data() + k * writer.RunFrames() * 4, memory);
+      };
+      if (way[0] == 'e') {
+        threads.emplace_back(write);
+      } else {
+        write();
+      }
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(writer.RunsPlaced(), 8u);
+    writer.Finish();
+    EXPECT_EQ(sink.Bytes(), single.Bytes());
+  }
+}
+
+TEST(NcwWriter, AnAbandonedFileTakesNoFurtherRuns) {
+  const Bytes pcm(4 * 3 * 512, 1);
+  const TNcwStream stream{2, 16, 44100, 3 * 512};
+  TMemorySink sink;
+  TNcwWriter writer(stream, 1, sink);
+  TNcwRunMemory memory;
+  writer.WriteRun(2, pcm.data() + 2 * 2048, memory);  // parked: runs 0 and 1 are not placed
+  writer.Abandon();
+  EXPECT_THROW(writer.WriteRun(0, pcm.data(), memory), TRunAbandoned);
+  EXPECT_EQ(writer.RunsPlaced(), 0u);
+  EXPECT_TRUE(sink.Bytes().empty());
 }
 
 }  // namespace

@@ -86,11 +86,16 @@ TEST_F(FileSystemTest, RenameReplacingSwapsContentAtomically) {
   EXPECT_EQ(RenameReplacing(taken, fSubdir), EISDIR);
 }
 
+// A folder that exists already (another run made it meanwhile) is success; anything else in
+// the way is reported with its own reason.
 TEST_F(FileSystemTest, CreateDirMakesOneLevelOnly) {
-  EXPECT_TRUE(CreateDir(fDir / "one"));
-  EXPECT_FALSE(CreateDir(fDir / "one"));
-  EXPECT_FALSE(CreateDir(fDir / "two/three"));
-  EXPECT_FALSE(CreateDir(""));
+  fDir.WriteFile("file", "");
+  EXPECT_EQ(CreateDir(fDir / "one"), 0);
+  EXPECT_TRUE(DirectoryExists(fDir / "one"));
+  EXPECT_EQ(CreateDir(fDir / "one"), 0);
+  EXPECT_EQ(CreateDir(fDir / "two/three"), ENOENT);
+  EXPECT_EQ(CreateDir(fDir / "file"), EEXIST);
+  EXPECT_EQ(CreateDir(""), ENOENT);
 }
 
 TEST(SplitTextLines, SplitsAtEveryKindOfLineEndAndStopsAtNul) {

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <random>
 
-#include "ncw/NCWParser3.h"
+#include "ncw/NcwReader.h"
 #include "support/NcwCodec.h"
-#include "wav/WAVParser3.h"
+#include "wav/WavReader.h"
 
 namespace tarvix::test {
 
@@ -53,7 +53,7 @@ Bytes WavSampleBytes(const std::string& path) {
 }
 
 Bytes NcwSampleBytes(const std::string& path) {
-  TNCWParser ncw;
+  TNcwReader ncw;
   ncw.Open(path);
   return DecodedSampleBytes(ncw);
 }

@@ -6,23 +6,21 @@
 namespace tarvix::test {
 
 Bytes EncodeToNcwBytes(int bits, int channels, const std::vector<int64_t>& samples, uint32_t rate,
-                       TNCWParser* ncw) {
-  TNCWParser local;
-  TNCWParser& encoder = ncw ? *ncw : local;
+                       uint64_t maxFileBytes, TNcwHeader* header) {
   const Bytes pcm = SampleBytes(bits, samples);
-  TStreamDescription stream;
-  stream.nChannels = static_cast<uint16_t>(channels);
-  stream.nSamplesPerSec = rate;
-  stream.wBitsPerSample = static_cast<uint16_t>(bits);
-  stream.fFrameCount = channels == 0 ? 0 : static_cast<uint32_t>(samples.size() / channels);
-  encoder.BeginEncode(stream);
+  TNcwStream stream;
+  stream.channels = static_cast<uint16_t>(channels);
+  stream.sampleRate = rate;
+  stream.bitsPerSample = static_cast<uint16_t>(bits);
+  stream.frames = channels == 0 ? 0 : static_cast<uint32_t>(samples.size() / channels);
   TMemorySource source(pcm);
   TMemorySink sink;
-  encoder.Encode(source, 0, sink);
+  const TNcwHeader made = EncodeNcw(stream, source, 0, sink, maxFileBytes);
+  if (header != nullptr) *header = made;
   return sink.Bytes();
 }
 
-Bytes DecodedSampleBytes(const TNCWParser& ncw) {
+Bytes DecodedSampleBytes(const TNcwReader& ncw) {
   if (!IsContainerWidth(ncw.Header.BitsPerSample)) return {};
   TMemorySink sink;
   ncw.Decode(sink, 0);
@@ -30,9 +28,9 @@ Bytes DecodedSampleBytes(const TNCWParser& ncw) {
   return sink.Bytes();
 }
 
-std::vector<int64_t> DecodeNcwBytes(const Bytes& ncwBytes, TNCWParser* parser) {
-  TNCWParser local;
-  TNCWParser& ncw = parser ? *parser : local;
+std::vector<int64_t> DecodeNcwBytes(const Bytes& ncwBytes, TNcwReader* parser) {
+  TNcwReader local;
+  TNcwReader& ncw = parser ? *parser : local;
   ncw.OpenBytes(ncwBytes.data(), ncwBytes.size(), "memory.ncw");
   if (!IsContainerWidth(ncw.Header.BitsPerSample)) return {};
   return SignedSamples(ncw.Header.BitsPerSample, DecodedSampleBytes(ncw));

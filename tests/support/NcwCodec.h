@@ -6,22 +6,24 @@
 #include <vector>
 
 #include "bits/BlockKernels.h"
-#include "ncw/NCWParser3.h"
+#include "ncw/NcwReader.h"
+#include "ncw/NcwWriter.h"
 #include "support/Builders.h"
 
 namespace tarvix::test {
 
-// The NCW file the encoder makes of `samples` (interleaved). With `ncw`, that encoder is used
-// (a test may lower its size limit) and keeps the header it made.
+// The NCW file the writer makes of `samples` (interleaved); a test may lower the size limit.
+// With `header`, the header it made is stored there.
 Bytes EncodeToNcwBytes(int bits, int channels, const std::vector<int64_t>& samples,
-                       uint32_t rate = 44100, TNCWParser* ncw = nullptr);
+                       uint32_t rate = 44100, uint64_t maxFileBytes = kMaxNcwFileBytes,
+                       TNcwHeader* header = nullptr);
 
 // Every sample an opened NCW file decodes to, as a WAV file's data holds them (frames that no
 // block covers are zeros); empty for a width that is not decoded.
-Bytes DecodedSampleBytes(const TNCWParser& ncw);
+Bytes DecodedSampleBytes(const TNcwReader& ncw);
 
 // Opens NCW bytes from memory and decodes them; returns the samples as signed values.
-std::vector<int64_t> DecodeNcwBytes(const Bytes& ncw, TNCWParser* parser = nullptr);
+std::vector<int64_t> DecodeNcwBytes(const Bytes& ncw, TNcwReader* parser = nullptr);
 
 // The codec runs the kernels of one instruction set (or the scalar reference) while the object
 // lives, then again the best one.

@@ -43,6 +43,7 @@ double Now() {
     ::setrlimit(resource, &limit);
   }
   if (options.umask) ::umask(*options.umask);
+  for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
   if (options.asUnprivileged && ::geteuid() == 0) {
     // Permissions mean nothing to root; nobody sees them as a user would.
     if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(126);
@@ -144,7 +145,9 @@ TProcessResult TChildProcess::Wait() {
     }
     // A terminal's master stays readable-less after the child exits if nothing else holds it.
     int status;
-    if (fOutFd >= 0 && fErrFd < 0 && ::waitpid(fPid, &status, WNOHANG) == fPid) {
+    rusage usage{};
+    if (fOutFd >= 0 && fErrFd < 0 && ::wait4(fPid, &status, WNOHANG, &usage) == fPid) {
+      result.peakResidentKb = usage.ru_maxrss;
       while (fOutFd >= 0) ReadAvailable(fOutFd, result.out);
       fWaited = true;
       if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
@@ -156,8 +159,10 @@ TProcessResult TChildProcess::Wait() {
   if (fErrFd >= 0) ::close(fErrFd);
   fOutFd = fErrFd = -1;
   int status = 0;
-  while (::waitpid(fPid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (::wait4(fPid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  result.peakResidentKb = usage.ru_maxrss;
   fWaited = true;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);

@@ -18,6 +18,7 @@ struct TProcessOptions {
   std::vector<std::pair<int, rlim_t>> limits;  // setrlimit(resource, value) in the child
   std::optional<mode_t> umask;                 // set: the child's umask
   bool asUnprivileged = false;                 // when run as root: the child runs as nobody
+  std::vector<std::pair<std::string, std::string>> environment;  // set in the child
   double timeoutSeconds = 120;                 // the child is killed after this long
 };
 
@@ -27,6 +28,7 @@ struct TProcessResult {
   int exitCode = -1;   // when it exited
   int termSignal = 0;  // when a signal ended it
   bool timedOut = false;
+  long peakResidentKb = 0;  // the child's peak resident memory
 };
 
 // A running child; Wait collects its output and status.

@@ -5,7 +5,7 @@
 #include "support/Fixtures.h"
 #include "support/Sox.h"
 #include "support/TempDir.h"
-#include "wav/WAVParser3.h"
+#include "wav/WavReader.h"
 
 namespace tarvix {
 namespace {

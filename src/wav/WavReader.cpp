@@ -1,4 +1,4 @@
-#include "wav/WAVParser3.h"
+#include "wav/WavReader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -47,10 +47,14 @@ std::array<uint8_t, TWavHeader::kExtendedBytes> TWavHeader::Image() const {
   return image;
 }
 
-TWavParser::~TWavParser() = default;  // an unfinished output is closed without a report
+TWavParser::~TWavParser() = default;
+
+std::string TWavParser::ErrorText(const std::string& message, const std::string& reason) {
+  return reason.empty() ? message : message + " (" + reason + ")";
+}
 
 void TWavParser::SetError(const std::string& message, const std::string& reason) {
-  fErrorText = reason.empty() ? message : message + " (" + reason + ")";
+  fErrorText = ErrorText(message, reason);
   fErrorMessage = message;
   fErrorReason = reason;
 }
@@ -64,6 +68,7 @@ bool TWavParser::Fail(const std::string& message, const std::string& reason) {
 
 bool TWavParser::OpenFile(const std::string& fileName, std::span<uint8_t> head) {
   fOpened = false;
+  fOpenErrorNumber = 0;
   try {
     auto file = std::make_unique<TFileSource>(fileName, head);
     TFileSource* opened = file.get();
@@ -74,6 +79,7 @@ bool TWavParser::OpenFile(const std::string& fileName, std::span<uint8_t> head) 
     SetError(error.CannotOpen() ? "Can't open file" : "Error while opening the file",
              error.Reason());
     fOpenFailure = error.Reason();  // the parse that follows says why the file is not open
+    fOpenErrorNumber = error.ErrorNumber();
     return false;
   }
 }
@@ -425,100 +431,10 @@ void TWavParser::CloseFile() {
   fOpened = false;
   fFile = nullptr;
   fStream.reset();
-  if (fOutput) {
-    std::unique_ptr<TFileSink> output = std::move(fOutput);
-    output->Close();  // raises when the data did not reach the file
-  }
 }
 
 TStreamDescription TWavParser::StreamDescription() const {
   return {fHeader.nChannels, fHeader.nSamplesPerSec, fHeader.wBitsPerSample, fFrameCount};
-}
-
-// ---- Writing ----
-
-bool TWavParser::CreateOutputFile(const std::string& fileName) {
-  try {
-    try {
-      fOutput = std::make_unique<TFileSink>(fileName);
-    } catch (const TFileError& error) {
-      // A file that cannot be written may still be deleted and made anew.
-      if (error.ErrorNumber() != EACCES || !DeleteFileName(fileName)) throw;
-      fOutput = std::make_unique<TFileSink>(fileName);
-    }
-  } catch (const TFileError& error) {
-    SetError(error.CannotOpen() ? "Can't open file" : "Error while opening the file",
-             error.Reason());
-    return false;
-  }
-  fWritePosition = 0;
-  WriteHeader();
-  return true;
-}
-
-bool TWavParser::WriteHeader() {
-  if (fHeader.wFormatTag == kWaveFormatPcm) return WriteStandardHeader();
-  if (fHeader.wFormatTag == kWaveFormatExtensible) return WriteExtendedHeader();
-  return false;
-}
-
-void TWavParser::FillStandardHeader() {
-  std::memcpy(fHeader.RiffId.data(), "RIFF", 4);
-  fHeader.RiffSize = fDataSize + 36;  // wraps like the u32 it is
-  std::memcpy(fHeader.WaveId.data(), "WAVE", 4);
-  std::memcpy(fHeader.FmtId.data(), "fmt ", 4);
-  fHeader.FmtSize = 16;
-  fExtensible = false;
-}
-
-void TWavParser::FillExtendedHeader() {
-  std::memcpy(fHeader.RiffId.data(), "RIFF", 4);
-  fHeader.RiffSize = fDataSize + 60;
-  std::memcpy(fHeader.WaveId.data(), "WAVE", 4);
-  std::memcpy(fHeader.FmtId.data(), "fmt ", 4);
-  fHeader.FmtSize = 40;
-  fHeader.cbSize = 22;
-  fHeader.wValidBitsPerSample = fHeader.wBitsPerSample;
-  fHeader.dwChannelMask = 0;
-  fHeader.SubFormat = kSubtypePcm;
-  fExtensible = true;
-}
-
-size_t TWavParser::BuildHeader(uint8_t* out) {
-  if (fHeader.wFormatTag == kWaveFormatPcm) return BuildHeaderOfKind(out, false);
-  if (fHeader.wFormatTag == kWaveFormatExtensible) return BuildHeaderOfKind(out, true);
-  return 0;
-}
-
-size_t TWavParser::BuildHeaderOfKind(uint8_t* out, bool extended) {
-  if (extended) {
-    FillExtendedHeader();
-  } else {
-    FillStandardHeader();
-  }
-  const size_t fieldBytes = extended ? TWavHeader::kExtendedBytes : TWavHeader::kStandardBytes;
-  std::memcpy(out, fHeader.Image().data(), fieldBytes);
-  std::memcpy(out + fieldBytes, "data", 4);
-  StoreLE<uint32_t>(out + fieldBytes + 4, fDataSize);
-  return fieldBytes + kChunkHeaderBytes;
-}
-
-bool TWavParser::WriteStandardHeader() {
-  uint8_t header[kMaxWavHeaderBytes];
-  WriteData(header, static_cast<int32_t>(BuildHeaderOfKind(header, false)));
-  return true;
-}
-
-bool TWavParser::WriteExtendedHeader() {
-  uint8_t header[kMaxWavHeaderBytes];
-  WriteData(header, static_cast<int32_t>(BuildHeaderOfKind(header, true)));
-  return true;
-}
-
-void TWavParser::WriteData(const void* buffer, int32_t count) {
-  if (!fOutput || count <= 0) return;
-  fOutput->WriteAt(fWritePosition, buffer, static_cast<size_t>(count));
-  fWritePosition += static_cast<uint64_t>(count);
 }
 
 }  // namespace tarvix

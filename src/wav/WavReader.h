@@ -1,6 +1,6 @@
-// TWavParser: one RIFF/WAVE file of integer PCM samples. Reading opens a file, validates its
-// header, finds the data chunk and reads all sample bytes at once; writing creates a file with a
-// standard (44-byte) or extended (68-byte) header and takes the sample bytes in pieces.
+// TWavParser, the WAV reader: one RIFF/WAVE file of integer PCM samples. It opens a file,
+// validates its header, finds the data chunk and reads the sample bytes. (TWavWriter writes
+// them.)
 //
 // The reader never raises: every failure records a message in fErrorText and returns false.
 // It reads through TByteSource, so it runs on memory as well as on files.
@@ -26,8 +26,6 @@ namespace tarvix {
 constexpr uint16_t kWaveFormatPcm = 1;
 constexpr uint16_t kWaveFormatFloat = 3;
 constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
-// The longest header the writer makes: the extended one with the data chunk's header.
-constexpr size_t kMaxWavHeaderBytes = 68;
 
 // The most channels a source may have: readers of NCW files decode up to six.
 constexpr uint16_t kMaxWavChannels = 6;
@@ -106,31 +104,21 @@ class TWavParser {
   bool ReadData(uint8_t* dest, size_t destSize);
   void CloseFile();
   void SetError(const std::string& message, const std::string& reason = {});
+  // An error as SetError words it, for callers that report it without changing the reader
+  // (several threads read one file's samples at once).
+  static std::string ErrorText(const std::string& message, const std::string& reason);
   TStreamDescription StreamDescription() const;
-
-  // Writing. The caller sets wFormatTag, nChannels, nSamplesPerSec, nAvgBytesPerSec,
-  // nBlockAlign, wBitsPerSample and fDataSize first. WriteData and CloseFile raise TFileError
-  // when the data does not reach the file.
-  bool CreateOutputFile(const std::string& fileName);
-  bool WriteHeader();
-  bool WriteStandardHeader();
-  bool WriteExtendedHeader();
-  void WriteData(const void* buffer, int32_t count);
-  // Fills the header fields of the kind wFormatTag names and puts the header's bytes, the data
-  // chunk's identifier and size included, at `out` (room for kMaxWavHeaderBytes); returns
-  // their number: 44, 68, or 0 for another tag. Nothing is written to a file.
-  size_t BuildHeader(uint8_t* out);
 
   std::string fFileName;  // the file opened for reading
   // The last error as it is printed: the message, then " (reason)" where the system gave one.
   std::string fErrorText;
   std::string fErrorMessage;  // the last error's message alone
   std::string fErrorReason;   // the system's reason for the last error, where there is one
+  int fOpenErrorNumber = 0;   // the errno of a failed OpenFile: a lack of descriptors is no
+                              // fault of the file
   bool fOpened = false;       // from a successful OpenFile until CloseFile
   std::unique_ptr<TByteSource> fStream;  // the file being read
   TFileSource* fFile = nullptr;          // fStream, when it is a file
-  std::unique_ptr<TFileSink> fOutput;    // the file being written
-  uint64_t fWritePosition = 0;           // where the next WriteData lands
   TWavHeader fHeader;
   bool fExtensible = false;
   uint64_t fDataOffset = 0;  // position of the first sample byte
@@ -170,9 +158,6 @@ class TWavParser {
   bool EndsInPadByte();
   void NoteChunksAfterData(uint64_t body, uint32_t statedSize);
   bool ParseSteps();
-  void FillStandardHeader();
-  void FillExtendedHeader();
-  size_t BuildHeaderOfKind(uint8_t* out, bool extended);
 
   std::string fOpenFailure;  // the system's reason why OpenFile failed
   uint64_t fRiffEnd = 0;     // where the chunks end: the RIFF chunk's end or the file's

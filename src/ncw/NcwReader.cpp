@@ -1,4 +1,4 @@
-#include "ncw/NCWParser3.h"
+#include "ncw/NcwReader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,20 +12,14 @@ namespace {
 
 constexpr uint64_t kMaxWavFrameBytes = 0xFFFF;             // nBlockAlign is 16 bits
 constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFull - 60;  // RIFF size is 32 bits
-constexpr size_t kRunPcmBytes = size_t{1} << 20;           // what SaveToWav and Encode stream in
 
 }  // namespace
 
-size_t BlocksPerRun(size_t frameBytes, size_t pcmBytes) {
-  const size_t blockBytes = std::max<size_t>(1, frameBytes) * kFramesPerBlock;
-  return std::max<size_t>(1, pcmBytes / blockBytes);
-}
-
-TNCWParser::~TNCWParser() {
+TNcwReader::~TNcwReader() {
   Clear();
 }
 
-void TNCWParser::Close() {
+void TNcwReader::Close() {
   fFile = nullptr;
   fHead = {};
   fSource.reset();
@@ -33,21 +27,25 @@ void TNCWParser::Close() {
   fBytes.shrink_to_fit();
 }
 
-void TNCWParser::Clear() {
+void TNcwReader::Clear() {
   Close();
 }
 
-void TNCWParser::Refuse(const std::string& message) const {
-  throw TError(message, fFileName);
+void TNcwReader::Refuse(const std::string& message) const {
+  throw TError(message, fFileName, {}, TFault::kSource);
 }
 
-void TNCWParser::Open(const std::string& fileName, std::span<uint8_t> head) {
+void TNcwReader::Open(const std::string& fileName, std::span<uint8_t> head) {
   std::unique_ptr<TFileSource> file;
   try {
     file = std::make_unique<TFileSource>(fileName, head);
   } catch (const TFileError& error) {
     if (error.CannotOpen() || error.Kind() == TFileErrorKind::kNotRegular) {
-      throw TError("Can't open file", fileName, error.Reason());
+      // Still the file layer's error: a file that cannot be opened is no damaged file.
+      if (error.ErrorNumber() != 0) {
+        throw TFileError(error.Kind(), "Can't open file", fileName, error.ErrorNumber());
+      }
+      throw TFileError(error.Kind(), "Can't open file", fileName, error.Reason());
     }
     throw;
   }
@@ -57,12 +55,12 @@ void TNCWParser::Open(const std::string& fileName, std::span<uint8_t> head) {
   fHead = opened->Head();
 }
 
-void TNCWParser::ForgetHead() {
+void TNcwReader::ForgetHead() {
   fHead = {};
   if (fFile != nullptr) fFile->ForgetHead();
 }
 
-void TNCWParser::OpenSource(std::unique_ptr<TByteSource> source, const std::string& name) {
+void TNcwReader::OpenSource(std::unique_ptr<TByteSource> source, const std::string& name) {
   fFileName = name;
   fFile = nullptr;
   fHead = {};
@@ -70,7 +68,7 @@ void TNCWParser::OpenSource(std::unique_ptr<TByteSource> source, const std::stri
   ReadHeader();
 }
 
-void TNCWParser::OpenBytes(const uint8_t* bytes, size_t size, const std::string& name) {
+void TNcwReader::OpenBytes(const uint8_t* bytes, size_t size, const std::string& name) {
   fBytes.assign(bytes, bytes + size);
   OpenSource(std::make_unique<TMemorySource>(fBytes), name);
 }
@@ -78,7 +76,7 @@ void TNCWParser::OpenBytes(const uint8_t* bytes, size_t size, const std::string&
 // The header and the extent of the block table are checked here, before any output exists; the
 // blocks are checked as they are reached. A file above the format's 2 GiB cannot be valid; only
 // its signature is looked at then, so that a file of another kind is named as such.
-void TNCWParser::ReadHeader() {
+void TNcwReader::ReadHeader() {
   std::array<uint8_t, kNcwHeaderBytes> image{};  // bytes the file lacks read as zero
   const size_t got = fSource->ReadAt(0, image.data(), image.size());
   Header = TNcwHeader::FromImage(image.data());
@@ -98,7 +96,7 @@ void TNCWParser::ReadHeader() {
 
 // What the WAV output can hold decides what is decoded: a frame must fit nBlockAlign's 16 bits
 // and the data the RIFF size's 32 bits.
-void TNCWParser::CheckChannelsAndSize() const {
+void TNcwReader::CheckChannelsAndSize() const {
   if (!IsContainerWidth(Header.BitsPerSample)) return;  // decodes nothing; saving refuses it
   if (Header.Channels == 0) Refuse("Unsupported NCW file: no channels");
   uint64_t frameBytes = uint64_t{Header.Channels} * Header.BitsPerSample / 8;
@@ -112,7 +110,7 @@ void TNCWParser::CheckChannelsAndSize() const {
 }
 
 // Decoding stops once NumSamples frames are complete, so later blocks are never read.
-size_t TNCWParser::BlocksToDecode() const {
+size_t TNcwReader::BlocksToDecode() const {
   if (!IsContainerWidth(Header.BitsPerSample) || Header.DataOffset < Header.BlockTableOffset) {
     return 0;
   }
@@ -122,11 +120,11 @@ size_t TNCWParser::BlocksToDecode() const {
   return static_cast<size_t>(std::min(entries - 1, needed));
 }
 
-uint64_t TNCWParser::DecodedFrames() const {
+uint64_t TNcwReader::DecodedFrames() const {
   return std::min<uint64_t>(Header.NumSamples, uint64_t{BlocksToDecode()} * kFramesPerBlock);
 }
 
-void TNCWParser::Decode(TByteSink& out, uint64_t position) const {
+void TNcwReader::Decode(TByteSink& out, uint64_t position) const {
   const size_t blocks = BlocksToDecode();
   const size_t frameBytes = FrameBytes();
   const size_t run = BlocksPerRun(frameBytes, kRunPcmBytes);
@@ -140,41 +138,6 @@ void TNCWParser::Decode(TByteSink& out, uint64_t position) const {
         std::min<uint64_t>(count * kFramesPerBlock, DecodedFrames() - firstFrame);
     out.WriteAt(position + firstFrame * frameBytes, pcm.data(), frames * frameBytes);
   }
-}
-
-void TNCWParser::SaveToWav(const std::string& fileName) const {
-  SaveWav(fileName, kWaveFormatPcm);
-}
-
-void TNCWParser::SaveToWavExt(const std::string& fileName) const {
-  SaveWav(fileName, kWaveFormatExtensible);
-}
-
-void TNCWParser::DescribeWav(TWavParser& wav, uint16_t formatTag) const {
-  wav.fHeader.wFormatTag = formatTag;
-  wav.fHeader.nChannels = Header.Channels;
-  wav.fHeader.nSamplesPerSec = Header.SampleRate;
-  wav.fHeader.wBitsPerSample = Header.BitsPerSample;
-  // Unsigned 32-bit arithmetic, kept to the header's widths: a width that cannot be decoded
-  // still gets a header before it is refused.
-  const uint32_t frameBytes = uint32_t{Header.Channels} * Header.BitsPerSample / 8;
-  wav.fHeader.nBlockAlign = static_cast<uint16_t>(frameBytes);
-  wav.fHeader.nAvgBytesPerSec = uint32_t{wav.fHeader.nBlockAlign} * Header.SampleRate;
-  wav.fDataSize = uint32_t{wav.fHeader.nBlockAlign} * Header.NumSamples;
-}
-
-void TNCWParser::SaveWav(const std::string& fileName, uint16_t formatTag) const {
-  TWavParser wav;
-  DescribeWav(wav, formatTag);
-  if (!wav.CreateOutputFile(fileName)) throw TError(wav.fErrorMessage, fileName, wav.fErrorReason);
-  if (!IsContainerWidth(Header.BitsPerSample)) {
-    wav.CloseFile();  // the output holds its header only; the caller removes it
-    throw TError("NCWPARSER.SaveToWav: Unsupported BitsPerSample", fFileName);
-  }
-  const uint64_t headerBytes = formatTag == kWaveFormatPcm ? 44 : 68;
-  Decode(*wav.fOutput, headerBytes);
-  wav.fOutput->Resize(headerBytes + uint64_t{wav.fDataSize});  // frames no block covers are 0
-  wav.CloseFile();
 }
 
 }  // namespace tarvix

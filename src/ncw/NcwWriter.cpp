@@ -1,0 +1,187 @@
+#include "ncw/NcwWriter.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "bits/LittleEndian.h"
+#include "platform/Errors.h"
+
+namespace tarvix {
+
+TNcwWriter::TNcwWriter(const TNcwStream& stream, size_t runBlocks, TByteSink& sink,
+                       uint64_t maxFileBytes)
+    : fSink(sink), fMaxFileBytes(maxFileBytes) {
+  fHeader.Signature = kNcwSignature;
+  fHeader.Channels = stream.channels;
+  fHeader.BitsPerSample = stream.bitsPerSample;
+  fHeader.SampleRate = stream.sampleRate;
+  fHeader.NumSamples = stream.frames;
+  fHeader.BlockTableOffset = kNcwHeaderBytes;
+  // The table stays within the 2 GiB of a file for every 32-bit frame count.
+  fHeader.DataOffset =
+      static_cast<uint32_t>(kNcwHeaderBytes + 4 * BlockTableEntries(stream.frames));
+  fRunFrames = std::max<size_t>(1, runBlocks) * kFramesPerBlock;
+  fRuns = static_cast<size_t>((uint64_t{stream.frames} + fRunFrames - 1) / fRunFrames);
+}
+
+size_t TNcwWriter::FramesOfRun(size_t k) const {
+  const uint64_t first = uint64_t{k} * fRunFrames;
+  return static_cast<size_t>(std::min<uint64_t>(fRunFrames, fHeader.NumSamples - first));
+}
+
+// A file of one run is written whole in one piece, header and table in front of its blocks;
+// otherwise the run's part of the block table goes in front of its blocks in memory.
+size_t TNcwWriter::RunMemoryBytes() const {
+  const size_t prefix = fRuns == 1 ? fHeader.DataOffset : 4 * (fRunFrames / kFramesPerBlock);
+  return prefix + static_cast<size_t>(MaxEncodedBytes(fRunFrames));
+}
+
+void TNcwWriter::WriteRun(size_t k, const uint8_t* pcm, TNcwRunMemory& memory) {
+  const size_t frames = FramesOfRun(k);
+  const size_t blocks = (frames + kFramesPerBlock - 1) / kFramesPerBlock;
+  const size_t prefix = fRuns == 1 ? fHeader.DataOffset : 4 * blocks;
+  memory.encoded.Reserve(prefix + static_cast<size_t>(MaxEncodedBytes(frames)));
+  memory.blockBytes.resize(blocks);
+  memory.bytes =
+      EncodeBlocks(pcm, frames, memory.encoded.Data() + prefix, memory.blockBytes.data());
+
+  std::unique_lock lock(fMutex);
+  if (fAbandoned) throw TRunAbandoned{};
+  if (k != fNextRun) {
+    // Its place is not known yet: parked, for the thread that places the run ahead of it.
+    fParked[k].Swap(memory);
+    if (!fSpares.empty()) {
+      memory.Swap(fSpares.back());
+      fSpares.pop_back();
+    }
+    return;
+  }
+  // This thread places run k, then every parked run that follows it. The places are taken in
+  // order under the lock; the writes, at places no other run has, go on outside it.
+  TNcwRunMemory parked;
+  TNcwRunMemory* run = &memory;
+  while (true) {
+    const size_t number = fNextRun;
+    const uint64_t offset = Place(run->bytes);
+    lock.unlock();
+    try {
+      WritePlaced(number, offset, *run);
+    } catch (...) {
+      Abandon();
+      throw;
+    }
+    lock.lock();
+    if (run == &parked) {
+      fSpares.emplace_back();
+      fSpares.back().Swap(parked);
+    }
+    auto next = fParked.find(fNextRun);
+    if (next == fParked.end() || fAbandoned) return;
+    parked.Swap(next->second);
+    fParked.erase(next);
+    run = &parked;
+  }
+}
+
+size_t TNcwWriter::RunsPlaced() const {
+  std::lock_guard lock(fMutex);
+  return fNextRun;
+}
+
+void TNcwWriter::Abandon() {
+  std::lock_guard lock(fMutex);
+  fAbandoned = true;
+  fParked.clear();
+}
+
+void TNcwWriter::Finish() {
+  uint64_t dataBytes = 0;
+  {
+    std::lock_guard lock(fMutex);
+    dataBytes = fDataBytes;
+  }
+  fHeader.DataSize = static_cast<uint32_t>(dataBytes);
+  if (fRuns == 1) return;  // written whole with its run
+  // The header, which now knows the data's size, and the block table's end entry.
+  std::array<uint8_t, kNcwHeaderBytes + 4> tail;
+  std::memcpy(tail.data(), fHeader.Image().data(), kNcwHeaderBytes);
+  StoreLE(tail.data() + kNcwHeaderBytes, static_cast<int32_t>(dataBytes));
+  const uint64_t endEntry = fHeader.DataOffset - 4;
+  if (endEntry == kNcwHeaderBytes) {
+    fSink.WriteAt(0, tail.data(), tail.size());  // no frames: the table is that entry alone
+  } else {
+    fSink.WriteAt(0, tail.data(), kNcwHeaderBytes);
+    fSink.WriteAt(endEntry, tail.data() + kNcwHeaderBytes, 4);
+  }
+}
+
+// The next run's place: where its `bytes` of blocks start, counted from the first block. Called
+// with fMutex held, in run order.
+uint64_t TNcwWriter::Place(size_t bytes) {
+  try {
+    CheckEncodedSize(fDataBytes + bytes);
+  } catch (...) {
+    fAbandoned = true;  // the runs after this one have no place
+    fParked.clear();
+    throw;
+  }
+  const uint64_t offset = fDataBytes;
+  fDataBytes += bytes;
+  ++fNextRun;
+  return offset;
+}
+
+// Run k's part of the block table and its blocks, at the place it took. A file of one run is
+// written whole in one piece, header and table in front of its blocks.
+void TNcwWriter::WritePlaced(size_t k, uint64_t offset, TNcwRunMemory& run) {
+  const size_t blocks = run.blockBytes.size();
+  const bool whole = fRuns == 1;
+  const size_t prefix = whole ? fHeader.DataOffset : 4 * blocks;
+  uint8_t* out = run.encoded.Data();
+  uint8_t* entries = whole ? out + kNcwHeaderBytes : out;
+  uint64_t position = offset;
+  for (size_t b = 0; b < blocks; ++b) {
+    StoreLE(entries + 4 * b, static_cast<int32_t>(position));
+    position += run.blockBytes[b];
+  }
+  if (whole) {
+    StoreLE(entries + 4 * blocks, static_cast<int32_t>(position));  // where the blocks end
+    TNcwHeader header = fHeader;
+    header.DataSize = static_cast<uint32_t>(run.bytes);
+    std::memcpy(out, header.Image().data(), kNcwHeaderBytes);
+    fSink.WriteAt(0, out, prefix + run.bytes);
+  } else {
+    const uint64_t firstBlock = uint64_t{k} * fRunFrames / kFramesPerBlock;
+    fSink.WriteAt(kNcwHeaderBytes + 4 * firstBlock, out, prefix);
+    fSink.WriteAt(fHeader.DataOffset + offset, out + prefix, run.bytes);
+  }
+}
+
+void TNcwWriter::CheckEncodedSize(uint64_t dataBytes) const {
+  // Positions are signed 32-bit numbers: a larger file would be unreadable. The same however
+  // often it is tried: the source is too large for the format.
+  if (uint64_t{fHeader.DataOffset} + dataBytes > fMaxFileBytes) {
+    throw TError("The NCW file would exceed the format's limit of 2 GiB", {}, {}, TFault::kSource);
+  }
+}
+
+TNcwHeader EncodeNcw(const TNcwStream& stream, const TByteSource& pcm, uint64_t position,
+                     TByteSink& sink, uint64_t maxFileBytes) {
+  const size_t frameBytes = size_t{stream.channels} * stream.bitsPerSample / 8;
+  TNcwWriter writer(stream, BlocksPerRun(frameBytes, kRunPcmBytes), sink, maxFileBytes);
+  TAlignedBuffer input;
+  input.Reserve(writer.RunFrames() * frameBytes);
+  TNcwRunMemory memory;
+  for (size_t k = 0; k < writer.RunCount(); ++k) {
+    const size_t want = writer.FramesOfRun(k) * frameBytes;
+    const uint64_t at = position + uint64_t{k} * writer.RunFrames() * frameBytes;
+    const size_t got = pcm.ReadAt(at, input.Data(), want);
+    std::fill(input.Data() + got, input.Data() + want, uint8_t{0});
+    writer.WriteRun(k, input.Data(), memory);
+  }
+  writer.Finish();
+  return writer.Header();
+}
+
+}  // namespace tarvix
