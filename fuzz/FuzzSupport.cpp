@@ -22,7 +22,7 @@ extern "C" const char* __ubsan_default_options() {
 namespace tarvix::fuzz {
 
 uint64_t ClaimedWavBytes(std::span<const uint8_t> bytes) {
-  TWavParser wav;
+  TWavReader wav;
   wav.OpenSource(std::make_unique<TMemorySource>(bytes), "claimed.wav");
   if (!wav.ParseHeader()) return 0;
   return uint64_t{wav.fHeader.nChannels} * wav.fFrameCount * (wav.fHeader.wBitsPerSample / 8u);

@@ -90,7 +90,7 @@ void CheckWavOutput(const TNcwReader& ncw, const Bytes& samples, bool extended) 
   } catch (const TError&) {
     __builtin_trap();  // writing to memory cannot fail
   }
-  TWavParser wav;
+  TWavReader wav;
   const bool readable =
       wav.OpenSource(std::make_unique<TMemorySource>(file.Bytes()), "out.wav") && wav.ParseHeader();
   if (WavReaderTakes(header)) Check(readable);

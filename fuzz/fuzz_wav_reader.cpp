@@ -12,7 +12,7 @@
 
 using tarvix::TMemorySource;
 using tarvix::TWavHeader;
-using tarvix::TWavParser;
+using tarvix::TWavReader;
 
 namespace {
 
@@ -26,7 +26,7 @@ void Check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> input(data, size);
-  TWavParser wav;
+  TWavReader wav;
   Check(wav.OpenSource(std::make_unique<TMemorySource>(input), "input.wav"));
   if (!wav.ParseHeader()) {
     Check(!wav.fErrorText.empty());  // a refusal always says why

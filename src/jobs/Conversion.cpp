@@ -191,16 +191,16 @@ class TWavToNcwConversion final : public TConversion {
       got = fWav.fStream->ReadAt(position, memory.input.Data(), bytes);
     } catch (const TFileError& error) {
       if (error.Fault() == TFault::kResource) throw;
-      Refuse(TWavParser::ErrorText("Error while reading the file", error.Reason()));
+      Refuse(TWavReader::ErrorText("Error while reading the file", error.Reason()));
     }
     // The reader counted only frames the file held; fewer now means it was cut meanwhile.
     if (got != bytes) {
-      Refuse(TWavParser::ErrorText("Error while reading the file", "cut short while it was read"));
+      Refuse(TWavReader::ErrorText("Error while reading the file", "cut short while it was read"));
     }
     return memory.input.Data();
   }
 
-  TWavParser fWav;
+  TWavReader fWav;
   std::unique_ptr<TNcwWriter> fNcw;   // made once the temporary file exists
   std::unique_ptr<TNcwReader> fBack;  // the output read back (-verify)
   size_t fFrameBytes = 0;
@@ -268,7 +268,7 @@ class TNcwToWavConversion final : public TConversion {
 
   // The decoded runs, then the frames no block covers (zeros) as one more.
   size_t BeginVerify() override {
-    fBack = std::make_unique<TWavParser>();
+    fBack = std::make_unique<TWavReader>();
     fBack->OpenSource(fTemp->OpenForReading(), fItem.output);
     if (!fBack->ParseHeader()) throw TOutputMismatch{fBack->fErrorText};
     const TNcwHeader& header = fNcw.Header;
@@ -325,7 +325,7 @@ class TNcwToWavConversion final : public TConversion {
 
   TNcwReader fNcw;
   std::unique_ptr<TWavWriter> fWav;   // made once the temporary file exists
-  std::unique_ptr<TWavParser> fBack;  // the output read back (-verify)
+  std::unique_ptr<TWavReader> fBack;  // the output read back (-verify)
   std::vector<uint64_t> fWrittenFingerprints;  // -verify: each run's, as it was written
   size_t fFrameBytes = 0;
   size_t fRunBlocks = 0;

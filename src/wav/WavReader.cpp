@@ -47,26 +47,26 @@ std::array<uint8_t, TWavHeader::kExtendedBytes> TWavHeader::Image() const {
   return image;
 }
 
-TWavParser::~TWavParser() = default;
+TWavReader::~TWavReader() = default;
 
-std::string TWavParser::ErrorText(const std::string& message, const std::string& reason) {
+std::string TWavReader::ErrorText(const std::string& message, const std::string& reason) {
   return reason.empty() ? message : message + " (" + reason + ")";
 }
 
-void TWavParser::SetError(const std::string& message, const std::string& reason) {
+void TWavReader::SetError(const std::string& message, const std::string& reason) {
   fErrorText = ErrorText(message, reason);
   fErrorMessage = message;
   fErrorReason = reason;
 }
 
-bool TWavParser::Fail(const std::string& message, const std::string& reason) {
+bool TWavReader::Fail(const std::string& message, const std::string& reason) {
   SetError(message, reason);
   return false;
 }
 
 // ---- Reading ----
 
-bool TWavParser::OpenFile(const std::string& fileName, std::span<uint8_t> head) {
+bool TWavReader::OpenFile(const std::string& fileName, std::span<uint8_t> head) {
   fOpened = false;
   fOpenErrorNumber = 0;
   try {
@@ -84,7 +84,7 @@ bool TWavParser::OpenFile(const std::string& fileName, std::span<uint8_t> head) 
   }
 }
 
-bool TWavParser::OpenSource(std::unique_ptr<TByteSource> source, const std::string& name) {
+bool TWavReader::OpenSource(std::unique_ptr<TByteSource> source, const std::string& name) {
   fStream = std::move(source);
   fFile = nullptr;
   fOpened = true;
@@ -93,26 +93,26 @@ bool TWavParser::OpenSource(std::unique_ptr<TByteSource> source, const std::stri
   return true;
 }
 
-uint16_t TWavParser::ReadU16() {
+uint16_t TWavReader::ReadU16() {
   uint8_t b[2] = {};  // bytes past the end read as zero
   fStream->Read(b, 2);
   return LoadLE<uint16_t>(b);
 }
 
-uint32_t TWavParser::ReadU32() {
+uint32_t TWavReader::ReadU32() {
   uint8_t b[4] = {};
   fStream->Read(b, 4);
   return LoadLE<uint32_t>(b);
 }
 
-bool TWavParser::ReadTag(const TChunkId& tag) {
+bool TWavReader::ReadTag(const TChunkId& tag) {
   char got[4];
   return fStream->Read(got, 4) == 4 && std::memcmp(got, tag, 4) == 0;
 }
 
 // "RIFF", or "RF64" for a file whose sizes may pass 4 GiB (its true sizes follow in a ds64
 // chunk).
-bool TWavParser::ReadFormType() {
+bool TWavReader::ReadFormType() {
   char form[4];
   if (fStream->Read(form, 4) != 4) return false;
   fRf64 = std::memcmp(form, "RF64", 4) == 0;
@@ -125,7 +125,7 @@ bool TWavParser::ReadFormType() {
 // garbage) are never looked at. Only a file too short for the RIFF header, or a size too small
 // for the form type, is refused. An RF64 file's 32-bit size is a placeholder: the ds64 chunk
 // gives the true one.
-bool TWavParser::ReadRiffSize() {
+bool TWavReader::ReadRiffSize() {
   const uint64_t length = fStream->Size();
   const uint32_t riffSize = ReadU32();
   if (length < kRiffHeaderBytes || (!fRf64 && riffSize < 4)) return false;
@@ -135,7 +135,7 @@ bool TWavParser::ReadRiffSize() {
 
 // An RF64 file's first chunk: the 64-bit sizes of the RIFF chunk and of the data chunk (then a
 // sample count and a table, which the sizes make needless). `position` moves past it.
-bool TWavParser::ReadDs64(uint64_t& position) {
+bool TWavReader::ReadDs64(uint64_t& position) {
   fStream->Seek(position);
   // Without it the file's sizes are unknown.
   if (!ReadTag("ds64")) return Fail("Wrong format or bad file header (ds64)");
@@ -155,37 +155,37 @@ bool TWavParser::ReadDs64(uint64_t& position) {
 }
 
 // nAvgBytesPerSec must equal channels * bits * rate / 8, the product taken modulo 2^32.
-bool TWavParser::ByteRateMatches() const {
+bool TWavReader::ByteRateMatches() const {
   uint32_t product = uint32_t{fHeader.nChannels} * fHeader.wBitsPerSample * fHeader.nSamplesPerSec;
   return product % 8 == 0 && fHeader.nAvgBytesPerSec == product / 8;
 }
 
 // The frame size must be what the channels and the container width make, or the frame count
 // and the size of the caller's buffer would not agree with the data.
-bool TWavParser::BlockAlignMatches() const {
+bool TWavReader::BlockAlignMatches() const {
   return fHeader.nBlockAlign != 0 &&
          fHeader.nBlockAlign == uint32_t{fHeader.nChannels} * fHeader.wBitsPerSample / 8;
 }
 
 // Readers of NCW files decode up to six channels, so no more are written.
-bool TWavParser::ChannelCountAllowed() const {
+bool TWavReader::ChannelCountAllowed() const {
   return fHeader.nChannels >= 1 && fHeader.nChannels <= kMaxWavChannels;
 }
 
-bool TWavParser::FailChannelCount() {
+bool TWavReader::FailChannelCount() {
   return Fail("Only 1 to " + std::to_string(kMaxWavChannels) + " channels allowed (this file has " +
               std::to_string(fHeader.nChannels) + ")");
 }
 
 // Float samples would have to be rounded to integers: refused by name, before any other check,
 // so that the user learns what the file is.
-bool TWavParser::FailFloat() {
+bool TWavReader::FailFloat() {
   return Fail(std::to_string(fHeader.wBitsPerSample) +
               "-bit float samples are not supported (NCW holds integer PCM)");
 }
 
 // The fields both header forms share, from nChannels to wBitsPerSample.
-void TWavParser::ReadStreamFields() {
+void TWavReader::ReadStreamFields() {
   fHeader.nChannels = ReadU16();
   fHeader.nSamplesPerSec = ReadU32();
   fHeader.nAvgBytesPerSec = ReadU32();
@@ -193,7 +193,7 @@ void TWavParser::ReadStreamFields() {
   fHeader.wBitsPerSample = ReadU16();
 }
 
-bool TWavParser::ReadFormat(uint64_t body, uint32_t size) {
+bool TWavReader::ReadFormat(uint64_t body, uint32_t size) {
   // A file cut short inside its fmt chunk has no header to trust.
   if (body + size > fRiffEnd) return Fail("Wrong file size or bad header");
   fStream->Seek(body);
@@ -212,7 +212,7 @@ bool TWavParser::ReadFormat(uint64_t body, uint32_t size) {
 
 // Any size from 16 bytes up: many writers add cbSize (18 bytes, usually 0) or more, and the
 // bytes after wBitsPerSample say nothing about PCM samples.
-bool TWavParser::ReadPcmFormat(uint32_t size) {
+bool TWavReader::ReadPcmFormat(uint32_t size) {
   fExtensible = false;
   if (size < kPcmFmtBytes) return Fail("Wrong format or bad file header (fmt chunk size)");
   ReadStreamFields();
@@ -223,7 +223,7 @@ bool TWavParser::ReadPcmFormat(uint32_t size) {
   return true;
 }
 
-bool TWavParser::ReadExtensibleFormat() {
+bool TWavReader::ReadExtensibleFormat() {
   fExtensible = true;
   ReadStreamFields();
   fHeader.cbSize = ReadU16();
@@ -251,7 +251,7 @@ bool TWavParser::ReadExtensibleFormat() {
 
 // The samples keep every bit of their containers; the figure that says how many of them count
 // is not kept.
-void TWavParser::NoteValidBits() {
+void TWavReader::NoteValidBits() {
   if (fHeader.wValidBitsPerSample >= fHeader.wBitsPerSample) return;
   fExtras.validBits = fHeader.wValidBitsPerSample;
   fExtras.containerBits = fHeader.wBitsPerSample;
@@ -260,7 +260,7 @@ void TWavParser::NoteValidBits() {
 // A WAV file written from NCW carries no speaker mask, and a player then takes mono as front
 // centre and stereo as front left and right. So a mask is lost only where it says more than
 // that: any mask of 3 to 6 channels, and any other for mono or stereo.
-void TWavParser::NoteChannelMask() {
+void TWavReader::NoteChannelMask() {
   constexpr uint32_t kFrontCentre = 0x4;
   constexpr uint32_t kFrontLeftRight = 0x3;
   const uint32_t mask = fHeader.dwChannelMask;
@@ -270,7 +270,7 @@ void TWavParser::NoteChannelMask() {
 }
 
 // Chunks that frame the samples or only fill space are not named; every other one once.
-void TWavParser::NoteChunk(const uint8_t* id) {
+void TWavReader::NoteChunk(const uint8_t* id) {
   static constexpr const char* kSilent[] = {"fmt ", "data", "fact", "ds64",
                                             "JUNK", "junk", "PAD ", "FLLR"};
   for (const char* silent : kSilent) {
@@ -292,7 +292,7 @@ void TWavParser::NoteChunk(const uint8_t* id) {
 // that would be the pad may be anything (audio often begins with a zero byte). Otherwise a zero
 // byte is the pad, and the pad is taken to be missing when a plausible chunk header starts
 // right there and not one byte later.
-uint64_t TWavParser::PadAfterOddChunk(uint64_t position, const TChunkId& next) {
+uint64_t TWavReader::PadAfterOddChunk(uint64_t position, const TChunkId& next) {
   uint8_t bytes[kChunkHeaderBytes + 1] = {};
   fStream->Seek(position);
   size_t got = fStream->Read(bytes, sizeof bytes);
@@ -311,7 +311,7 @@ uint64_t TWavParser::PadAfterOddChunk(uint64_t position, const TChunkId& next) {
 }
 
 // Where the chunk after the one at `body` starts, its pad byte honoured.
-uint64_t TWavParser::ChunkEnd(uint64_t body, uint64_t size, const TChunkId& next) {
+uint64_t TWavReader::ChunkEnd(uint64_t body, uint64_t size, const TChunkId& next) {
   uint64_t end = body + size;
   return size % 2 != 0 ? end + PadAfterOddChunk(end, next) : end;
 }
@@ -319,7 +319,7 @@ uint64_t TWavParser::ChunkEnd(uint64_t body, uint64_t size, const TChunkId& next
 // Walks the chunks from `position` to the first one named `id`, skipping every other chunk by
 // its size, wherever it lies (JUNK and bext before fmt, LIST and fact before data). On success
 // `position` is the chunk body's and `size` its stated size.
-bool TWavParser::FindChunk(const TChunkId& id, uint64_t& position, uint32_t& size) {
+bool TWavReader::FindChunk(const TChunkId& id, uint64_t& position, uint32_t& size) {
   while (position + kChunkHeaderBytes <= fRiffEnd) {
     fStream->Seek(position);
     uint8_t chunk[kChunkHeaderBytes];
@@ -334,14 +334,14 @@ bool TWavParser::FindChunk(const TChunkId& id, uint64_t& position, uint32_t& siz
 }
 
 // An RF64 data chunk's size of 0xFFFFFFFF stands for the ds64 chunk's.
-uint64_t TWavParser::DataChunkSize(uint32_t statedSize) const {
+uint64_t TWavReader::DataChunkSize(uint32_t statedSize) const {
   return fRf64 && statedSize == 0xFFFFFFFF ? fRf64DataSize : uint64_t{statedSize};
 }
 
 // A data size that reaches past the end of the chunks was not filled in by its writer, or the
 // file was cut short: the data runs to the end, and the partial frame there is not counted.
 // Nothing is invented.
-bool TWavParser::TakeData(uint64_t body, uint32_t statedSize) {
+bool TWavReader::TakeData(uint64_t body, uint32_t statedSize) {
   const uint64_t size = DataChunkSize(statedSize);
   const uint64_t available = fRiffEnd - body;
   const uint64_t present = std::min(size, available);
@@ -360,7 +360,7 @@ bool TWavParser::TakeData(uint64_t body, uint32_t statedSize) {
 // state the size (sox does). Running to the end, the data then takes the pad in; only where a
 // frame is one byte would it count as a sample (a full-scale click in 8-bit mono). A zero byte
 // that ends data of even length is taken as that pad.
-bool TWavParser::EndsInPadByte() {
+bool TWavReader::EndsInPadByte() {
   if (fHeader.nBlockAlign != 1 || fDataSize == 0 || fDataSize % 2 != 0) return false;
   uint8_t last = 1;
   fStream->Seek(fDataOffset + fDataSize - 1);
@@ -371,7 +371,7 @@ bool TWavParser::EndsInPadByte() {
 // Loop points, cue lists and tags often follow the samples. They are named only where the data
 // chunk ends within the file, and up to the first bytes that are no chunk header (a tail of
 // zeros or garbage is not a chunk).
-void TWavParser::NoteChunksAfterData(uint64_t body, uint32_t statedSize) {
+void TWavReader::NoteChunksAfterData(uint64_t body, uint32_t statedSize) {
   const uint64_t size = DataChunkSize(statedSize);
   if (body + size > fRiffEnd) return;  // streamed or cut short: the data runs to the end
   uint64_t position = ChunkEnd(body, size, "LIST");
@@ -384,7 +384,7 @@ void TWavParser::NoteChunksAfterData(uint64_t body, uint32_t statedSize) {
   }
 }
 
-bool TWavParser::ParseSteps() {
+bool TWavReader::ParseSteps() {
   if (!fOpened) return Fail("File not opened", fOpenFailure);
   fExtras = {};
   fStream->Seek(0);
@@ -407,7 +407,7 @@ bool TWavParser::ParseSteps() {
   return true;
 }
 
-bool TWavParser::ParseHeader() {
+bool TWavReader::ParseHeader() {
   try {
     return ParseSteps();
   } catch (const TFileError& error) {
@@ -416,7 +416,7 @@ bool TWavParser::ParseHeader() {
   }
 }
 
-bool TWavParser::ReadData(uint8_t* dest, size_t destSize) {
+bool TWavReader::ReadData(uint8_t* dest, size_t destSize) {
   if (!fOpened) return Fail("File not opened", fOpenFailure);
   try {
     fStream->ReadAt(fDataOffset, dest, std::min<size_t>(fDataSize, destSize));
@@ -427,13 +427,13 @@ bool TWavParser::ReadData(uint8_t* dest, size_t destSize) {
   }
 }
 
-void TWavParser::CloseFile() {
+void TWavReader::CloseFile() {
   fOpened = false;
   fFile = nullptr;
   fStream.reset();
 }
 
-TStreamDescription TWavParser::StreamDescription() const {
+TStreamDescription TWavReader::StreamDescription() const {
   return {fHeader.nChannels, fHeader.nSamplesPerSec, fHeader.wBitsPerSample, fFrameCount};
 }
 

@@ -1,4 +1,4 @@
-// TWavParser, the WAV reader: one RIFF/WAVE file of integer PCM samples. It opens a file,
+// TWavReader: one RIFF/WAVE file of integer PCM samples. It opens a file,
 // validates its header, finds the data chunk and reads the sample bytes. (TWavWriter writes
 // them.)
 //
@@ -87,12 +87,12 @@ struct TStreamDescription {
   uint32_t fFrameCount = 0;
 };
 
-class TWavParser {
+class TWavReader {
  public:
-  TWavParser() = default;
-  virtual ~TWavParser();
-  TWavParser(const TWavParser&) = delete;
-  TWavParser& operator=(const TWavParser&) = delete;
+  TWavReader() = default;
+  virtual ~TWavReader();
+  TWavReader(const TWavReader&) = delete;
+  TWavReader& operator=(const TWavReader&) = delete;
 
   // Reading. With a `head`, the file's first bytes are read into it at once (see TFileSource).
   bool OpenFile(const std::string& fileName, std::span<uint8_t> head = {});

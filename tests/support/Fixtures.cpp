@@ -41,7 +41,7 @@ std::string WriteWav(const TTempDir& dir, const std::string& relative, int bits,
 }
 
 Bytes WavSampleBytes(const std::string& path) {
-  TWavParser wav;
+  TWavReader wav;
   wav.OpenFile(path);
   if (!wav.ParseHeader()) {
     ADD_FAILURE() << path << ": " << wav.fErrorText;

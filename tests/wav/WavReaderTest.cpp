@@ -23,7 +23,7 @@ struct TParsed {
   Bytes bytes;  // the memory the parser reads, alive as long as the parser
   bool ok;
   std::string error;
-  TWavParser parser;
+  TWavReader parser;
 };
 
 std::unique_ptr<TParsed> Parse(const Bytes& bytes) {
@@ -202,18 +202,18 @@ TEST(WavReader, TruncatedHeadersAreRefusedAtEveryLength) {
 
 TEST(WavReader, OpenFailuresAreRecordedAndTheParseSaysWhy) {
   test::TTempDir dir;
-  TWavParser missing;
+  TWavReader missing;
   EXPECT_FALSE(missing.OpenFile(dir / "missing.wav"));
   EXPECT_EQ(missing.fErrorText, "Can't open file (No such file or directory)");
   EXPECT_FALSE(missing.ParseHeader());
   EXPECT_EQ(missing.fErrorText, "File not opened (No such file or directory)");
-  TWavParser directory;
+  TWavReader directory;
   EXPECT_FALSE(directory.OpenFile(dir.Path()));
   EXPECT_EQ(directory.fErrorText, "Error while opening the file (not a regular file)");
   Bytes buffer(4);
   EXPECT_FALSE(directory.ReadData(buffer.data(), buffer.size()));
   EXPECT_EQ(directory.fErrorText, "File not opened (not a regular file)");
-  TWavParser never;
+  TWavReader never;
   EXPECT_FALSE(never.ParseHeader());
   EXPECT_EQ(never.fErrorText, "File not opened");
 }
@@ -223,7 +223,7 @@ TEST(WavReader, CanonicalFileGivesItsStreamDescription) {
   image.data.push_back(0x7F);  // a partial frame is dropped from the count
   auto parsed = Parse(image.Build());
   ASSERT_TRUE(parsed->ok) << parsed->error;
-  const TWavParser& wav = parsed->parser;
+  const TWavReader& wav = parsed->parser;
   EXPECT_EQ(wav.fDataOffset, 44u);
   EXPECT_EQ(wav.fDataSize, 41u);
   EXPECT_EQ(wav.fFrameCount, 10u);
@@ -332,7 +332,7 @@ TEST(WavReader, AcceptedLayouts) {
     c.change(image);
     auto parsed = Parse(image.Build());
     ASSERT_TRUE(parsed->ok) << parsed->error;
-    const TWavParser& wav = parsed->parser;
+    const TWavReader& wav = parsed->parser;
     EXPECT_EQ(wav.fDataOffset, c.dataOffset);
     EXPECT_EQ(wav.fDataSize, c.dataSize);
     const size_t frameBytes = size_t{image.channels} * image.bitsPerSample / 8;
@@ -380,7 +380,7 @@ TEST(WavReader, FilesUpTo4GiBAreRead) {
     }
     std::string name = dir.WriteFile("big.wav", bytes);
     std::filesystem::resize_file(name, c.length);
-    TWavParser wav;
+    TWavReader wav;
     ASSERT_TRUE(wav.OpenFile(name));
     if (!c.error.empty()) {
       EXPECT_FALSE(wav.ParseHeader());

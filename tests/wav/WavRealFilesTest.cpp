@@ -72,7 +72,7 @@ TEST_P(WavRealFiles, ReadsTheSamplesTheWriterMadeAndTheyComeBack) {
   const test::Bytes raw = test::ReadFileBytes(dir / "real.raw");
   ASSERT_FALSE(raw.empty());
 
-  TWavParser wav;
+  TWavReader wav;
   ASSERT_TRUE(wav.OpenFile(dir / "real.wav"));
   ASSERT_TRUE(wav.ParseHeader()) << wav.fErrorText;
   EXPECT_EQ(wav.fExtensible, c.extensible);

@@ -152,7 +152,7 @@ TEST(WavWriter, EveryWrittenFileIsAcceptedByTheReader) {
                      std::to_string(channels));
         const Bytes data(static_cast<size_t>(channels * bits / 8) * 77, 0x33);
         const Bytes file = WriteWav(Format(channels, 48000, bits, data.size(), extensible), data);
-        TWavParser reader;
+        TWavReader reader;
         reader.OpenSource(std::make_unique<TMemorySource>(file), "memory.wav");
         ASSERT_TRUE(reader.ParseHeader()) << reader.fErrorText;
         EXPECT_EQ(reader.fFrameCount, 77u);
