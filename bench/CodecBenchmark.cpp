@@ -118,15 +118,6 @@ BENCHMARK_TEMPLATE(BM_UnpackBits, TSample32)
 
 // ---- The block kernels, step by step ----
 
-// BlockKernels hands out the tables of one instruction set while the object lives.
-class TForcedKernels {
- public:
-  explicit TForcedKernels(int64_t id) { ForceKernelTarget(id); }
-  ~TForcedKernels() { ForceKernelTarget(0); }
-  TForcedKernels(const TForcedKernels&) = delete;
-  TForcedKernels& operator=(const TForcedKernels&) = delete;
-};
-
 // The instruction sets to measure: each one built and run here, then the scalar reference.
 std::vector<TKernelTarget> MeasuredTargets() {
   std::vector<TKernelTarget> targets = KernelTargets();

@@ -79,6 +79,15 @@ constexpr int64_t kReferenceKernels = -1;
 // benchmarks: not to be called while other threads code blocks.
 void ForceKernelTarget(int64_t id);
 
+// ForceKernelTarget(id) while the object lives, then the best instruction set again.
+class TForcedKernels {
+ public:
+  explicit TForcedKernels(int64_t id) { ForceKernelTarget(id); }
+  ~TForcedKernels() { ForceKernelTarget(0); }
+  TForcedKernels(const TForcedKernels&) = delete;
+  TForcedKernels& operator=(const TForcedKernels&) = delete;
+};
+
 // The name of the instruction set whose tables BlockKernels hands out now.
 std::string CurrentKernelTarget();
 

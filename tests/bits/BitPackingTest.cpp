@@ -212,7 +212,6 @@ TYPED_TEST(BitsProperties, PlainPackAtContainerWidthUnpacksToTheSameBytes) {
 
 // ---- Block kernels: every instruction set against the scalar reference ----
 
-using test::TForcedKernels;
 
 template <class C>
 using Block = std::vector<TWork<C>>;

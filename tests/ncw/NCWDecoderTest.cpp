@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "bits/BlockKernels.h"
 #include "platform/Errors.h"
 #include "support/NcwCodec.h"
 #include "support/TempDir.h"
@@ -73,13 +74,13 @@ TEST(NcwRoundTrip, EveryInstructionSetWritesAndReadsTheReferenceBytes) {
         Samples samples = RandomWalk(rng, bits, 1500 * static_cast<size_t>(channels), maxStep);
         Bytes reference;
         {
-          test::TForcedKernels forced(kReferenceKernels);
+          TForcedKernels forced(kReferenceKernels);
           reference = test::EncodeToNcwBytes(bits, channels, samples);
           ASSERT_EQ(test::DecodeNcwBytes(reference), samples);
         }
         for (const TKernelTarget& target : KernelTargets()) {
           SCOPED_TRACE("target " + target.name);
-          test::TForcedKernels forced(target.id);
+          TForcedKernels forced(target.id);
           ASSERT_EQ(test::EncodeToNcwBytes(bits, channels, samples), reference);
           ASSERT_EQ(test::DecodeNcwBytes(reference), samples);
         }

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "bits/BlockKernels.h"
 #include "ncw/NcwReader.h"
 #include "ncw/NcwWriter.h"
 #include "support/Builders.h"
@@ -24,15 +23,5 @@ Bytes DecodedSampleBytes(const TNcwReader& ncw);
 
 // Opens NCW bytes from memory and decodes them; returns the samples as signed values.
 std::vector<int64_t> DecodeNcwBytes(const Bytes& ncw, TNcwReader* parser = nullptr);
-
-// The codec runs the kernels of one instruction set (or the scalar reference) while the object
-// lives, then again the best one.
-class TForcedKernels {
- public:
-  explicit TForcedKernels(int64_t id) { ForceKernelTarget(id); }
-  ~TForcedKernels() { ForceKernelTarget(0); }
-  TForcedKernels(const TForcedKernels&) = delete;
-  TForcedKernels& operator=(const TForcedKernels&) = delete;
-};
 
 }  // namespace tarvix::test
