@@ -66,12 +66,11 @@ TDecoded DecodeInRuns(const TNcwReader& ncw, size_t run, std::span<const uint8_t
   return decoded;
 }
 
-// The WAV reader takes files of 1 to 6 channels (here: of 8, 16 and 24 bits). It checks the byte
+// The WAV reader takes files of 1 to 6 channels of every width written here. It checks the byte
 // rate against channels * bits * rate taken modulo 2^32, the writer stores block align * rate
 // modulo 2^32: the two agree only while the product fits 32 bits.
 bool WavReaderTakes(const TNcwHeader& header) {
   return header.Channels >= 1 && header.Channels <= tarvix::kMaxWavChannels &&
-         header.BitsPerSample != 32 &&
          uint64_t{header.Channels} * header.BitsPerSample * header.SampleRate <= 0xFFFFFFFFu;
 }
 
