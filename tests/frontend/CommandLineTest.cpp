@@ -215,7 +215,7 @@ TEST_F(CommandLineTest, HelpAndVersionStopTheScanOnlyWhileFlagsAreAllowed) {
     EXPECT_EQ(ParseCommandLine(c.args, options, console.Console()), TParseResult::kStopped);
     Lines lines = test::Lines(console.Text());
     if (c.help) {
-      ASSERT_EQ(lines.size(), 113u);
+      ASSERT_EQ(lines.size(), 127u);
       EXPECT_EQ(lines[29], "SAMPLE USAGE:");
     } else {
       EXPECT_EQ(lines, kVersion);
