@@ -27,20 +27,12 @@ uint64_t RunsOf(uint64_t units, uint64_t perRun) {
       {"  ERROR: " + source + " is not a correct NCW file", "  NCWPARSER: " + reason}};
 }
 
-// A damaged NCW file is refused like a damaged WAV file, and so is one that cannot be opened or
-// read (no permission, a failing disk, a folder by that name): the reason is named. Only a
-// resource that ran short keeps its own way, to be retried.
 template <class Step>
 void RefusingDamage(const std::string& source, Step step) {
   try {
     step();
-  } catch (const TFileError& error) {
-    if (error.Fault() != TFault::kSource) throw;
-    RefuseNcw(source, error.Reason().empty() ? error.Message()
-                                             : error.Message() + " (" + error.Reason() + ")");
   } catch (const TError& error) {
-    if (error.Fault() != TFault::kSource) throw;
-    RefuseNcw(source, error.Message());
+    RefuseNcwSource(source, error);
   }
 }
 
@@ -371,6 +363,15 @@ std::unique_ptr<TConversion> ConvertWavToNcw(const TWorkItem& item, const TRunOp
 
 std::unique_ptr<TConversion> ConvertNcwToWav(const TWorkItem& item, const TRunOptions& options) {
   return std::make_unique<TNcwToWavConversion>(item, options);
+}
+
+// A damaged NCW file is refused like a damaged WAV file, and so is one that cannot be opened or
+// read (no permission, a failing disk, a folder by that name): the reason is named. Only a
+// resource that ran short keeps its own way, to be retried.
+void RefuseNcwSource(const std::string& source, const TError& error) {
+  if (error.Fault() != TFault::kSource) throw;
+  RefuseNcw(source, error.Reason().empty() ? error.Message()
+                                           : error.Message() + " (" + error.Reason() + ")");
 }
 
 std::string CutShortLine(const std::string& source, const TWavReader& wav) {

@@ -18,6 +18,7 @@
 #include "ncw/NcwReader.h"
 #include "ncw/NcwWriter.h"
 #include "platform/AlignedBuffer.h"
+#include "platform/Errors.h"
 #include "wav/WavReader.h"
 #include "wav/WavWriter.h"
 
@@ -125,6 +126,10 @@ std::unique_ptr<TConversion> MakeConversion(const TWorkItem& item, const TRunOpt
 // -test: the check of an item's source, which reads it through as its conversion would and
 // writes nothing (jobs/SourceCheck.cpp).
 std::unique_ptr<TConversion> CheckSource(const TWorkItem& item, const TRunOptions& options);
+
+// Called in a handler of `error`, raised while the NCW file `source` was read: the source is
+// refused (TSourceRefused), unless the error is no fault of the source's, which goes on as it is.
+[[noreturn]] void RefuseNcwSource(const std::string& source, const TError& error);
 
 // The line of a WAV source that holds fewer frames than it declares.
 std::string CutShortLine(const std::string& source, const TWavReader& wav);

@@ -37,7 +37,11 @@ class TNcwSourceCheck final : public TSourceCheck {
 
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kCheckHeadBytes);
-    Refusing([&] { fNcw.Open(fItem.source, {memory.head.Data(), memory.head.Capacity()}); });
+    try {
+      fNcw.Open(fItem.source, {memory.head.Data(), memory.head.Capacity()});
+    } catch (const TError& error) {
+      RefuseNcwSource(fItem.source, error);
+    }
     const TNcwHeader& header = fNcw.Header;
     if (!IsNcwSampleWidth(header.BitsPerSample)) {
       Refuse("NCW", "NCWPARSER", "Unsupported BitsPerSample");
@@ -58,10 +62,12 @@ class TNcwSourceCheck final : public TSourceCheck {
     const size_t first = k * fRunBlocks;
     const size_t count = std::min(fRunBlocks, fBlocks - first);
     memory.output.Reserve(count * kFramesPerBlock * fFrameBytes);
-    Refusing([&] {
+    try {
       fNcw.DecodeBlocks(first, count, k == 0 ? fHead : std::span<const uint8_t>(), memory.decode,
                         memory.output.Data());
-    });
+    } catch (const TError& error) {
+      RefuseNcwSource(fItem.source, error);
+    }
   }
 
   void Finish() override {
@@ -70,21 +76,6 @@ class TNcwSourceCheck final : public TSourceCheck {
   }
 
  private:
-  // What a conversion refuses: damage, and a file that cannot be opened or read. A resource
-  // that ran short goes on to be retried.
-  template <class Step>
-  void Refusing(Step step) {
-    try {
-      step();
-    } catch (const TError& error) {
-      if (error.Fault() != TFault::kSource) throw;
-      const bool fromFile = dynamic_cast<const TFileError*>(&error) != nullptr;
-      Refuse("NCW", "NCWPARSER",
-             fromFile && !error.Reason().empty() ? error.Message() + " (" + error.Reason() + ")"
-                                                 : error.Message());
-    }
-  }
-
   TNcwReader fNcw;
   size_t fFrameBytes = 0;
   size_t fRunBlocks = 0;

@@ -42,13 +42,19 @@ TEST(Crc32c, GivesThePublishedCheckValues) {
   }
 }
 
-// Every length and alignment around the 8-byte steps, in one piece and in two.
+// Every length and alignment around the 8-byte steps and the three pieces worked on side by side
+// (3 x 128 and 3 x 4096 bytes), in one piece and in two.
 TEST(Crc32c, TheInstructionAndTheTableAgreeAndPiecesChain) {
   std::mt19937 rng(7);
-  Bytes bytes(1100);
+  Bytes bytes(40000);
   for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+  std::vector<size_t> sizes;
+  for (size_t size = 0; size < 1100; size += size < 40 ? 1 : 97) sizes.push_back(size);
+  for (size_t size : {383, 384, 385, 391, 12287, 12288, 12289, 12288 + 384 + 13, 39991}) {
+    sizes.push_back(size);
+  }
   for (size_t start = 0; start < 9; ++start) {
-    for (size_t size = 0; start + size <= bytes.size(); size += size < 40 ? 1 : 97) {
+    for (size_t size : sizes) {
       SCOPED_TRACE(std::to_string(start) + " " + std::to_string(size));
       const uint8_t* p = bytes.data() + start;
       const uint32_t whole = Crc32cPortable(0, p, size);

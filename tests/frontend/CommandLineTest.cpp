@@ -216,7 +216,7 @@ TEST_F(CommandLineTest, HelpAndVersionStopTheScanOnlyWhileFlagsAreAllowed) {
     Lines lines = test::Lines(console.Text());
     if (c.help) {
       ASSERT_EQ(lines.size(), 127u);
-      EXPECT_EQ(lines[29], "SAMPLE USAGE:");
+      EXPECT_EQ(lines[31], "SAMPLE USAGE:");
     } else {
       EXPECT_EQ(lines, kVersion);
     }
