@@ -11,10 +11,6 @@ namespace tarvix {
 
 namespace {
 
-// As in a conversion: room for a header and a first run, so that a small file is read by one
-// call.
-constexpr size_t kCheckHeadBytes = kRunPcmBytes + 64 * 1024;
-
 class TSourceCheck : public TConversion {
  public:
   using TConversion::TConversion;
@@ -36,7 +32,7 @@ class TNcwSourceCheck final : public TSourceCheck {
   using TSourceCheck::TSourceCheck;
 
   void Open(TWorkerMemory& memory) override {
-    memory.head.Reserve(kCheckHeadBytes);
+    memory.head.Reserve(kOpeningMemoryBytes);
     try {
       fNcw.Open(fItem.source, {memory.head.Data(), memory.head.Capacity()});
     } catch (const TError& error) {
@@ -88,7 +84,7 @@ class TWavSourceCheck final : public TSourceCheck {
   using TSourceCheck::TSourceCheck;
 
   void Open(TWorkerMemory& memory) override {
-    memory.head.Reserve(kCheckHeadBytes);
+    memory.head.Reserve(kOpeningMemoryBytes);
     fWav.OpenFile(fItem.source, {memory.head.Data(), memory.head.Capacity()});
     const TFault openFault = FaultOfErrorNumber(fWav.fOpenErrorNumber, TFault::kSource);
     if (openFault == TFault::kResource) {
@@ -133,7 +129,7 @@ class TWavSourceCheck final : public TSourceCheck {
   // Read through: a file cut short is damaged, its warning line having said why.
   void Finish() override {
     fWav.CloseFile();
-    if (fCutShort) throw TSourceRefused{};
+    if (fCutShort) throw TSourceRefused({});
   }
 
  private:

@@ -172,9 +172,10 @@ void TTempFile::Close() {
 }
 
 std::unique_ptr<TFileSource> TTempFile::OpenForReading() const {
-  // An unnamed file is reached through its descriptor's entry.
-  return std::make_unique<TFileSource>(fName.empty() ? "/proc/self/fd/" + std::to_string(fFd)
-                                                     : fName);
+  // An unnamed file is still open, for reading too: read through that descriptor, so that
+  // reading back takes no descriptor more than writing did. A named one was closed by Close.
+  if (fName.empty()) return std::make_unique<TFileSource>(fFd, fDisplayName);
+  return std::make_unique<TFileSource>(fName);
 }
 
 // Links the unnamed file under `target`: through its descriptor where the system allows that,

@@ -147,9 +147,16 @@ bool TWavReader::ReadDs64(uint64_t& position) {
   fStream->Read(sizes, sizeof sizes);
   const uint64_t riffSize = LoadLE<uint64_t>(sizes);
   fRf64DataSize = LoadLE<uint64_t>(sizes + 8);
-  // Too small for the form type: as for a RIFF size.
-  if (riffSize < 4) return Fail("Wrong file size or bad header");
-  fRiffEnd = std::min(fRiffEnd, riffSize + 8);
+  // Sizes of 0 are what a writer streaming to a pipe leaves (ffmpeg does): the chunks and the
+  // data then run to the end, as in a streamed RIFF file.
+  fRf64Streamed = riffSize == 0;
+  if (fRf64Streamed) {
+    if (fRf64DataSize == 0) fRf64DataSize = 0xFFFFFFFF;
+  } else if (riffSize < 4) {
+    return Fail("Wrong file size or bad header");  // too small for the form type
+  } else {
+    fRiffEnd = std::min(fRiffEnd, riffSize + 8);
+  }
   position = ChunkEnd(body, size, "fmt ");
   return true;
 }
@@ -355,7 +362,7 @@ bool TWavReader::TakeData(uint64_t body, uint32_t statedSize) {
   const uint64_t present = std::min(size, available);
   const uint64_t inFile = fStream->Size() - body;
   const bool placeholder = fRf64 && statedSize == 0xFFFFFFFF
-                               ? fRf64DataSize == 0 || fRf64DataSize == ~uint64_t{0}
+                               ? fRf64Streamed || fRf64DataSize == ~uint64_t{0}
                                : IsStreamingPlaceholder(statedSize);
   fCutShort = size > inFile && !placeholder;
   fDeclaredFrames = size / fHeader.nBlockAlign;

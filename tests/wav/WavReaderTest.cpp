@@ -334,7 +334,7 @@ TEST(WavReader, AcceptedLayouts) {
        [](TWavImage& w) { w.rf64DataSize = 40, w.dataSize = 40; }, 80, 40},
       {"RF64 whose ds64 size reaches past the end",
        [](TWavImage& w) { w.rf64DataSize = 1000, w.riffSize = 0xFFFFFFFF; }, 80, 40, 250},
-      {"RF64 streamed: a ds64 data size of 0",
+      {"RF64 whose ds64 chunk gives a data size of 0",
        [](TWavImage& w) { w.rf64DataSize = 0, w.riffSize = 0xFFFFFFFF; }, 80, 0},
   };
   for (const Case& c : cases) {
