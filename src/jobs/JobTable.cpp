@@ -108,7 +108,7 @@ void TJobTable::Admit(std::vector<std::unique_ptr<TJob>> jobs,
   if (any) fWorkReady.notify_all();
 }
 
-void TJobTable::ConvertAtTurn(TJob& job) {
+void TJobTable::ConvertAtTurn(TJob& job, const std::function<void()>& tick) {
   {
     std::lock_guard lock(fMutex);
     // Taken up early, it found what is no longer so: it is converted now after all.
@@ -117,7 +117,13 @@ void TJobTable::ConvertAtTurn(TJob& job) {
     job.mayStart = true;
   }
   fWorkReady.notify_all();
-  WaitUntilDone(job);
+  WaitUntilDone(job, tick);
+}
+
+int TJobTable::Percent(const TJob& job) {
+  std::lock_guard lock(fMutex);
+  if (job.progressRuns == 0) return job.step == TStep::kDone ? 100 : 0;
+  return static_cast<int>(std::min<size_t>(100, job.runsDone * 100 / job.progressRuns));
 }
 
 void TJobTable::ConvertAgainAlone(TJob& job) {
@@ -173,20 +179,31 @@ void TJobTable::EndTurn() {
   fAlone = false;
 }
 
-// Without worker threads, the calling thread converts the job itself.
-void TJobTable::WaitUntilDone(TJob& job) {
+// Without worker threads, the calling thread converts the job itself, ticking between runs.
+void TJobTable::WaitUntilDone(TJob& job, const std::function<void()>& tick) {
   std::unique_lock lock(fMutex);
   if (fWorkers.empty()) {
+    auto nextTick = std::chrono::steady_clock::now() + kTick;
     while (job.step != TStep::kDone) {
       std::optional<TClaim> claim = ClaimFrom(job);
       if (!claim) break;  // one thread hands out one run after another: cannot happen
       lock.unlock();
       Perform(*claim, fMemory);
+      if (tick && std::chrono::steady_clock::now() >= nextTick) {
+        tick();
+        nextTick = std::chrono::steady_clock::now() + kTick;
+      }
       lock.lock();
     }
     return;
   }
-  fDone.wait(lock, [&] { return job.step == TStep::kDone; });
+  const auto done = [&] { return job.step == TStep::kDone; };
+  if (!tick) return fDone.wait(lock, done);
+  while (!fDone.wait_for(lock, kTick, done)) {
+    lock.unlock();
+    tick();
+    lock.lock();
+  }
 }
 
 // Back to waiting, as if never taken up. Called with the lock held, on a job no thread works on.
@@ -293,6 +310,7 @@ std::optional<TJobTable::TClaim> TJobTable::Open(TJob& job, TWorkerMemory& memor
       next = TStep::kDone;
     } else {
       job.runs = job.conversion->RunCount();
+      job.progressRuns = job.runs * (fOptions.verify ? 2 : 1);
       if (job.runs == 0) {
         next = TStep::kFinishing;
       } else if (MemoryAllows(job.conversion->RunMemoryBytes())) {
@@ -338,6 +356,7 @@ void TJobTable::ConvertRun(TJob& job, size_t run, TWorkerMemory& memory) {
     fMemoryInFlight -= job.conversion->RunMemoryBytes();
     memoryAwaited = std::exchange(fWaitingForMemory, false);
     --job.runsOut;
+    if (!failure && !abandoned) ++job.runsDone;
     job.abandoned = job.abandoned || abandoned || fStopping;
     if (failure && run < job.failedRun) {
       job.failedRun = run;

@@ -5,6 +5,7 @@
 // at its turn; it reaches the shared state only through this table's methods.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -19,6 +20,7 @@
 
 #include "jobs/Conversion.h"
 #include "jobs/RunContext.h"
+#include "platform/FileSystem.h"
 
 namespace tarvix {
 
@@ -69,9 +71,15 @@ struct TJob {
   size_t runs = 0;             // known once opened, and again when verification begins
   size_t nextRun = 0;          // the next run to hand out
   size_t runsOut = 0;          // runs handed out and not yet back
+  size_t runsDone = 0;         // runs back without failing, verification runs included
+  size_t progressRuns = 0;     // the runs that make 100%: known once opened
   bool abandoned = false;      // a run gave up: the output is incomplete
   size_t failedRun = kNoRun;   // the first run that failed (kNoRun: none); the open counts as 0
   std::exception_ptr failure;  // its error
+  // -keeptime: the source's times, read before it entered the window (before any thread read
+  // the source, which may change its access time); only read afterwards. Unset when the source
+  // did not exist yet then.
+  std::optional<TFileTimes> sourceTimes;
 };
 
 class TJobTable {
@@ -98,8 +106,12 @@ class TJobTable {
   // allows at its position.
   void Admit(std::vector<std::unique_ptr<TJob>> jobs, const TMayStartEarly& mayStartEarly);
   // The item's turn: it may start now, its checks made (what a thread found early that is no
-  // longer so is converted again). Returns once it is done.
-  void ConvertAtTurn(TJob& job);
+  // longer so is converted again). Returns once it is done; till then calls `tick` (when
+  // given) every kTick or so, on this thread and without the lock.
+  void ConvertAtTurn(TJob& job, const std::function<void()>& tick = {});
+  // How far the job is, in percent of its runs (0 to 100).
+  int Percent(const TJob& job);
+  static constexpr std::chrono::milliseconds kTick{200};
   // Drops what the items after the one whose turn it is have done, freeing what they hold, and
   // converts the job again while they wait. Returns once it is done.
   void ConvertAgainAlone(TJob& job);
@@ -111,7 +123,7 @@ class TJobTable {
   void EndTurn();
 
  private:
-  void WaitUntilDone(TJob& job);
+  void WaitUntilDone(TJob& job, const std::function<void()>& tick = {});
   static void Reset(TJob& job);
 
   // ---- The workers' side ----
