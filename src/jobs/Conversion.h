@@ -27,6 +27,11 @@ struct TWorkItem {
   std::string source;
   std::string output;
   TConvertDirection direction;
+  // Where the source's bytes are read; empty: `source` itself. Standard input ("-") is read
+  // from its spool file.
+  std::string readFrom = {};
+
+  const std::string& SourcePath() const { return readFrom.empty() ? source : readFrom; }
 };
 
 // The memory one thread converts with, reused from file to file and from run to run.

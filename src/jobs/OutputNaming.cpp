@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "jobs/RunContext.h"
 #include "platform/Errors.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
@@ -26,7 +27,9 @@ std::string OutputFolder(const std::string& outputName) {
 }
 
 std::unique_ptr<TTempFile> MakeTempFileName(const std::string& outputName) {
-  const std::string dir = OutputFolder(outputName);
+  // Standard output gets the file once it is complete (an NCW file's table comes first): till
+  // then it waits in the temporary folder.
+  const std::string dir = outputName == kPipeName ? TempFolder() : OutputFolder(outputName);
   auto temp = std::make_unique<TTempFile>(dir, outputName);
   int error = temp->Created() ? 0 : errno;
   if (error == ENOENT && !dir.empty()) {
@@ -69,6 +72,11 @@ std::string MakeNumberedName(const std::string& name) {
 TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, TNameRule rule) {
   TPlacement placement;
   placement.finalName = outputName;
+  if (outputName == kPipeName) {
+    temp.CopyInto(kStandardOutputFd, outputName);
+    placement.placed = true;
+    return placement;
+  }
   if (rule == TNameRule::kReplace) {
     int error = IsProtectedFile(outputName) ? EACCES : temp.PlaceReplacing(outputName);
     placement.placed = error == 0;
