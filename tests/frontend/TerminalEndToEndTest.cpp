@@ -56,6 +56,16 @@ TEST_F(TerminalTest, ErrorLinesStayBelowTheirProgressText) {
                     "3 files: 2 converted, 0 skipped, 1 refused", ""}));
 }
 
+// -q: no status line at all; the error lines and the count start where the cursor was.
+TEST_F(TerminalTest, QuietRunsShowOnlyErrorsAndTheCount) {
+  test::TProcessResult result = Run({"-q", "a.wav", "bad.wav", "b.wav"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out,
+            "  ERROR: bad.wav is not a correct WAV file\n"
+            "  WAVPARSER: Wrong file size or bad header\n"
+            "3 files: 2 converted, 0 skipped, 1 refused\n");
+}
+
 TEST_F(TerminalTest, ListModeEndsOnAFreshLineToo) {
   test::TProcessResult result = Run({"-l", "list.txt"});
   EXPECT_EQ(result.exitCode, 1);
