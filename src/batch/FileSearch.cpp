@@ -69,7 +69,16 @@ bool TFileSearch::MoveToNextFile() {
 bool TFileSearch::ListFolderAtIndex() {
   fCurDir = fFolders[static_cast<size_t>(fFolderIndex)];
   fSearchRec.Close();
-  if (!OpenFirstFile()) return false;
+  if (!OpenFirstFile()) {
+    // Readable when the tree was walked, no longer now (removed, replaced, its permission
+    // taken away): noted as any folder that cannot be read, never taken as empty.
+    const bool noted = std::any_of(fUnreadFolders.begin(), fUnreadFolders.end(),
+                                   [&](const TUnreadFolder& unread) { return unread.folder == fCurDir; });
+    if (fSearchRec.Error() != 0 && !noted) {
+      fUnreadFolders.push_back({fCurDir, SystemReason(fSearchRec.Error())});
+    }
+    return false;
+  }
   fFoundFile = fCurDir + fSearchRec.Current().name;
   fIsFirstSearch = false;
   return true;

@@ -80,6 +80,7 @@ TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, TNameRule
   if (rule == TNameRule::kReplace) {
     int error = IsProtectedFile(outputName) ? EACCES : temp.PlaceReplacing(outputName);
     placement.placed = error == 0;
+    placement.folderGone = error == ENOENT;
     if (error != 0) placement.reason = SystemReason(error);
     return placement;
   }
@@ -93,7 +94,7 @@ TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, TNameRule
     // Anything but a name that is taken (a directory of that name, a missing permission) will
     // not go away by trying again.
     if (error != EEXIST || !NameTaken(placement.finalName)) {
-      if (error == EEXIST && DirectoryExists(placement.finalName)) error = EISDIR;
+      placement.folderGone = error == ENOENT;
       placement.reason = SystemReason(error);
       return placement;
     }

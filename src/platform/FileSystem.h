@@ -34,8 +34,8 @@ struct TFileId {
 // The identity of an existing name, links followed: 0, or the errno of the failure.
 int IdentifyFile(const std::string& name, TFileId& id);
 
-// True when a directory entry of that name exists that is not a directory: a file, a link
-// (even one that leads nowhere), a FIFO, a device. Such a name is never written over silently.
+// True when a directory entry of that name exists: a file, a folder, a link (even one that
+// leads nowhere), a FIFO, a device. Such a name is never written over silently.
 bool NameTaken(const std::string& name);
 
 // The path with one path delimiter appended unless it already ends in one; "" gives "/".
@@ -101,9 +101,6 @@ size_t DescriptorLimit();
 // a few kilobytes). Many threads then fit an address-space limit that one thread fits. Called
 // once at start, before any thread.
 void PrepareForManyThreads();
-
-// The working directory's full path, without a trailing delimiter ("/" for the root).
-std::string GetCurrentDir();
 
 // True when an existing file may be written: the process may write it and it has a write
 // permission bit set.

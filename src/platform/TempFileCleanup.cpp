@@ -176,7 +176,10 @@ void TTempFile::Close() {
 }
 
 std::unique_ptr<TFileSource> TTempFile::OpenForReading() const {
-  return std::make_unique<TFileSource>(ReadableName());
+  // An unnamed file is still open, for reading too: read through that descriptor, so that
+  // reading back takes no descriptor more than writing did. A named one was closed by Close.
+  if (fName.empty()) return std::make_unique<TFileSource>(fFd, fDisplayName);
+  return std::make_unique<TFileSource>(fName);
 }
 
 std::string TTempFile::ReadableName() const {

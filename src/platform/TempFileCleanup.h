@@ -49,7 +49,9 @@ class TTempFile {
   TFileSink& Sink() { return *fSink; }
   // Closes the descriptor, raising TFileError when the data may not have reached the file.
   void Close();
-  // The finished file opened anew for reading, to read back what reached it.
+  // The finished file opened for reading, to read back what reached it, through the
+  // descriptor it was written through where that is still open (so no descriptor more is
+  // taken); the source must go before this object.
   std::unique_ptr<TFileSource> OpenForReading() const;
   // A name this process opens the file by while it exists (its entry in /proc while it has no
   // name of its own).
