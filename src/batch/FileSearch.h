@@ -46,7 +46,9 @@ class TFileSearch {
 
  private:
   void CollectFolders(const std::string& folder, std::vector<TFileId>& path);
-  bool OpenFirstFile();  // opens the listing of fCurDir at its first file (not directory)
+  // Opens the listing of fCurDir at its first file (not directory); `found` tells whether
+  // there is one.
+  TSystemResult OpenFirstFile(bool& found);
   bool MoveToNextFile();
   bool ListFolderAtIndex();
 };

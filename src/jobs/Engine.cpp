@@ -204,16 +204,16 @@ class TOrderKeeper {
   void KeepSourceTimes(const TJob& job, const std::string& finalName) {
     if (!fOptions.keepTime || finalName == kPipeName || job.item.source == kPipeName) return;
     TFileTimes times;
-    int error = 0;
+    TSystemResult done;
     if (job.sourceTimes) {
       times = *job.sourceTimes;
     } else {
-      error = ReadFileTimes(job.item.source, times);
+      done = ReadFileTimes(job.item.source, times);
     }
-    if (error == 0) error = WriteFileTimes(finalName, times);
-    if (error != 0) {
+    if (done.Ok()) done = WriteFileTimes(finalName, times);
+    if (!done.Ok()) {
       WriteItemLines({"  WARNING: can't give '" + finalName + "' the times of '" + job.item.source +
-                      "' (" + SystemReason(error) + ")"});
+                      "' (" + done.Reason() + ")"});
     }
   }
 
@@ -231,7 +231,7 @@ class TOrderKeeper {
       job->sourceIsLink = IsSymbolicLink(job->item.source);
       if (fOptions.keepTime && job->item.source != kPipeName) {
         TFileTimes times;
-        if (ReadFileTimes(job->item.source, times) == 0) job->sourceTimes = times;
+        if (ReadFileTimes(job->item.source, times).Ok()) job->sourceTimes = times;
       }
       added.push_back(std::move(job));
     }

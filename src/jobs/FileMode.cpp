@@ -1,6 +1,5 @@
 #include "jobs/FileMode.h"
 
-#include <cerrno>
 #include <memory>
 
 #include "platform/Errors.h"
@@ -56,9 +55,9 @@ TRunOutcome RunFileMode(TRunContext& context) {
   if (items.size() == 1 && items[0].source == kPipeName) {
     spool = std::make_unique<TTempFile>(TempFolder(), std::string(kPipeName));
     if (!spool->Created()) {
-      const int error = errno;
-      throw TError("Can't create temporary file", TempFolder(), SystemReason(error),
-                   FaultOfErrorNumber(error, TFault::kResource));
+      const TSystemResult made = spool->Creation();
+      throw TError("Can't create temporary file", TempFolder(), made.Reason(),
+                   made.Fault(TFault::kResource));
     }
     spool->FillFrom(kStandardInputFd, std::string(kPipeName));
     items[0].readFrom = spool->ReadableName();

@@ -1,6 +1,5 @@
 #include "jobs/ItemFailure.h"
 
-#include <cerrno>
 #include <exception>
 #include <new>
 
@@ -18,7 +17,7 @@ TItemFailure ClassifyCurrentException() {
   } catch (const TOutputMismatch& mismatch) {
     return {TFailureKind::kMismatch, {mismatch.detail}};
   } catch (const TFileError& error) {
-    const bool spaceTaken = error.ErrorNumber() == ENOSPC || error.ErrorNumber() == EDQUOT;
+    const bool spaceTaken = error.System().Why() == TSystemResult::TWhy::kNoSpace;
     if (error.Fault() == TFault::kResource) return {TFailureKind::kResource, {}, error};
     return {spaceTaken ? TFailureKind::kSpaceTaken : TFailureKind::kEndsTheRun, {}, error};
   } catch (const TError& error) {

@@ -175,7 +175,10 @@ void TJobTable::SetAsideLaterWork() {
   for (size_t i = 1; i < fWindow.size(); ++i) {
     TJob& later = *fWindow[i];
     later.mayStart = false;
-    later.abandoned = true;  // none of its runs is handed out any more
+    // None of its runs is handed out any more; it is reset below. One not yet taken up stays
+    // as it is: marked, it would end without its output finished once it is converted.
+    if (later.step == TStep::kWaiting) continue;
+    later.abandoned = true;
     if (later.conversion) later.conversion->Abandon();
   }
   // No thread works on a later item: it has not started, is done, or has no run out.

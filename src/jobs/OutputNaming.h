@@ -20,9 +20,9 @@ std::string OutputFolder(const std::string& outputName);
 // writing the file name `outputName`.
 std::unique_ptr<TTempFile> MakeTempFileName(const std::string& outputName);
 
-// Makes the directory and every missing parent. Returns 0 when it exists afterwards (also when
-// another process made some of it meanwhile), else the errno of the level that failed.
-int ForceDirectoryPath(const std::string& path);
+// Makes the directory and every missing parent: done when it exists afterwards (also when
+// another process made some of it meanwhile), else why the level that failed could not be made.
+TSystemResult ForceDirectoryPath(const std::string& path);
 
 // `name` when it is not taken (see NameTaken), else the first of base_1.ext, base_2.ext, ...
 // that is not. A folder takes a name as a file does.

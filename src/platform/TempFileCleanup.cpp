@@ -137,7 +137,10 @@ TTempFile::TTempFile(const std::string& dir, const std::string& displayName)
   if (!gNamedOnly.load()) {
     // O_TMPFILE: a file in the folder's file system that no folder lists yet.
     fFd = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (fFd < 0 && (errno == ENOENT || errno == ENOTDIR)) return;  // no such folder
+    if (fFd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+      fCreation = TSystemResult::FromSystemCode(errno);  // no such folder
+      return;
+    }
   }
   if (fFd < 0) {
     CreateNamed();  // the file system has no unnamed files, or refuses them
@@ -149,17 +152,16 @@ TTempFile::TTempFile(const std::string& dir, const std::string& displayName)
 void TTempFile::CreateNamed() {
   TSignalsHeld held;
   gCreating.fetch_add(1);
-  int error = EINTR;  // what a dying process reports: the file was not made
+  // What a dying process reports: the file was not made.
+  fCreation = TSystemResult::FromSystemCode(EINTR);
   if (gDying.load() == 0) {
-    fName = CreateTempFile(fDir, &fFd);
-    error = errno;
-    if (!fName.empty()) {
+    fCreation = CreateTempFile(fDir, fName, &fFd);
+    if (fCreation.Ok()) {
       fSlot = Arm(fName);
       fSink = std::make_unique<TFileSink>(fFd, fDisplayName.empty() ? fName : fDisplayName);
     }
   }
   gCreating.fetch_sub(1);
-  errno = error;
 }
 
 TTempFile::~TTempFile() {
@@ -253,10 +255,9 @@ int TTempFile::NameUnnamed() {
   fFd = -1;
   CreateNamed();
   if (fName.empty()) {
-    const int error = errno;
     fSink = std::move(unnamed);
     fFd = unnamedFd;
-    return error;
+    return fCreation.SystemCode();
   }
   int error = CopyFileData(unnamedFd, fFd);
   if (error == 0) {
@@ -269,24 +270,24 @@ int TTempFile::NameUnnamed() {
   return error;
 }
 
-int TTempFile::PlaceWithoutReplacing(const std::string& target) {
+TSystemResult TTempFile::PlaceWithoutReplacing(const std::string& target) {
   TSignalsHeld held;
   if (fName.empty()) {
     const int error = LinkUnnamed(target);
     if (error == 0 || error == EEXIST) {
       if (error == 0) Forget();
-      return error;
+      return TSystemResult::FromSystemCode(error);
     }
     // Any other failure may be this system's way of refusing the link itself: as a named file
     // the placement either works or reports the real reason.
-    if (const int naming = NameUnnamed(); naming != 0) return naming;
+    if (const int naming = NameUnnamed(); naming != 0) return TSystemResult::FromSystemCode(naming);
   }
-  const int error = RenameNoReplace(fName, target);
-  if (error == 0) Forget();
-  return error;
+  const TSystemResult renamed = RenameNoReplace(fName, target);
+  if (renamed.Ok()) Forget();
+  return renamed;
 }
 
-int TTempFile::PlaceReplacing(const std::string& target) {
+TSystemResult TTempFile::PlaceReplacing(const std::string& target) {
   TSignalsHeld held;
   if (fName.empty()) {
     // A name of its own first, then the one atomic rename over the target.
@@ -297,14 +298,16 @@ int TTempFile::PlaceReplacing(const std::string& target) {
         fName = name;
         fSlot = Arm(fName);
       } else if (error != EEXIST) {
-        if (const int naming = NameUnnamed(); naming != 0) return naming;
+        if (const int naming = NameUnnamed(); naming != 0) {
+          return TSystemResult::FromSystemCode(naming);
+        }
       }
     }
-    if (fName.empty()) return EEXIST;
+    if (fName.empty()) return TSystemResult::FromSystemCode(EEXIST);
   }
-  const int error = RenameReplacing(fName, target);
-  if (error == 0) Forget();
-  return error;
+  const TSystemResult renamed = RenameReplacing(fName, target);
+  if (renamed.Ok()) Forget();
+  return renamed;
 }
 
 void TTempFile::Forget() {

@@ -60,12 +60,12 @@ TEST(MakeNumberedName, FirstFreeNumberAfterTheUnnumberedName) {
 
 TEST(ForceDirectoryPath, MakesEveryMissingLevel) {
   test::TTempDir dir;
-  EXPECT_EQ(ForceDirectoryPath(dir / "a/b/c/"), 0);
+  EXPECT_TRUE(ForceDirectoryPath(dir / "a/b/c/").Ok());
   EXPECT_TRUE(DirectoryExists(dir / "a/b/c"));
-  EXPECT_EQ(ForceDirectoryPath(dir / "a/b/c"), 0);
-  EXPECT_EQ(ForceDirectoryPath("/"), 0);
+  EXPECT_TRUE(ForceDirectoryPath(dir / "a/b/c").Ok());
+  EXPECT_TRUE(ForceDirectoryPath("/").Ok());
   dir.WriteFile("file", "");
-  EXPECT_EQ(ForceDirectoryPath(dir / "file/sub"), ENOTDIR);
+  EXPECT_EQ(ForceDirectoryPath(dir / "file/sub").Why(), TSystemResult::TWhy::kNotAFolder);
 }
 
 // Several runs building one new tree at once: whoever makes a level first, every one of them
@@ -74,13 +74,13 @@ TEST(ForceDirectoryPath, LevelsMadeByOthersMeanwhileAreSuccess) {
   for (int round = 0; round < 20; ++round) {
     test::TTempDir dir;
     const std::string deep = dir / "n/e/s/t/e/d/";
-    std::vector<int> results(8, -1);
+    std::vector<std::string> reasons(8, "not run");
     std::vector<std::thread> makers;
-    for (int& result : results) {
-      makers.emplace_back([&deep, &result] { result = ForceDirectoryPath(deep); });
+    for (std::string& reason : reasons) {
+      makers.emplace_back([&deep, &reason] { reason = ForceDirectoryPath(deep).Reason(); });
     }
     for (std::thread& maker : makers) maker.join();
-    EXPECT_EQ(results, std::vector<int>(8, 0));
+    EXPECT_EQ(reasons, std::vector<std::string>(8, ""));
     EXPECT_TRUE(DirectoryExists(deep));
   }
 }
