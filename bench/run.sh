@@ -24,7 +24,7 @@ usage: bench/run.sh [options]
       --no-build     use build/release/tarvix as it is
       --tarvix PATH  time this binary (implies --no-build)
       --small        a corpus a tenth of the size, for trying the script out
-      --only LIST    comma-separated cases to run: big16,big24,noise,silence,tree,tiny
+      --only LIST    comma-separated cases to run: big16,big24,noise,silence,tree,tiny,progress
   -h, --help         this text
 EOF
 }
@@ -35,7 +35,7 @@ RUNS=5
 BUILD=1
 TARVIX=""
 SMALL=0
-ONLY="big16,big24,noise,silence,tree,tiny"
+ONLY="big16,big24,noise,silence,tree,tiny,progress"
 
 while (($#)); do
   case $1 in
@@ -62,7 +62,7 @@ mkdir -p "$WORK"
 
 wants() { [[ ",$ONLY," == *",$1,"* ]]; }
 
-for tool in sox c++ awk; do
+for tool in sox c++ awk script; do
   command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing (apt-get install sox g++)" >&2; exit 2; }
 done
 HAVE_FLAC=0
@@ -394,6 +394,35 @@ bench_tiny() {
   report_case "ncw->wav $label" tiny.n2w "-" 32 cp "$(size_of "$wav")"
 }
 
+# What the progress display costs: the big file converted with standard output on a terminal
+# (a pseudo-terminal of `script`, where the percentage is redrawn a few times a second once a
+# conversion has run for half a second) against the same run with standard output a pipe (one
+# line per file, no percentage). Both run under script, so that only the kind of standard
+# output differs. The default threads may finish the file before the percentage starts; the
+# runs with -j1 -verify last long enough to draw it.
+bench_progress() {
+  local wav=$CORPUS/big16.wav ncw=$PREP/big16-progress.ncw
+  local label="progress display, $(mib "$(size_of "$wav")")MB 16-bit stereo"
+  "$TARVIX" "$wav" "$ncw" >/dev/null
+  warm "$wav" "$ncw"
+  echo "-- $label; load $(load)"
+  local w2n n2w slow
+  w2n=$(quote "$TARVIX" "$wav" "$OUT/x.ncw")
+  n2w=$(quote "$TARVIX" -whs "$ncw" "$OUT/y.wav")
+  slow=$(quote "$TARVIX" -j1 -verify "$wav" "$OUT/x.ncw")
+  group progress.w2n terminal "$(quote script -qefc "$w2n" /dev/null)" \
+    pipe "$(quote script -qefc "$w2n | cat" /dev/null)"
+  group progress.n2w terminal "$(quote script -qefc "$n2w" /dev/null)" \
+    pipe "$(quote script -qefc "$n2w | cat" /dev/null)"
+  group progress.w2n-j1-verify terminal "$(quote script -qefc "$slow" /dev/null)" \
+    pipe "$(quote script -qefc "$slow | cat" /dev/null)"
+  local dir r
+  for dir in w2n n2w w2n-j1-verify; do
+    r=$RES/progress.$dir
+    report "$dir $label: terminal/pipe $(pairwise "$r.terminal.time" "$r.pipe.time") (target 1.00 within the noise)  fastest runs $(ratio "$(minimum "$r.terminal.time")" "$(minimum "$r.pipe.time")")  CPU s terminal $(median "$r.terminal.cpu") pipe $(median "$r.pipe.cpu")  [median s: terminal $(median "$r.terminal.time")  pipe $(median "$r.pipe.time")]"
+  done
+}
+
 W2N_TARGET=1.25
 N2W_TARGET=1.0
 W2N_J1_TARGET=1.8
@@ -415,6 +444,7 @@ wants noise && bench_file noise "$(mib "$(size_of "$CORPUS/noise.wav")")MB 16-bi
 wants silence && bench_file silence "$(mib "$(size_of "$CORPUS/silence.wav")")MB 16-bit stereo silence"
 wants tree && bench_tree
 wants tiny && bench_tiny
+wants progress && bench_progress
 
 rm -rf "$OUT"
 echo

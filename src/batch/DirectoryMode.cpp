@@ -1,5 +1,8 @@
 #include "batch/DirectoryMode.h"
 
+#include <string>
+#include <vector>
+
 #include "batch/FileSearch.h"
 #include "jobs/Engine.h"
 #include "platform/FileNames.h"
@@ -46,6 +49,46 @@ class TFoundWork final : public TWorkSource {
   TFileSearch fSearch;
 };
 
+size_t CountFiles(const std::string& folder, const char* mask, bool recursive) {
+  TFileSearch search;
+  search.fRecursive = recursive;
+  search.InitSearch(folder + mask);
+  size_t count = 0;
+  while (search.GetNextFile()) ++count;
+  return count;
+}
+
+std::string FilesOf(size_t count, const char* extension) {
+  return std::to_string(count) + " " + extension + (count == 1 ? " file" : " files");
+}
+
+// Why a run found nothing to convert, and what would have matched: files of the other format,
+// or of this one in subfolders that only -rec searches.
+std::string NothingToConvertNote(const TRunOptions& options) {
+  const bool wavToNcw = options.direction == TConvertDirection::kWavToNcw;
+  const char* extension = wavToNcw ? ".wav" : ".ncw";
+  const char* other = wavToNcw ? ".ncw" : ".wav";
+  std::string folder = options.sourceDirectory;
+  if (folder.size() > 1) folder.pop_back();  // the delimiter the command line added
+  std::string note = std::string("  note: no ") + extension + " files in '" + folder + "'";
+  if (options.recursive) note += " or its subfolders";
+  std::vector<std::string> held;
+  const size_t others =
+      CountFiles(options.sourceDirectory, wavToNcw ? "*.ncw" : "*.wav", options.recursive);
+  if (others != 0) {
+    held.push_back(FilesOf(others, other) + " (" + (wavToNcw ? "-n2w" : "-w2n") +
+                   " converts those)");
+  }
+  if (!options.recursive) {
+    const size_t below = CountFiles(options.sourceDirectory, wavToNcw ? "*.wav" : "*.ncw", true);
+    if (below != 0)
+      held.push_back(FilesOf(below, extension) + " in subfolders (-rec converts those)");
+  }
+  if (!held.empty()) note += "; it holds " + held[0];
+  if (held.size() == 2) note += " and " + held[1];
+  return note;
+}
+
 void ReportUnreadFolders(const std::vector<TUnreadFolder>& unreadFolders, size_t from,
                          TRunStatus& status) {
   for (size_t i = from; i < unreadFolders.size(); ++i) {
@@ -66,6 +109,9 @@ TRunOutcome RunDirectoryMode(TRunContext& context) {
   const TRunOutcome outcome = RunConversions(work, context);
   // Folders that could no longer be read when their turn to be listed came.
   ReportUnreadFolders(work.UnreadFolders(), unreadAtTheWalk, context.status);
+  if (context.counts.Total() == 0 && !context.options.quiet) {
+    context.status.WriteLine(NothingToConvertNote(context.options));
+  }
   // Files that could not even be looked for were not converted.
   if (outcome == TRunOutcome::kAllConverted && !work.UnreadFolders().empty()) {
     return TRunOutcome::kSomeFailed;

@@ -48,6 +48,10 @@ TFlagScan ApplyFlag(const std::string& arg, TRunOptions& options) {
     options.checksums = true;
   } else if (arg == "-test") {
     options.test = true;
+  } else if (arg == "-q") {
+    options.quiet = true;
+  } else if (arg == "-keeptime") {
+    options.keepTime = true;
   } else if (arg == "-w2n") {
     options.direction = TConvertDirection::kWavToNcw;
   } else if (arg == "-n2w") {
@@ -64,6 +68,19 @@ TFlagScan ApplyFlag(const std::string& arg, TRunOptions& options) {
     return TFlagScan::kNotAFlag;
   }
   return TFlagScan::kApplied;
+}
+
+// True for every parameter that would be taken as a flag in flag position.
+bool IsKnownFlag(const std::string& arg) {
+  TRunOptions scratch;
+  return ApplyFlag(arg, scratch) != TFlagScan::kNotAFlag;
+}
+
+// A parameter in flag position that looks like a flag, is none and names nothing: a mistyped
+// flag rather than a missing file. "-" alone is the pipe name.
+bool IsUnknownFlag(const std::string& arg) {
+  return arg.size() > 1 && arg[0] == '-' && !FileExists(arg) && !DirectoryExists(arg) &&
+         !NameTaken(arg);
 }
 
 TParseResult Refuse(TConsole& console, std::initializer_list<std::string> lines) {
@@ -100,18 +117,55 @@ TParseResult ValidateDirectoryMode(TRunOptions& options, TConsole& console) {
                             "(source and dest directory)",
                             "       tarvix source", "       tarvix source dest"});
   }
+  if (params.size() == 2 && params[1] == kPipeName) {
+    return Refuse(console, {"ERROR: '-' (standard input or output) converts one file; "
+                            "a directory's files go to a directory"});
+  }
   options.sourceDirectory = AddTrailingDelimiter(params[0]);
   options.destinationDirectory =
       params.size() == 2 ? AddTrailingDelimiter(params[1]) : options.sourceDirectory;
   return TParseResult::kRun;
 }
 
+// "-" converts one stream: it is the source or the output of the one pair, or both.
+TParseResult ValidatePipe(TRunOptions& options, TConsole& console) {
+  const std::vector<std::string>& params = options.parameters;
+  if (params.size() != 2) {
+    return Refuse(console, {"ERROR: '-' (standard input or output) goes with one other name: "
+                            "tarvix - out.ncw, tarvix in.ncw -"});
+  }
+  if (params[1] == kPipeName && options.verify) {
+    return Refuse(console, {"ERROR: -verify reads an output file back; standard output ('-') "
+                            "can't be read back"});
+  }
+  if (params[0] != kPipeName) return TParseResult::kRun;  // the first file sets the direction
+  if (params[1] == kPipeName) {
+    if (options.direction == TConvertDirection::kNotGiven) {
+      return Refuse(console, {"ERROR: Convert direction must be specified (-w2n or -n2w flags)"});
+    }
+    return TParseResult::kRun;
+  }
+  // The output's extension tells what the source is.
+  const bool toNcw = UpperCaseAscii(ExtractFileExt(params[1])) == ".NCW";
+  options.direction = toNcw ? TConvertDirection::kWavToNcw : TConvertDirection::kNcwToWav;
+  return TParseResult::kRun;
+}
+
 TParseResult ValidateFileMode(TRunOptions& options, TConsole& console) {
+  bool pipe = false;
   for (const std::string& param : options.parameters) {
+    if (param == kPipeName) {
+      pipe = true;
+      continue;
+    }
     std::string extension = UpperCaseAscii(ExtractFileExt(param));
     if (extension != ".WAV" && extension != ".NCW") {
       return Refuse(console, {"ERROR: wrong parameter '" + param + "' - files must be WAV or NCW"});
     }
+  }
+  if (pipe) {
+    const TParseResult result = ValidatePipe(options, console);
+    if (result != TParseResult::kRun || options.parameters[0] == kPipeName) return result;
   }
   // The first file alone sets the direction; -w2n and -n2w do not count in this mode.
   bool firstIsWav = UpperCaseAscii(ExtractFileExt(options.parameters[0])) == ".WAV";
@@ -138,6 +192,10 @@ TParseResult Validate(TRunOptions& options, TConsole& console) {
                             "       tarvix [flags] file|dir [file|dir]..."});
   }
   if (options.runMode == TRunMode::kList) return ValidateListMode(options, console);
+  if (params[0] == kPipeName) {
+    options.runMode = TRunMode::kFile;
+    return ValidateFileMode(options, console);
+  }
   bool isDirectory = DirectoryExists(params[0]);
   if (!isDirectory && !FileExists(params[0])) {
     return RefuseMissing(console, params[0], "file or directory doesn't exist");
@@ -163,6 +221,9 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TRunOptions&
   }
   bool flagsAllowed = true;
   for (const std::string& arg : args) {
+    if (!flagsAllowed && IsKnownFlag(arg)) {
+      return Refuse(console, {"ERROR: flag '" + arg + "' after the names; flags come first"});
+    }
     if (flagsAllowed) {
       TFlagScan scan = ApplyFlag(arg, options);
       if (scan == TFlagScan::kHelp) {
@@ -179,6 +240,10 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TRunOptions&
                        std::to_string(kMaxThreads)});
       }
       if (scan == TFlagScan::kApplied) continue;
+      if (IsUnknownFlag(arg)) {
+        return Refuse(console, {"ERROR: unknown flag '" + arg + "' (" + std::string(kProgramName) +
+                                " -h lists the flags)"});
+      }
       flagsAllowed = false;  // the first non-flag parameter ends the flags for good
     }
     options.parameters.push_back(arg);

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "frontend/TextWidth.h"
+
 namespace tarvix {
 
 namespace {
@@ -14,10 +16,6 @@ constexpr int kDefaultWidth = 80;
 bool IsControlCharacter(char c) {
   auto byte = static_cast<unsigned char>(c);
   return byte < 0x20 || byte == 0x7F;
-}
-
-bool IsUtf8Continuation(char c) {
-  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
 }  // namespace
@@ -42,20 +40,31 @@ int TConsole::Width() const {
   return kDefaultWidth;
 }
 
+void TConsole::RedirectTo(int fd) {
+  Flush();
+  fFd = fd;
+  fIsTerminal = ::isatty(fd) == 1;
+  fWidth = Width();
+}
+
 void TConsole::Track(std::string_view text, int width) {
-  for (char c : text) {
+  for (size_t at = 0; at < text.size();) {
+    size_t length = 1;
+    const char32_t c = DecodeUtf8(text, at, length);
+    at += length;
     if (c == '\n') {
       ++fCursor.row;
       fCursor.column = 0;
     } else if (c == '\r') {
       fCursor.column = 0;
-    } else if (!IsUtf8Continuation(c)) {
-      // A character written in the last column leaves the cursor there; the next one wraps.
-      if (fCursor.column >= width) {
+    } else if (const int columns = CodePointColumns(c); columns > 0) {
+      // A character written in the last column leaves the cursor there; the next one wraps, and
+      // so does a wide one that no longer fits.
+      if (fCursor.column + columns > width) {
         ++fCursor.row;
         fCursor.column = 0;
       }
-      ++fCursor.column;
+      fCursor.column += columns;
     }
   }
 }
@@ -113,11 +122,11 @@ void TConsole::MoveCursorTo(TPosition target) {
 }
 
 void TConsole::RestoreStatusPosition() {
-  if (fIsTerminal) MoveCursorTo(fSaved);
+  if (fIsTerminal && !fQuiet) MoveCursorTo(fSaved);
 }
 
 void TConsole::ClearStatusLine(bool returnCursor) {
-  if (!fIsTerminal) return;
+  if (!fIsTerminal || fQuiet) return;
   TPosition blankStart = fCursor;
   // Asked once per status line: the user may have resized the window since the last one.
   int width = fWidth = Width();
@@ -127,18 +136,37 @@ void TConsole::ClearStatusLine(bool returnCursor) {
   if (returnCursor) MoveCursorTo(blankStart);
 }
 
-void TConsole::WriteProgressText(std::string_view text) {
-  Write(text);
-  if (!fIsTerminal) Write("\n");
+void TConsole::ShowProgress(std::string_view text) {
+  // width - 1 columns at most, as for the blanks: the line must never wrap, or the cursor
+  // could not go back to its start and the next text would leave this one behind.
+  Write(FitToColumns(text, fWidth - 1));
   Flush();
 }
 
+void TConsole::WriteProgressText(std::string_view text) {
+  if (fQuiet) return;
+  if (!fIsTerminal) {
+    WriteLine(text);
+    Flush();
+    return;
+  }
+  fProgress = text;
+  ShowProgress(text);
+}
+
+void TConsole::ShowProgressPercent(int percent) {
+  if (!fIsTerminal || fQuiet) return;
+  RestoreStatusPosition();
+  ClearStatusLine(true);
+  ShowProgress(fProgress + " " + std::to_string(percent) + "%");
+}
+
 void TConsole::EndProgressLine() {
-  if (fIsTerminal) Write("\n");
+  if (fIsTerminal && !fQuiet) Write("\n");
 }
 
 void TConsole::CloseStatusLine() {
-  if (!fIsTerminal) return;
+  if (!fIsTerminal || fQuiet) return;
   RestoreStatusPosition();
   ClearStatusLine(true);
   Write("\n");

@@ -26,6 +26,10 @@ class TConsole final : public TRunStatus {
   TConsole& operator=(const TConsole&) = delete;
 
   bool IsTerminal() const { return fIsTerminal; }
+  // -q: no progress texts and no status line; the lines that stay are still written.
+  void SetQuiet(bool quiet) { fQuiet = quiet; }
+  // From now on writes to `fd` instead (standard error, when standard output carries data).
+  void RedirectTo(int fd);
 
   void Write(std::string_view text);
   void WriteLine(std::string_view text) override;
@@ -40,8 +44,11 @@ class TConsole final : public TRunStatus {
   // where the blanks began.
   void ClearStatusLine(bool returnCursor) override;
 
-  // A progress text: on a terminal without a line end, else as a whole line; flushed.
+  // A progress text: on a terminal without a line end and shortened to the line's width, else
+  // as a whole line; flushed.
   void WriteProgressText(std::string_view text) override;
+  // On a terminal: the last progress text again, with " N%" after it.
+  void ShowProgressPercent(int percent) override;
   // The line end that ends a progress text before error lines (a terminal only: elsewhere the
   // progress line is already ended).
   void EndProgressLine() override;
@@ -61,16 +68,19 @@ class TConsole final : public TRunStatus {
   };
 
   void Track(std::string_view text, int width);  // moves fCursor as the terminal would
+  void ShowProgress(std::string_view text);      // fitted to the line, without a line end
   void MoveCursorTo(TPosition target);
   void WriteRaw(std::string_view bytes);  // control sequences: not tracked, not filtered
 
   int fFd;
   bool fIsTerminal;
+  bool fQuiet = false;
   int fFixedWidth;       // > 0: the width to use instead of asking the terminal
   int fWidth;            // the width last asked for
   std::string fPending;  // written but not yet flushed
   TPosition fCursor;     // where the terminal's cursor is
   TPosition fSaved;      // the status line's start
+  std::string fProgress;  // the last progress text as given, for the percentage after it
 };
 
 }  // namespace tarvix

@@ -11,7 +11,7 @@ namespace tarvix {
 namespace {
 
 // The usage text after its blank first line and its title line, which carries the version.
-constexpr std::array<std::string_view, 29> kUsageLines = {
+constexpr std::array<std::string_view, 34> kUsageLines = {
     "----------------",
     "Usage:",
     "",
@@ -23,6 +23,9 @@ constexpr std::array<std::string_view, 29> kUsageLines = {
     "tarvix dir                    - converts files from directory",
     "tarvix dir1 dir2              - converts files from dir1 and ",
     "                                put output files into dir2",
+    "                                (a dir needs -w2n or -n2w)",
+    "tarvix in.ncw -               - converts to standard output",
+    "tarvix - out.ncw              - converts standard input",
     "----------------",
     "Flags:",
     "-h,-?,--help - detailed help information",
@@ -33,6 +36,8 @@ constexpr std::array<std::string_view, 29> kUsageLines = {
     "-verify      - read each output back and compare it before it is named",
     "-crc         - NCW outputs carry checksums of every byte",
     "-test        - check the sources: read them through, write nothing",
+    "-q           - quiet: no progress texts and no notes",
+    "-keeptime    - give each output its source's modification time",
     "-rec,-r      - recursive directory search (including subdirectories)",
     "-l           - list mode",
     "-whs         - standard WAV header",
@@ -46,7 +51,7 @@ constexpr std::array<std::string_view, 29> kUsageLines = {
 constexpr std::string_view kUsageHint = "tarvix -h for more detailed help";
 
 
-constexpr std::array<std::string_view, 96> kHelpLines = {
+constexpr std::array<std::string_view, 105> kHelpLines = {
     "SAMPLE USAGE:",
     "  tarvix PIANO.WAV",
     "  tarvix PIANO1.WAV PIANO2.WAV PIANO3.WAV VIOLIN.WAV",
@@ -83,6 +88,11 @@ constexpr std::array<std::string_view, 96> kHelpLines = {
     "  exists already, or 'PIANO_2.ncw' if PIANO_1.ncw exists etc",
     "",
     "  If -rw flag is used then existing files would be overwritten",
+    "",
+    "  The name - stands for standard input as the one source, or standard",
+    "  output as the one output: \"tarvix - OUT.NCW\" reads a WAV stream,",
+    "  \"tarvix IN.NCW -\" writes one. With - for both, -w2n or -n2w tells",
+    "  the direction. Messages then go to standard error.",
     "",
     "--------------------------------",
     "DIRECTORY MODE:",
@@ -131,6 +141,10 @@ constexpr std::array<std::string_view, 96> kHelpLines = {
     "  With -verify every output is read back from the disk and compared with",
     "  its source before it gets its name. One that differs is not kept: its",
     "  lines say that verification failed, and the exit status is 1.",
+    "",
+    "  With -q no progress texts and no notes are shown; error and warning",
+    "  lines and the closing count are. With -keeptime every output gets",
+    "  its source's modification and access time, as flac does by default.",
     "",
     "--------------------------------",
     "CHECKING:",

@@ -100,6 +100,12 @@ int RunTarvix(const std::vector<std::string>& args, TConsole& console, int error
       case TParseResult::kRun:
         break;
     }
+    console.SetQuiet(context.options.quiet);
+    // Standard output carries the converted file: every message goes to standard error.
+    const std::vector<std::string>& names = context.options.parameters;
+    if (context.options.runMode == TRunMode::kFile && names.size() == 2 && names[1] == kPipeName) {
+      console.RedirectTo(errorFd);
+    }
     const TRunOutcome outcome = RunDriver(context);
     // After the status line is closed, so that it is the last line of the run.
     if (outcome != TRunOutcome::kRefused && ShowsClosingCount(context)) {

@@ -94,7 +94,7 @@ class TWavToNcwConversion final : public TConversion {
 
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kHeadBytes);
-    fWav.OpenFile(fItem.source, {memory.head.Data(), memory.head.Capacity()});
+    fWav.OpenFile(fItem.SourcePath(), {memory.head.Data(), memory.head.Capacity()});
     const TFault openFault = FaultOfErrorNumber(fWav.fOpenErrorNumber, TFault::kSource);
     if (openFault == TFault::kResource) {
       throw TError("Can't open file", fItem.source, SystemReason(fWav.fOpenErrorNumber), openFault);
@@ -232,7 +232,7 @@ class TNcwToWavConversion final : public TConversion {
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kHeadBytes);
     RefusingDamage(fItem.source, [&] {
-      fNcw.Open(fItem.source, {memory.head.Data(), memory.head.Capacity()});
+      fNcw.Open(fItem.SourcePath(), {memory.head.Data(), memory.head.Capacity()});
     });
     const TNcwHeader& header = fNcw.Header;
     // Refused before any output exists.

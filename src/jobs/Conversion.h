@@ -30,6 +30,11 @@ struct TWorkItem {
   std::string source;
   std::string output;
   TConvertDirection direction;
+  // Where the source's bytes are read; empty: `source` itself. Standard input ("-") is read
+  // from its spool file.
+  std::string readFrom = {};
+
+  const std::string& SourcePath() const { return readFrom.empty() ? source : readFrom; }
 };
 
 // What opening an item takes of a thread's memory: its source's first bytes.

@@ -1,8 +1,10 @@
 #include "jobs/Engine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -27,6 +29,8 @@ constexpr size_t kMaxAhead = 128;
 // standard streams, a list file, a folder being listed) a few more.
 constexpr size_t kDescriptorsPerItem = 2;
 constexpr size_t kDescriptorsOfTheRest = 8;
+// A conversion shows its percentage once it has taken this long: short ones show none.
+constexpr std::chrono::milliseconds kProgressAfter{500};
 
 TError NamedForUser(const TError& error, const std::string& sourceName) {
   if (!error.FileName().empty()) return error;
@@ -89,12 +93,12 @@ class TOrderKeeper {
       fJobs.Discard(job);
       return ReportCheck(check, job.item);
     }
-    fJobs.ConvertAtTurn(job);
+    fJobs.ConvertAtTurn(job, ProgressTicker(job));
     const bool othersRan = fJobs.Workers() != 0;
     if (job.failure && ActionOn(*job.failure, othersRan) == TFailureAction::kRetryAlone) {
       fJobs.ConvertAgainAlone(job);
     }
-    if (job.conversion && !job.conversion->Notes().empty()) {
+    if (job.conversion && !job.conversion->Notes().empty() && !fOptions.quiet) {
       WriteItemLines(job.conversion->Notes());
     }
     TItemOutcome outcome;
@@ -123,6 +127,18 @@ class TOrderKeeper {
     return false;
   }
 
+  // Shows the item's percentage once it has run for a while, whenever it changed.
+  std::function<void()> ProgressTicker(const TJob& job) {
+    const auto start = std::chrono::steady_clock::now();
+    return [this, &job, start, shown = -1]() mutable {
+      if (std::chrono::steady_clock::now() - start < kProgressAfter) return;
+      const int percent = fJobs.Percent(job);
+      if (percent == shown) return;
+      shown = percent;
+      fStatus.ShowProgressPercent(percent);
+    };
+  }
+
   TItemOutcome ReportFailure(const TJob& job) {
     switch (ActionOn(*job.failure, false)) {
       case TFailureAction::kReport:
@@ -146,10 +162,12 @@ class TOrderKeeper {
   }
 
   TTurnCheck CheckAtTurn(const TWorkItem& item) const {
-    if (fWork.ReportsMissingSources() && !FileExists(item.source)) {
+    if (fWork.ReportsMissingSources() && !FileExists(item.SourcePath())) {
       return TTurnCheck::kMissingSource;
     }
-    if (fOptions.skipExisting && NameTaken(item.output)) return TTurnCheck::kOutputExists;
+    if (fOptions.skipExisting && item.output != kPipeName && NameTaken(item.output)) {
+      return TTurnCheck::kOutputExists;
+    }
     return TTurnCheck::kPassed;
   }
 
@@ -168,8 +186,11 @@ class TOrderKeeper {
     if (placement.folderGone) {
       // The folder was moved away with the finished file in it: the item is converted again
       // into the folder of its name, made anew, as an item that started later would be.
-      WriteItemLines({"  note: '" + OutputFolder(job.item.output) + "' was moved or removed while '" +
-                      job.item.output + "' was written; it is made again"});
+      if (!fOptions.quiet) {
+        WriteItemLines({"  note: '" + OutputFolder(job.item.output) +
+                        "' was moved or removed while '" + job.item.output +
+                        "' was written; it is made again"});
+      }
       fJobs.ConvertAgainAlone(job);
       if (job.failure) return ReportFailure(job);
       placement = job.conversion->Place();
@@ -183,12 +204,34 @@ class TOrderKeeper {
       return ReportCheck(TTurnCheck::kOutputExists, job.item);
     }
     if (placement.placed) {
-      return placement.finalName == job.item.output ? TItemOutcome::kConverted
-                                                    : TItemOutcome::kConvertedNumbered;
+      KeepSourceTimes(job, placement.finalName);
+      if (placement.finalName == job.item.output) return TItemOutcome::kConverted;
+      if (!fOptions.quiet) {
+        WriteItemLines(
+            {"  note: '" + job.item.output + "' exists; written as '" + placement.finalName + "'"});
+      }
+      return TItemOutcome::kConvertedNumbered;
     }
     WriteItemLines(
         {"  ERROR: can't write '" + placement.finalName + "' (" + placement.reason + ")"});
     return TItemOutcome::kRefused;
+  }
+
+  // -keeptime: the placed output gets the times its source had before it was read.
+  void KeepSourceTimes(const TJob& job, const std::string& finalName) {
+    if (!fOptions.keepTime || finalName == kPipeName || job.item.source == kPipeName) return;
+    TFileTimes times;
+    TSystemResult done;
+    if (job.sourceTimes) {
+      times = *job.sourceTimes;
+    } else {
+      done = ReadFileTimes(job.item.source, times);
+    }
+    if (done.Ok()) done = WriteFileTimes(finalName, times);
+    if (!done.Ok()) {
+      WriteItemLines({"  WARNING: can't give '" + finalName + "' the times of '" + job.item.source +
+                      "' (" + done.Reason() + ")"});
+    }
   }
 
   // Takes further items into the window, and lets every waiting one start that may.
@@ -203,6 +246,10 @@ class TOrderKeeper {
       job->index = fNextIndex++;
       job->names = TItemNames(job->item);
       job->sourceIsLink = IsSymbolicLink(job->item.source);
+      if (fOptions.keepTime && job->item.source != kPipeName) {
+        TFileTimes times;
+        if (ReadFileTimes(job->item.source, times).Ok()) job->sourceTimes = times;
+      }
       added.push_back(std::move(job));
     }
     // Folders made at earlier turns let waiting items start. The disk is looked at here, not

@@ -1,6 +1,11 @@
 #include "jobs/FileMode.h"
 
+#include <memory>
+
+#include "platform/Errors.h"
 #include "platform/FileNames.h"
+#include "platform/FileSystem.h"
+#include "platform/TempFileCleanup.h"
 
 namespace tarvix {
 
@@ -18,7 +23,7 @@ bool PairFileParameters(const std::vector<std::string>& parameters, TConvertDire
     if (items.empty()) {
       items.push_back({parameter, {}, direction});
       awaitingOutput = true;
-    } else if (awaitingOutput && extension == outputExtension) {
+    } else if (awaitingOutput && (extension == outputExtension || parameter == kPipeName)) {
       items.back().output = parameter;
       awaitingOutput = false;
     } else if (awaitingOutput) {
@@ -42,6 +47,20 @@ TRunOutcome RunFileMode(TRunContext& context) {
   if (!PairFileParameters(context.options.parameters, context.options.direction, items,
                           context.status)) {
     return TRunOutcome::kRefused;
+  }
+  // Standard input is read once, in order, into a file of its own: the WAV reader finds the
+  // sizes of a stream whose writer could not fill them in only at its end, and the NCW reader
+  // needs the block table before the blocks. The spool goes with the run, whatever ends it.
+  std::unique_ptr<TTempFile> spool;
+  if (items.size() == 1 && items[0].source == kPipeName) {
+    spool = std::make_unique<TTempFile>(TempFolder(), std::string(kPipeName));
+    if (!spool->Created()) {
+      const TSystemResult made = spool->Creation();
+      throw TError("Can't create temporary file", TempFolder(), made.Reason(),
+                   made.Fault(TFault::kResource));
+    }
+    spool->FillFrom(kStandardInputFd, std::string(kPipeName));
+    items[0].readFrom = spool->ReadableName();
   }
   return ConvertWorkList(items, context);
 }

@@ -135,7 +135,7 @@ void TJobTable::ForEachHeldBack(const std::function<void(TJob&)>& lookAt) {
   for (TJob* job : heldBack) lookAt(*job);
 }
 
-void TJobTable::ConvertAtTurn(TJob& job) {
+void TJobTable::ConvertAtTurn(TJob& job, const std::function<void()>& tick) {
   std::unique_ptr<TConversion> dropped;  // goes outside the lock, with its temporary file
   {
     std::lock_guard lock(fMutex);
@@ -145,7 +145,13 @@ void TJobTable::ConvertAtTurn(TJob& job) {
     job.mayStart = true;
   }
   fWorkReady.notify_all();
-  WaitUntilDone(job);
+  WaitUntilDone(job, tick);
+}
+
+int TJobTable::Percent(const TJob& job) {
+  std::lock_guard lock(fMutex);
+  if (job.progressRuns == 0) return job.step == TStep::kDone ? 100 : 0;
+  return static_cast<int>(std::min<size_t>(100, job.runsDone * 100 / job.progressRuns));
 }
 
 void TJobTable::ConvertAgainAlone(TJob& job) {
@@ -208,20 +214,31 @@ void TJobTable::EndTurn() {
   fAlone = false;
 }
 
-// Without worker threads, the calling thread converts the job itself.
-void TJobTable::WaitUntilDone(TJob& job) {
+// Without worker threads, the calling thread converts the job itself, ticking between runs.
+void TJobTable::WaitUntilDone(TJob& job, const std::function<void()>& tick) {
   std::unique_lock lock(fMutex);
   if (fWorkers.empty()) {
+    auto nextTick = std::chrono::steady_clock::now() + kTick;
     while (job.step != TStep::kDone) {
       std::optional<TClaim> claim = ClaimFrom(job, 0);
       if (!claim) break;  // one thread hands out one run after another: cannot happen
       lock.unlock();
       Perform(*claim, fMemory);
+      if (tick && std::chrono::steady_clock::now() >= nextTick) {
+        tick();
+        nextTick = std::chrono::steady_clock::now() + kTick;
+      }
       lock.lock();
     }
     return;
   }
-  fDone.wait(lock, [&] { return job.step == TStep::kDone; });
+  const auto done = [&] { return job.step == TStep::kDone; };
+  if (!tick) return fDone.wait(lock, done);
+  while (!fDone.wait_for(lock, kTick, done)) {
+    lock.unlock();
+    tick();
+    lock.lock();
+  }
 }
 
 // Back to waiting, as if never taken up. Called with the lock held, on a job no thread works
@@ -233,6 +250,7 @@ std::unique_ptr<TConversion> TJobTable::Reset(TJob& job) {
   fresh.names = std::move(job.names);
   fresh.outputFolderExists = job.outputFolderExists;
   fresh.sourceIsLink = job.sourceIsLink;
+  fresh.sourceTimes = job.sourceTimes;
   std::unique_ptr<TConversion> old = std::move(job.conversion);
   fParkedBytesTotal -= job.parkedBytes;
   job = std::move(fresh);
@@ -400,6 +418,7 @@ std::optional<TJobTable::TClaim> TJobTable::Open(const TClaim& opening, TWorkerM
       next = TStep::kDone;
     } else {
       job.runs = job.conversion->RunCount();
+      job.progressRuns = job.runs * (fOptions.verify ? 2 : 1);
       if (job.runs == 0) {
         next = TStep::kFinishing;
       } else if (MemoryAllows(opening.worker, job.conversion->RunMemoryBytes())) {
@@ -451,6 +470,7 @@ void TJobTable::ConvertRun(const TClaim& claim, TWorkerMemory& memory) {
     handBack = ReturnMemory(claim, memory);
     const bool memoryAwaited = std::exchange(fMemoryReturned, false);
     --job.runsOut;
+    if (!failure && !abandoned) ++job.runsDone;
     job.abandoned = job.abandoned || abandoned || fStopping;
     if (failure && run < job.failedRun) {
       job.failedRun = run;

@@ -5,6 +5,7 @@
 // at its turn; it reaches the shared state only through this table's methods.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -20,6 +21,7 @@
 #include "jobs/Conversion.h"
 #include "jobs/ItemFailure.h"
 #include "jobs/RunContext.h"
+#include "platform/FileSystem.h"
 
 namespace tarvix {
 
@@ -58,6 +60,9 @@ struct TJob {
   size_t index = 0;
   TWorkItem item;
   TItemNames names;             // what decides whether it may depend on earlier items
+  // -keeptime: the source's times, read before any thread read the source (which may change
+  // its access time); unset when the source did not exist yet then.
+  std::optional<TFileTimes> sourceTimes;
 
   // The keeper's alone, written and read without the lock: what it found on the disk, outside
   // the table lock, that decides whether the job may start early.
@@ -77,6 +82,8 @@ struct TJob {
   size_t failedRun = kNoRun;  // the first run that failed (kNoRun: none); the open counts as 0
   std::optional<TItemFailure> failure;  // its error, classified where it was caught
   size_t parkedBytes = 0;      // what its NCW writer holds parked, as last seen; in the budget
+  size_t runsDone = 0;         // runs back without failing, verification runs included
+  size_t progressRuns = 0;     // the runs that make 100%: known once opened
 
   // Set under the table lock by the thread that opened it. The object itself is used without
   // the lock: each run by the thread that claimed it, Finish and BeginVerify by the claimant of
@@ -113,8 +120,12 @@ class TJobTable {
   // lock, to look again at what the disk says of them before the next Admit.
   void ForEachHeldBack(const std::function<void(TJob&)>& lookAt);
   // The item's turn: it may start now, its checks made (what a thread found early that is no
-  // longer so is converted again). Returns once it is done.
-  void ConvertAtTurn(TJob& job);
+  // longer so is converted again). Returns once it is done; till then calls `tick` (when
+  // given) every kTick or so, on this thread and without the lock.
+  void ConvertAtTurn(TJob& job, const std::function<void()>& tick = {});
+  // How far the job is, in percent of its runs (0 to 100).
+  int Percent(const TJob& job);
+  static constexpr std::chrono::milliseconds kTick{200};
   // Drops what the items after the one whose turn it is have done, freeing what they hold, and
   // converts the job again while they wait. Returns once it is done.
   void ConvertAgainAlone(TJob& job);
@@ -126,7 +137,7 @@ class TJobTable {
   void EndTurn();
 
  private:
-  void WaitUntilDone(TJob& job);
+  void WaitUntilDone(TJob& job, const std::function<void()>& tick = {});
 
   // ---- The workers' side ----
 

@@ -1,6 +1,6 @@
 #include "jobs/OutputNaming.h"
 
-
+#include "jobs/RunContext.h"
 #include "platform/Errors.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
@@ -32,7 +32,9 @@ std::string OutputFolder(const std::string& outputName) {
 }
 
 std::unique_ptr<TTempFile> MakeTempFileName(const std::string& outputName) {
-  const std::string dir = OutputFolder(outputName);
+  // Standard output gets the file once it is complete (an NCW file's table comes first): till
+  // then it waits in the temporary folder.
+  const std::string dir = outputName == kPipeName ? TempFolder() : OutputFolder(outputName);
   auto temp = std::make_unique<TTempFile>(dir, outputName);
   TSystemResult made = temp->Creation();
   // The folder is missing: made only now, so that a folder that exists costs nothing. Made
@@ -79,6 +81,11 @@ TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, TNameRule
   TPlacement placement;
   placement.finalName = outputName;
   using TWhy = TSystemResult::TWhy;
+  if (outputName == kPipeName) {
+    temp.CopyInto(kStandardOutputFd, outputName);
+    placement.placed = true;
+    return placement;
+  }
   if (rule == TNameRule::kReplace) {
     if (IsProtectedFile(outputName)) {
       placement.reason = kReadOnlyReason;

@@ -24,11 +24,16 @@ struct TRunOptions {
   bool verify = false;                  // -verify: outputs are read back before they are placed
   bool checksums = false;               // -crc: NCW outputs carry CRCs in their reserved bytes
   bool test = false;                    // -test: sources are read through, nothing is written
+  bool quiet = false;                   // -q: no progress texts and no notes
+  bool keepTime = false;                // -keeptime: outputs get their sources' times
   int threads = 0;                      // -jN; 0: one per available core
   std::vector<std::string> parameters;  // the non-flag parameters in command-line order
   std::string sourceDirectory;          // directory mode only, with a trailing delimiter
   std::string destinationDirectory;     // directory mode only, with a trailing delimiter
 };
+
+// The name that stands for standard input as a source, or standard output as an output.
+constexpr std::string_view kPipeName = "-";
 
 // What the drivers tell the user while a run goes on: one status line that each file's progress
 // text overwrites, and lines that stay. The console implements it; tests may record it.
@@ -44,6 +49,9 @@ class TRunStatus {
   virtual void ClearStatusLine(bool returnCursor) = 0;
   // A progress text, shown at once.
   virtual void WriteProgressText(std::string_view text) = 0;
+  // How far the item of the progress text is, in percent; where the status line can be
+  // rewritten (a terminal), shown after that text. Nothing elsewhere.
+  virtual void ShowProgressPercent(int /*percent*/) {}
   // Ends a progress text before lines that must stay below it.
   virtual void EndProgressLine() = 0;
   // A line that stays.

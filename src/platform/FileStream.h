@@ -12,6 +12,10 @@
 
 namespace tarvix {
 
+// The process's standard streams, as the pipe name "-" reaches them.
+constexpr int kStandardInputFd = 0;
+constexpr int kStandardOutputFd = 1;
+
 class TByteSource {
  public:
   virtual ~TByteSource() = default;

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <random>
 
@@ -147,6 +148,28 @@ TSystemResult CreateTempFile(const std::string& dir, std::string& name, int* fd)
     name = candidate;
   }
   return TSystemResult::FromSystemCode(error);
+}
+
+TSystemResult ReadFileTimes(const std::string& name, TFileTimes& times) {
+  struct stat info;
+  if (::stat(name.c_str(), &info) != 0) return TSystemResult::FromSystemCode(errno);
+  times.accessSeconds = info.st_atim.tv_sec;
+  times.accessNanoseconds = info.st_atim.tv_nsec;
+  times.modifySeconds = info.st_mtim.tv_sec;
+  times.modifyNanoseconds = info.st_mtim.tv_nsec;
+  return {};
+}
+
+TSystemResult WriteFileTimes(const std::string& name, const TFileTimes& times) {
+  const timespec both[2] = {{static_cast<time_t>(times.accessSeconds), times.accessNanoseconds},
+                            {static_cast<time_t>(times.modifySeconds), times.modifyNanoseconds}};
+  const bool done = ::utimensat(AT_FDCWD, name.c_str(), both, AT_SYMLINK_NOFOLLOW) == 0;
+  return TSystemResult::FromSystemCode(done ? 0 : errno);
+}
+
+std::string TempFolder() {
+  const char* dir = std::getenv("TMPDIR");
+  return AddTrailingDelimiter(dir != nullptr && *dir != '\0' ? dir : "/tmp");
 }
 
 int AvailableCores() {

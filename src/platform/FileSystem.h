@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,24 @@ TSystemResult CreateTempFile(const std::string& dir, std::string& name, int* fd 
 
 // A name of that form in `dir`, not yet checked or created.
 std::string RandomTempName(const std::string& dir);
+
+// A file's access and modification times, to the nanosecond.
+struct TFileTimes {
+  int64_t accessSeconds = 0;
+  long accessNanoseconds = 0;
+  int64_t modifySeconds = 0;
+  long modifyNanoseconds = 0;
+};
+
+// The times of an existing name, links followed.
+TSystemResult ReadFileTimes(const std::string& name, TFileTimes& times);
+
+// Gives the file `name` (not a link's target) those times.
+TSystemResult WriteFileTimes(const std::string& name, const TFileTimes& times);
+
+// The folder for temporary files that belong to no output: $TMPDIR, else /tmp; with a
+// trailing delimiter.
+std::string TempFolder();
 
 // The processor cores this process may run on (at least 1).
 int AvailableCores();

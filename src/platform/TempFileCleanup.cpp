@@ -11,12 +11,16 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/AlignedBuffer.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 
 namespace tarvix {
 
 namespace {
+
+// What a pipe is read or written in at a time.
+constexpr size_t kPipeChunkBytes = size_t{1} << 20;
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
@@ -178,6 +182,58 @@ std::unique_ptr<TFileSource> TTempFile::OpenForReading() const {
   // reading back takes no descriptor more than writing did. A named one was closed by Close.
   if (fName.empty()) return std::make_unique<TFileSource>(fFd, fDisplayName);
   return std::make_unique<TFileSource>(fName);
+}
+
+std::string TTempFile::ReadableName() const {
+  // An unnamed file is reached through its descriptor's entry.
+  return fName.empty() ? "/proc/self/fd/" + std::to_string(fFd) : fName;
+}
+
+uint64_t TTempFile::FillFrom(int fd, const std::string& sourceName) {
+  TAlignedBuffer buffer;
+  buffer.Reserve(kPipeChunkBytes);
+  uint64_t total = 0;
+  while (true) {
+    const ssize_t n = ::read(fd, buffer.Data(), buffer.Capacity());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      throw TFileError(TFileErrorKind::kRead, "Error while reading the file", sourceName, errno);
+    }
+    if (n == 0) return total;
+    fSink->WriteAt(total, buffer.Data(), static_cast<size_t>(n));
+    total += static_cast<uint64_t>(n);
+  }
+}
+
+void TTempFile::CopyInto(int fd, const std::string& targetName) const {
+  const int from = ::open(ReadableName().c_str(), O_RDONLY | O_CLOEXEC);
+  if (from < 0) {
+    throw TFileError(TFileErrorKind::kCannotOpen, "Can't open file", ReadableName(), errno);
+  }
+  TAlignedBuffer buffer;
+  buffer.Reserve(kPipeChunkBytes);
+  int error = 0;
+  while (error == 0) {
+    const ssize_t n = ::read(from, buffer.Data(), buffer.Capacity());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0) error = errno;
+      break;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t written = ::write(fd, buffer.Data() + done, static_cast<size_t>(n - done));
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        error = written < 0 ? errno : EIO;
+        break;
+      }
+      done += written;
+    }
+  }
+  ::close(from);
+  if (error != 0) {
+    throw TFileError(TFileErrorKind::kWrite, "Error while writing the file", targetName, error);
+  }
 }
 
 // Links the unnamed file under `target`: through its descriptor where the system allows that,

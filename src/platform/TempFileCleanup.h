@@ -55,6 +55,15 @@ class TTempFile {
   // descriptor it was written through where that is still open (so no descriptor more is
   // taken); the source must go before this object.
   std::unique_ptr<TFileSource> OpenForReading() const;
+  // A name this process opens the file by while it exists (its entry in /proc while it has no
+  // name of its own).
+  std::string ReadableName() const;
+
+  // Fills the empty file with everything that can be read from `fd` (a pipe: read once, in
+  // order) and returns the byte count. Raises TFileError, read errors naming `sourceName`.
+  uint64_t FillFrom(int fd, const std::string& sourceName);
+  // Writes the whole file to `fd` in order. Raises TFileError naming `targetName`.
+  void CopyInto(int fd, const std::string& targetName) const;
 
   // Gives the file the name `target` unless that name exists (kNameTaken then); once done, the
   // file is placed.

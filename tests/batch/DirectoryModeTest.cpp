@@ -87,7 +87,9 @@ TEST_F(DirectoryModeTest, ExistingOutputsAreNumberedAndRewriteReplacesThem) {
 TEST_F(DirectoryModeTest, NoMatchingFileConvertsNothing) {
   test::TProcessResult result = Run({"-n2w", "In"});
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.out, "0 files: 0 converted, 0 skipped, 0 refused\n");
+  EXPECT_EQ(result.out,
+            "  note: no .ncw files in 'In'; it holds 3 .wav files (-w2n converts those)\n"
+            "0 files: 0 converted, 0 skipped, 0 refused\n");
 }
 
 TEST_F(DirectoryModeTest, ALinkLoopEnds) {

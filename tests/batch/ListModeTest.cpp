@@ -106,11 +106,12 @@ TEST_F(ListModeEndToEnd, ConvertsBothDirectionsDuplicatesTwiceAndSkipsMissingOne
   fDir.WriteFile("list.txt", "@tarvixlist1\r\na.wav\r\nmissing.wav\r\n  c.ncw\t\r\na.wav\r\n");
   test::TProcessResult result = Run({"-l", "list.txt"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(test::Lines(result.out), (Names{"[1 from 4]  a.wav...", "[2 from 4]  missing.wav...",
-                                            "  ERROR: 'missing.wav' doesn't exist.  skipped",
-                                            "[3 from 4]  c.ncw...", "[4 from 4]  a.wav...",
-                                            "4 files: 3 converted, 1 skipped, 0 refused; "
-                                            "1 under a numbered name"}));
+  EXPECT_EQ(test::Lines(result.out),
+            (Names{"[1 from 4]  a.wav...", "[2 from 4]  missing.wav...",
+                   "  ERROR: 'missing.wav' doesn't exist.  skipped", "[3 from 4]  c.ncw...",
+                   "[4 from 4]  a.wav...", "  note: 'a.ncw' exists; written as 'a_1.ncw'",
+                   "4 files: 3 converted, 1 skipped, 0 refused; "
+                   "1 under a numbered name"}));
   EXPECT_EQ(test::NcwSampleBytes(fDir / "a.ncw"), test::WavSampleBytes(fDir / "a.wav"));
   EXPECT_EQ(test::NcwSampleBytes(fDir / "a_1.ncw"), test::WavSampleBytes(fDir / "a.wav"));
   EXPECT_EQ(test::ReadFileBytes(fDir / "c.wav"), test::ReadFileBytes(b));

@@ -24,6 +24,8 @@ class CommandLineTest : public ::testing::Test {
     fDir.WriteFile("A.Wav", "");
     fDir.WriteFile("b.ncw", "");
     fDir.WriteFile("list.txt", "");
+    fDir.WriteFile("-x.wav", "");
+    fDir.MakeDir("-rw");
     fDir.MakeDir("samples");
     fDir.MakeDir("x.wav");
     fCwd = std::make_unique<test::TWorkingDirectory>(fDir.Path());
@@ -62,6 +64,21 @@ TEST_F(CommandLineTest, EveryRefusalPrintsItsLinesInOrderOfPrecedence) {
   auto threads = [](const std::string& flag) {
     return Lines{"ERROR: wrong flag '" + flag + "' - the number of threads must be 1 to 256"};
   };
+  auto unknown = [](const std::string& flag) {
+    return Lines{"ERROR: unknown flag '" + flag + "' (tarvix -h lists the flags)"};
+  };
+  auto late = [](const std::string& flag) {
+    return Lines{"ERROR: flag '" + flag + "' after the names; flags come first"};
+  };
+  const Lines kPipeCount = {
+      "ERROR: '-' (standard input or output) goes with one other name: "
+      "tarvix - out.ncw, tarvix in.ncw -"};
+  const Lines kVerifyPipe = {
+      "ERROR: -verify reads an output file back; standard output ('-') "
+      "can't be read back"};
+  const Lines kPipeDirectory = {
+      "ERROR: '-' (standard input or output) converts one file; a "
+      "directory's files go to a directory"};
   const RefusedCase cases[] = {
       {{"-w2n", "-rw"}, kNoParameter},
       {{"-skip", "-rw", "a.wav"}, kSkipRewrite},
@@ -74,9 +91,9 @@ TEST_F(CommandLineTest, EveryRefusalPrintsItsLinesInOrderOfPrecedence) {
       {{"-j0", "a.wav"}, threads("-j0")},
       {{"-j257", "missing.wav"}, threads("-j257")},  // at once, before any other check
       {{"-j99999999999999999999", "a.wav"}, threads("-j99999999999999999999")},
-      {{"-j", "a.wav"}, missing("-j")},  // no number: no flag
-      {{"-j2x"}, missing("-j2x")},
-      {{"a.wav", "-j2"}, wrong("-j2")},
+      {{"-j", "a.wav"}, unknown("-j")},  // no number: no flag
+      {{"-j2x"}, unknown("-j2x")},
+      {{"a.wav", "-j2"}, late("-j2")},
       {{"-l"}, kNoParameter},
       {{"-l", "-w2n", "-rec"}, kNoParameter},
       {{"-l", "list.txt", "x"}, kListCount},
@@ -85,9 +102,16 @@ TEST_F(CommandLineTest, EveryRefusalPrintsItsLinesInOrderOfPrecedence) {
       {{"-l", "missing.txt"}, {"ERROR: 'missing.txt' list file doesn't exist"}},
       {{"missing.wav"}, missing("missing.wav")},
       {{"missing.txt", "a.wav"}, missing("missing.txt")},  // existence before extensions
-      {{"-x"}, missing("-x")},                             // no flag, so the first parameter
-      {{"-W2N", "samples"}, missing("-W2N")},              // flags are case-sensitive
-      {{"-rwx", "a.wav"}, missing("-rwx")},
+      {{"-x"}, unknown("-x")},                             // no flag, and no file of that name
+      {{"-W2N", "samples"}, unknown("-W2N")},              // flags are case-sensitive
+      {{"-rwx", "a.wav"}, unknown("-rwx")},
+      {{"-w2m", "samples"}, unknown("-w2m")},
+      {{"-rw", "-missing.wav"}, unknown("-missing.wav")},
+      {{"-x.wav", "-rw"}, late("-rw")},  // a file of that name is a name
+      {{"./-rw", "-rw"}, late("-rw")},
+      {{"-rw", "-rw"}, kNoParameter},        // a flag in flag position, whatever exists
+      {{"-", "a.wav", "-q"}, late("-q")},    // the pipe name is a name
+      {{"Kit", "Out", "-rw"}, late("-rw")},  // before the names are looked at
       {{"/h"}, missing("/h")},
       {{""}, missing("")},
       {{"samples"}, kNoDirection},
@@ -95,14 +119,28 @@ TEST_F(CommandLineTest, EveryRefusalPrintsItsLinesInOrderOfPrecedence) {
       {{"samples", "a", "b"}, kNoDirection},  // direction before the count
       {{"x.wav"}, kNoDirection},              // a directory named like a WAV file
       {{"-w2n", "samples", "a", "b"}, kDirectoryCount},
-      {{"-rw", "a.wav", "-rec"}, wrong("-rec")},  // flags end at the first parameter
-      {{"a.wav", "-h"}, wrong("-h")},
-      {{"a.wav", "--help"}, wrong("--help")},
-      {{"a.wav", "--version"}, wrong("--version")},
-      {{"-help"}, missing("-help")},
-      {{"--HELP"}, missing("--HELP")},
-      {{"-version"}, missing("-version")},
-      {{"a.wav", "-w2n"}, wrong("-w2n")},
+      {{"-rw", "a.wav", "-rec"}, late("-rec")},  // flags end at the first parameter
+      {{"a.wav", "-h"}, late("-h")},
+      {{"a.wav", "--help"}, late("--help")},
+      {{"a.wav", "--version"}, late("--version")},
+      {{"a.wav", "-j0"}, late("-j0")},
+      {{"a.wav", "-keeptime"}, late("-keeptime")},
+      {{"-help"}, unknown("-help")},
+      {{"--HELP"}, unknown("--HELP")},
+      {{"-version"}, unknown("-version")},
+      {{"a.wav", "-w2n"}, late("-w2n")},
+      {{"a.wav", "-x"}, wrong("-x")},  // no flag: a name, which must be WAV or NCW
+      {{"./-rw"}, kNoDirection},       // the folder named -rw
+      {{"-"}, kPipeCount},
+      {{"-", "a.ncw", "b.wav"}, kPipeCount},
+      {{"a.wav", "-", "b.wav"}, kPipeCount},
+      {{"a.wav", "b.ncw", "-"}, kPipeCount},
+      {{"-", "-"}, kNoDirection},
+      {{"-rw", "-", "-"}, kNoDirection},
+      {{"-", "out.txt"}, wrong("out.txt")},
+      {{"-verify", "a.wav", "-"}, kVerifyPipe},
+      {{"-verify", "-w2n", "-", "-"}, kVerifyPipe},
+      {{"-w2n", "samples", "-"}, kPipeDirectory},
       {{"a.wav", "b.txt", "c.doc"}, wrong("b.txt")},
       {{"list.txt"}, wrong("list.txt")},
       {{"a.wav", "dir.x/name"}, wrong("dir.x/name")},
@@ -130,6 +168,8 @@ struct AcceptedCase {
   bool verify = false;
   bool checksums = false;
   bool test = false;
+  bool quiet = false;
+  bool keepTime = false;
 };
 
 TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
@@ -162,6 +202,16 @@ TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
       {{"-crc", "-l", "b.ncw"}, M::kList, D::kNotGiven, H::kStandard, false, false, {}, {}, 0, false, false, true},
       {{"-test", "-rec", "-j3", "-n2w", "samples"}, M::kDirectory, D::kNcwToWav, H::kStandard, true, false, "samples/", "samples/", 3, false, false, false, true},
       {{"-test", "-crc", "b.ncw"}, M::kFile, D::kNcwToWav, H::kStandard, false, false, {}, {}, 0, false, false, true, true},
+      {{"-x.wav"}, M::kFile, D::kWavToNcw},  // names an existing file: no unknown flag
+      {{"-w2n", "./-rw"}, M::kDirectory, D::kWavToNcw, H::kStandard, false, false, "./-rw/", "./-rw/"},
+      {{"-q", "-keeptime", "a.wav"}, M::kFile, D::kWavToNcw, H::kStandard, false, false, {}, {}, 0, false, false, false, false, true, true},
+      {{"-", "out.ncw"}, M::kFile, D::kWavToNcw},  // the output's extension: what comes in
+      {{"-n2w", "-", "OUT.NCW"}, M::kFile, D::kWavToNcw},  // the extension, not the flag
+      {{"-", "out.wav"}, M::kFile, D::kNcwToWav},
+      {{"-w2n", "-", "-"}, M::kFile, D::kWavToNcw},
+      {{"-n2w", "-", "-"}, M::kFile, D::kNcwToWav},
+      {{"b.ncw", "-"}, M::kFile, D::kNcwToWav},
+      {{"-verify", "-", "out.ncw"}, M::kFile, D::kWavToNcw, H::kStandard, false, false, {}, {}, 0, false, true},
   };
   // clang-format on
   for (const AcceptedCase& c : cases) {
@@ -183,9 +233,12 @@ TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
     EXPECT_EQ(options.verify, c.verify);
     EXPECT_EQ(options.checksums, c.checksums);
     EXPECT_EQ(options.test, c.test);
+    EXPECT_EQ(options.quiet, c.quiet);
+    EXPECT_EQ(options.keepTime, c.keepTime);
     Args parameters;
     for (const std::string& arg : c.args) {
-      if (!parameters.empty() || arg.empty() || arg[0] != '-') parameters.push_back(arg);
+      const bool name = arg.empty() || arg[0] != '-' || arg == "-" || FileExists(arg);
+      if (!parameters.empty() || name) parameters.push_back(arg);
     }
     EXPECT_EQ(options.parameters, parameters);
   }
@@ -215,8 +268,8 @@ TEST_F(CommandLineTest, HelpAndVersionStopTheScanOnlyWhileFlagsAreAllowed) {
     EXPECT_EQ(ParseCommandLine(c.args, options, console.Console()), TParseResult::kStopped);
     Lines lines = test::Lines(console.Text());
     if (c.help) {
-      ASSERT_EQ(lines.size(), 127u);
-      EXPECT_EQ(lines[31], "SAMPLE USAGE:");
+      ASSERT_EQ(lines.size(), 141u);
+      EXPECT_EQ(lines[36], "SAMPLE USAGE:");
     } else {
       EXPECT_EQ(lines, kVersion);
     }

@@ -52,17 +52,69 @@ TEST(ConsoleOnTerminal, ProgressTextsShareOneLineAndErrorLinesStayAbove) {
                     "  WAVPARSER: No data chunk found", "", ""}));
 }
 
-TEST(ConsoleOnTerminal, ProgressTextLongerThanTheLineIsReturnedToItsStart) {
+TEST(ConsoleOnTerminal, ProgressTextLongerThanTheLineIsShortenedAndLeavesNothingBehind) {
   test::TCapturedConsole captured(10);
   TConsole& console = captured.Console();
   console.SaveStatusPosition();
-  console.WriteProgressText("0123456789abcdefghij");  // exactly two rows, cursor waits to wrap
+  console.WriteProgressText("0123456789abcdefghij");  // two rows, were it shown whole
+  EXPECT_EQ(test::TerminalScreen(captured.Text(), 10), (Screen{"0123\u2026ghij"}));
   console.RestoreStatusPosition();
   console.ClearStatusLine(true);
   console.WriteProgressText("short");
-  // Only width - 1 cells of the first row are blanked; the last cell and the second row keep
-  // what the long text left there.
-  EXPECT_EQ(test::TerminalScreen(captured.Text(), 10), (Screen{"short    9", "abcdefghij"}));
+  EXPECT_EQ(test::TerminalScreen(captured.Text(), 10), (Screen{"short"}));
+}
+
+// The percentage rewrites the status line in place, shortened like the text; nothing of it
+// shows where the status line cannot be rewritten, nor under -q.
+TEST(ConsoleOnTerminal, PercentFollowsTheProgressTextOnlyOnATerminal) {
+  const std::string text = "[1 from 1]  Kit/Drums/Close/Legato mic Close RR1.wav...";
+  const struct {
+    int width;  // 0: a pipe
+    bool quiet;
+    Screen screen;
+  } cases[] = {
+      {80, false, {text + " 42%"}},
+      {50, false, {"[1 from 1]  Kit/\u2026/Legato mic Close RR1.wav... 42%"}},
+      {30, false, {"[1 from 1]  Ki\u2026RR1.wav... 42%"}},
+      {0, false, {text}},
+      {80, true, {}},
+      {0, true, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << (c.quiet ? " quiet" : ""));
+    test::TCapturedConsole captured(c.width);
+    TConsole& console = captured.Console();
+    console.SetQuiet(c.quiet);
+    console.SaveStatusPosition();
+    console.RestoreStatusPosition();
+    console.ClearStatusLine(true);
+    console.WriteProgressText(text);
+    console.ShowProgressPercent(7);
+    console.ShowProgressPercent(42);
+    const std::string out = captured.Text();
+    if (c.width == 0) {
+      EXPECT_EQ(test::Lines(out), c.screen);
+    } else {
+      Screen screen = test::TerminalScreen(out, c.width);
+      if (screen == Screen{""}) screen.clear();
+      EXPECT_EQ(screen, c.screen);
+    }
+  }
+}
+
+TEST(ConsoleOnTerminal, WideCharactersAreTrackedByTheirColumns) {
+  // 16 wide characters take 32 columns: on a terminal of 30 the last one wraps, so going back
+  // to the start means one row up.
+  std::string wide;
+  for (int i = 0; i < 16; ++i) wide += "\u65e5";
+  test::TCapturedConsole captured(30);
+  TConsole& console = captured.Console();
+  console.SaveStatusPosition();
+  console.Write(wide);
+  console.RestoreStatusPosition();
+  console.ClearStatusLine(true);
+  console.WriteProgressText("cafe\u0301.wav...");
+  EXPECT_EQ(test::TerminalScreen(captured.Text(), 30), (Screen{"cafe\u0301.wav...", "\u65e5"}));
 }
 
 TEST(ConsoleOnTerminal, ControlCharactersInNamesAreShownAsQuestionMarks) {

@@ -23,6 +23,9 @@ tarvix -l list_file           - converts files from list file$
 tarvix dir                    - converts files from directory$
 tarvix dir1 dir2              - converts files from dir1 and $
                                 put output files into dir2$
+                                (a dir needs -w2n or -n2w)$
+tarvix in.ncw -               - converts to standard output$
+tarvix - out.ncw              - converts standard input$
 ----------------$
 Flags:$
 -h,-?,--help - detailed help information$
@@ -33,6 +36,8 @@ Flags:$
 -verify      - read each output back and compare it before it is named$
 -crc         - NCW outputs carry checksums of every byte$
 -test        - check the sources: read them through, write nothing$
+-q           - quiet: no progress texts and no notes$
+-keeptime    - give each output its source's modification time$
 -rec,-r      - recursive directory search (including subdirectories)$
 -l           - list mode$
 -whs         - standard WAV header$
@@ -82,6 +87,11 @@ $
 $
   If -rw flag is used then existing files would be overwritten$
 $
+  The name - stands for standard input as the one source, or standard$
+  output as the one output: "tarvix - OUT.NCW" reads a WAV stream,$
+  "tarvix IN.NCW -" writes one. With - for both, -w2n or -n2w tells$
+  the direction. Messages then go to standard error.$
+$
 --------------------------------$
 DIRECTORY MODE:$
   In directory mode one of the flags -w2n or -n2w is obligatory.$
@@ -130,6 +140,10 @@ $
   its source before it gets its name. One that differs is not kept: its$
   lines say that verification failed, and the exit status is 1.$
 $
+  With -q no progress texts and no notes are shown; error and warning$
+  lines and the closing count are. With -keeptime every output gets$
+  its source's modification and access time, as flac does by default.$
+$
 --------------------------------$
 CHECKING:$
   With -crc every NCW output carries CRC-32C checksums of its header, its$
@@ -159,14 +173,14 @@ TEST(UsageText, WithAndWithoutHint) {
   ShowUsage(withoutHint.Console(), false);
   EXPECT_EQ(test::Lines(withHint.Text()), Expected(std::string(kUsage) + kHint));
   EXPECT_EQ(test::Lines(withoutHint.Text()), Expected(kUsage));
-  EXPECT_EQ(Expected(kUsage).size(), 31u);
+  EXPECT_EQ(Expected(kUsage).size(), 36u);
 }
 
 TEST(HelpText, IsTheUsageWithoutHintFollowedByTheModes) {
   test::TCapturedConsole console;
   ShowHelp(console.Console());
   std::vector<std::string> expected = Expected(std::string(kUsage) + kHelp);
-  EXPECT_EQ(expected.size(), 127u);
+  EXPECT_EQ(expected.size(), 141u);
   EXPECT_EQ(test::Lines(console.Text()), expected);
 }
 

@@ -319,7 +319,7 @@ TEST(JobFaults, AnOutputNameTakenByAFolderIsNumberedSkippedOrRefused) {
     const char* placedAs;  // where a.wav's output went; "" for nowhere
   };
   for (const TCase& c : {
-           TCase{"-whs", 0, "[2 from 2]  b.wav...",
+           TCase{"-whs", 0, "  note: 'a.ncw' exists; written as 'a_1.ncw'",
                  "2 files: 2 converted, 0 skipped, 0 refused; 1 under a numbered name", "a_1.ncw"},
            TCase{"-skip", 0, "  'a.ncw' exists already.  skipped",
                  "2 files: 1 converted, 1 skipped, 0 refused", ""},

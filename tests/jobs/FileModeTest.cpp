@@ -186,11 +186,12 @@ TEST_F(FileModeEndToEnd, ADamagedNcwIsRefusedAndTheRunGoesOn) {
   test::TProcessResult result = Run({"a.ncw", "bad.ncw", "a2.wav", "a.ncw", "a3.wav"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(test::Lines(result.out),
-            (std::vector<std::string>{"[1 from 3]  a.ncw...", "[2 from 3]  bad.ncw...",
-                                      "  ERROR: bad.ncw is not a correct NCW file",
-                                      "  NCWPARSER: Wrong file signature", "[3 from 3]  a.ncw...",
-                                      "3 files: 2 converted, 0 skipped, 1 refused; 1 under a "
-                                      "numbered name"}));
+            (std::vector<std::string>{
+                "[1 from 3]  a.ncw...", "  note: 'a.wav' exists; written as 'a_1.wav'",
+                "[2 from 3]  bad.ncw...", "  ERROR: bad.ncw is not a correct NCW file",
+                "  NCWPARSER: Wrong file signature", "[3 from 3]  a.ncw...",
+                "3 files: 2 converted, 0 skipped, 1 refused; 1 under a "
+                "numbered name"}));
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(fDir.List(), (std::vector<std::string>{"a.ncw", "a.wav", "a3.wav", "a_1.wav",
                                                    "bad.ncw"}));

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <locale.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -11,10 +12,13 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#include <wchar.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
+#include <cwchar>
 #include <stdexcept>
 
 namespace tarvix::test {
@@ -204,12 +208,18 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 std::vector<std::string> TerminalScreen(const std::string& bytes, int width) {
-  std::vector<std::string> rows(1, std::string(static_cast<size_t>(width), ' '));
+  // One cell per column: the bytes of the character shown there ("" for the right half of a
+  // wide one). Widths are the C library's, so the program's own table is checked against them.
+  using Row = std::vector<std::string>;
+  std::vector<Row> rows(1, Row(static_cast<size_t>(width), " "));
   size_t row = 0;
   int column = 0;
   auto ensureRow = [&](size_t r) {
-    while (rows.size() <= r) rows.emplace_back(static_cast<size_t>(width), ' ');
+    while (rows.size() <= r) rows.emplace_back(static_cast<size_t>(width), " ");
   };
+  locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (utf8 == static_cast<locale_t>(nullptr)) throw std::runtime_error("no C.UTF-8 locale");
+  locale_t previous = ::uselocale(utf8);
   for (size_t i = 0; i < bytes.size(); ++i) {
     char c = bytes[i];
     if (c == '\n') {
@@ -231,18 +241,42 @@ std::vector<std::string> TerminalScreen(const std::string& bytes, int width) {
       if (command == 'C') column = std::min(width - 1, column + count);
       i = j;
     } else {
-      if (column >= width) {
+      std::mbstate_t state{};
+      wchar_t wide = 0;
+      size_t length = std::mbrtowc(&wide, bytes.data() + i, bytes.size() - i, &state);
+      int columns = 1;
+      if (length == static_cast<size_t>(-1) || length == static_cast<size_t>(-2) || length == 0) {
+        length = 1;  // not a character: one cell, as a terminal shows a replacement
+      } else {
+        columns = ::wcwidth(wide);
+        if (columns < 0) columns = 1;
+      }
+      std::string shown = bytes.substr(i, length);
+      i += length - 1;
+      if (columns == 0) {  // drawn on the character before it
+        if (column > 0) rows[row][static_cast<size_t>(column - 1)] += shown;
+        continue;
+      }
+      if (column + columns > width) {
         ensureRow(++row);
         column = 0;
       }
-      rows[row][static_cast<size_t>(column++)] = c;
+      rows[row][static_cast<size_t>(column)] = shown;
+      if (columns == 2) rows[row][static_cast<size_t>(column + 1)] = "";
+      column += columns;
     }
   }
-  for (std::string& r : rows) {
-    size_t end = r.find_last_not_of(' ');
-    r.erase(end == std::string::npos ? 0 : end + 1);
+  ::uselocale(previous);
+  ::freelocale(utf8);
+  std::vector<std::string> screen;
+  for (const Row& cells : rows) {
+    std::string text;
+    for (const std::string& cell : cells) text += cell;
+    size_t end = text.find_last_not_of(' ');
+    text.erase(end == std::string::npos ? 0 : end + 1);
+    screen.push_back(text);
   }
-  return rows;
+  return screen;
 }
 
 }  // namespace tarvix::test

@@ -67,7 +67,8 @@ std::vector<std::string> Lines(const std::string& text);
 
 // What a terminal of `width` columns shows after receiving `bytes`: the rows from the first
 // to the last one written, trailing blanks removed. Understands "\r", "\n" (as a new line at
-// column 0), cursor up/down/forward sequences and deferred wrapping in the last column.
+// column 0), cursor up/down/forward sequences and deferred wrapping in the last column; UTF-8
+// characters take the columns the C library gives them (wide ones two, combining marks none).
 std::vector<std::string> TerminalScreen(const std::string& bytes, int width);
 
 }  // namespace tarvix::test
