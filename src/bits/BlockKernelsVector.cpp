@@ -652,6 +652,16 @@ void Interleave(const uint8_t* area, size_t channels, size_t frames, uint8_t* ou
 
 // ---- Decoding a block in one pass ----
 
+// 24-bit frames j .. j + 3 of a stereo block out of four values of each channel: the lanes of
+// both in frame order, two frames (12 bytes) per block.
+template <class C>
+HWY_INLINE void StoreFourFrames24(hn::Vec<hn::Full128<int32_t>> a, hn::Vec<hn::Full128<int32_t>> b,
+                                  uint8_t* out, size_t j) {
+  const hn::Full128<int32_t> h;
+  StoreBlock<C, 2 * kBlockValues>(hn::InterleaveLower(h, a, b), out, 2 * j);
+  StoreBlock<C, 2 * kBlockValues>(hn::InterleaveUpper(h, a, b), out, 2 * j + 4);
+}
+
 // Frames i .. i + kLanes - 1 of a stereo block out of the two channels' values.
 template <class C>
 HWY_INLINE void StoreFrames2(typename TChannelReader<C>::V first,
@@ -663,17 +673,12 @@ HWY_INLINE void StoreFrames2(typename TChannelReader<C>::V first,
     hn::StoreInterleaved2(hn::BitCast(du, first), hn::BitCast(du, second), du,
                           reinterpret_cast<std::make_unsigned_t<W>*>(out) + 2 * i);
   } else {
-    // 24-bit: the lanes of both channels in frame order, two frames (12 bytes) per block.
-    const hn::Full128<int32_t> h;
-    auto four = [&](hn::Vec<decltype(h)> a, hn::Vec<decltype(h)> b, size_t j) HWY_ATTR {
-      StoreBlock<C, 2 * kBlockValues>(hn::InterleaveLower(h, a, b), out, 2 * j);
-      StoreBlock<C, 2 * kBlockValues>(hn::InterleaveUpper(h, a, b), out, 2 * j + 4);
-    };
 #if HWY_TARGET <= HWY_AVX2
-    four(hn::LowerHalf(first), hn::LowerHalf(second), i);
-    four(hn::UpperHalf(h, first), hn::UpperHalf(h, second), i + 4);
+    const hn::Full128<int32_t> h;
+    StoreFourFrames24<C>(hn::LowerHalf(first), hn::LowerHalf(second), out, i);
+    StoreFourFrames24<C>(hn::UpperHalf(h, first), hn::UpperHalf(h, second), out, i + 4);
 #else
-    four(first, second, i);
+    StoreFourFrames24<C>(first, second, out, i);
 #endif
   }
 }
