@@ -64,11 +64,13 @@ constexpr TSpreadTable MakeSpread(int width, int offset, int first, int laneByte
 constexpr int kSpreadMax8 = 7;    // 8 fields = width bytes, in 16-bit lanes
 constexpr int kSpreadMax16 = 15;  // 8 fields = width bytes, two blocks of 32-bit lanes
 constexpr int kSpreadMax32 = 25;  // 4 fields, starting at bit 0 or 4
+// 16-bit samples this narrow go in 16-bit lanes as 8-bit ones do: half the work.
+constexpr int kSpreadNarrow16 = 9;
 
 // [width]: the 8 fields of a group in 16-bit lanes.
 constexpr auto kSpread8 = [] {
-  std::array<TSpreadTable, kSpreadMax8 + 1> tables{};
-  for (int w = 1; w <= kSpreadMax8; ++w) tables[w] = MakeSpread(w, 0, 0, 2);
+  std::array<TSpreadTable, kSpreadNarrow16 + 1> tables{};
+  for (int w = 1; w <= kSpreadNarrow16; ++w) tables[w] = MakeSpread(w, 0, 0, 2);
   return tables;
 }();
 // [width][half]: fields 0-3 and 4-7 of a group in 32-bit lanes.
@@ -350,6 +352,7 @@ HWY_INLINE hn::Vec<hn::Full128<W>> SpreadFields(F&& window, size_t first, int wi
     const auto high = hn::DemoteTo(half, Spread16(window(first / 8 * w + w), table, width));
     return hn::Combine(hn::Full128<int8_t>(), high, low);
   } else if constexpr (sizeof(W) == 2) {
+    if (width <= kSpreadNarrow16) return Spread16(window(first / 8 * w), kSpread8[w], width);
     const hn::Full64<int16_t> half;
     const uint8_t* at = window(first / 8 * w);
     const auto low = hn::DemoteTo(half, Spread32(at, kSpread16[w][0], width));
@@ -423,6 +426,11 @@ HWY_INLINE hn::Vec<hn::Full256<W>> SpreadFields256(F&& window, size_t first, int
     if constexpr (sizeof(W) == 2) {
       const size_t group = first / 8;
       const auto window2 = load2(group * w, group * w + w);
+      if (width <= kSpreadNarrow16) {  // 16-bit lanes; the factors are in shifts[0]
+        const hn::Full256<int16_t> d16;
+        const auto lanes = hn::BitCast(d16, hn::TableLookupBytes(window2, bytes[0]));
+        return hn::ShiftRightSame(hn::Mul(lanes, hn::BitCast(d16, shifts[0])), 16 - width);
+      }
       return hn::ReorderDemote2To(hn::Full256<int16_t>(), spread(window2, 0), spread(window2, 1));
     } else {
       const size_t bit = first * w;  // a multiple of 8: `first` is a multiple of 8 here
@@ -482,6 +490,11 @@ class TChannelReader {
     if constexpr (sizeof(W) == 1) {
       fBytes[0] = hn::LoadDup128(d8, kSpread8[w].bytes);
     } else if constexpr (sizeof(W) == 2) {
+      if (fWidth <= kSpreadNarrow16) {
+        fBytes[0] = hn::LoadDup128(d8, kSpread8[w].bytes);
+        fShifts[0] = hn::BitCast(du, hn::LoadDup128(hn::Full256<uint16_t>(), kSpread8[w].factors));
+        return;
+      }
       for (size_t half = 0; half < 2; ++half) {
         fBytes[half] = hn::LoadDup128(d8, kSpread16[w][half].bytes);
         fShifts[half] = hn::LoadDup128(du, kSpread16[w][half].shifts);
@@ -513,11 +526,11 @@ class TChannelReader {
     const auto fields = SpreadFields256<W>(window, i, fWidth, fBytes, fShifts);
     // Sums within the register first, so that the carry waits for one addition only.
     const auto inclusive = InclusiveSums(d, fields);  // within each block
-    const auto firstTotal = hn::ConcatLowerLower(d, BroadcastLast(d, inclusive), hn::Zero(d));
-    const auto sums = hn::Add(inclusive, firstTotal);
+    const auto totals = BroadcastLast(d, inclusive);  // each block's total in its lanes
+    const auto sums = hn::Add(inclusive, hn::ConcatLowerLower(d, totals, hn::Zero(d)));
     const auto values = hn::Add(hn::Sub(sums, fields), carry);  // each before its own difference
-    const auto last = BroadcastLast(d, sums);
-    carry = hn::Add(carry, hn::ConcatUpperUpper(d, last, last));
+    // Both blocks' totals in every lane: the halves added to themselves swapped.
+    carry = hn::Add(carry, hn::Add(totals, hn::ConcatLowerUpper(d, totals, totals)));
 #else
     const auto fields = SpreadFields<W>(window, i, fWidth);
     // Sums within the block first, so that the carry waits for one addition only.
