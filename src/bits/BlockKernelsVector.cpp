@@ -7,10 +7,12 @@
 // lanes of odd width, where every other chunk starts at bit 4 of a byte. Unpacking gives each
 // field its own lane with a byte shuffle and a shift, then sums the differences within the
 // block and carries the block's total on. Decoding a whole block of one or two channels does
-// both channels' unpacking and summing a vector at a time and stores the frames interleaved.
+// both channels' unpacking and summing a vector at a time and stores the frames interleaved,
+// asking for the next blocks' bytes meanwhile.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "bits/BlockKernelsVector.cpp"
 #include <hwy/foreach_target.h>  // includes this file again once per target
+#include <hwy/cache_control.h>
 #include <hwy/highway.h>
 
 #include <algorithm>
@@ -696,6 +698,17 @@ HWY_INLINE void StoreFrames2(typename TChannelReader<C>::V first,
   }
 }
 
+// The blocks of a run lie one after another in memory: the 2 KiB from 1 KiB past the end of
+// this one are asked for while it is worked on, one 64-byte line per 16 values, so that the
+// next blocks come from the cache rather than from memory. A hint only: it reads nothing and
+// cannot fault.
+template <size_t kLanes>
+HWY_INLINE void PrefetchAhead(const uint8_t* end, size_t i) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(end) + 1024 + 64 * (i / 16);
+  hwy::Prefetch(reinterpret_cast<const uint8_t*>(at));
+  if constexpr (kLanes > 16) hwy::Prefetch(reinterpret_cast<const uint8_t*>(at + 64));
+}
+
 // Both channels of a whole stereo block, a vector of each at a time, straight into the frames.
 template <class C, bool kSumDifference>
 void DecodeStereo(const TChannelPayload* channels, uint8_t* out) {
@@ -704,9 +717,13 @@ void DecodeStereo(const TChannelPayload* channels, uint8_t* out) {
   const R second(channels[1]);
   auto firstCarry = first.Start();
   auto secondCarry = second.Start();
+  const size_t lastBytes =
+      channels[1].delta ? 64 * static_cast<size_t>(channels[1].width) : kBlockValues * C::kBytes;
+  const uint8_t* end = channels[1].payload + lastBytes;  // where the next block starts
   // Values from..to of both channels, each from the payload or the tail as `a` and `b` say.
   auto run = [&](size_t from, size_t to, auto a, auto b) HWY_ATTR {
     for (size_t i = from; i < to; i += R::kLanes) {
+      PrefetchAhead<R::kLanes>(end, i);
       auto x = a(first, i, firstCarry);
       auto y = b(second, i, secondCarry);
       if constexpr (kSumDifference) {
