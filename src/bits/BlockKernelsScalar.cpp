@@ -109,11 +109,14 @@ void CombineSumDifference(const uint8_t* area, size_t frames, uint8_t* out) {
   }
 }
 
-// The definition: every channel into the area, then the frames out of it.
+// The definition: every channel into the area, then the frames out of it. A whole mono block
+// is its frames and goes straight there.
 template <class C>
 void DecodeBlock(const TChannelPayload* channels, size_t channelCount, bool sumDifference,
                  size_t frames, uint8_t* area, uint8_t* out) {
   constexpr size_t kChannelStride = kBlockValues * C::kBytes;
+  const bool direct = channelCount == 1 && frames == kBlockValues;
+  if (direct) area = out;
   for (size_t ch = 0; ch < channelCount; ++ch) {
     const TChannelPayload& channel = channels[ch];
     uint8_t* samples = area + ch * kChannelStride;
@@ -123,6 +126,7 @@ void DecodeBlock(const TChannelPayload* channels, size_t channelCount, bool sumD
       std::memcpy(samples, channel.payload, kChannelStride);
     }
   }
+  if (direct) return;
   if (sumDifference) {
     CombineSumDifference<C>(area, frames, out);
   } else {
