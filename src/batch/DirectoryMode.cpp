@@ -46,17 +46,26 @@ class TFoundWork final : public TWorkSource {
   TFileSearch fSearch;
 };
 
+void ReportUnreadFolders(const std::vector<TUnreadFolder>& unreadFolders, size_t from,
+                         TRunStatus& status) {
+  for (size_t i = from; i < unreadFolders.size(); ++i) {
+    std::string folder = unreadFolders[i].folder;
+    if (folder.size() > 1) folder.pop_back();  // the delimiter the search added
+    status.WriteLine("  ERROR: can't read folder '" + folder + "' (" + unreadFolders[i].reason +
+                     ")");
+  }
+}
+
 }  // namespace
 
 TRunOutcome RunDirectoryMode(TRunContext& context) {
   TFoundWork work(context.options);
   // Told before the first file: the whole tree is walked before anything is converted.
-  for (const TUnreadFolder& unread : work.UnreadFolders()) {
-    std::string folder = unread.folder;
-    if (folder.size() > 1) folder.pop_back();  // the delimiter the search added
-    context.status.WriteLine("  ERROR: can't read folder '" + folder + "' (" + unread.reason + ")");
-  }
+  const size_t unreadAtTheWalk = work.UnreadFolders().size();
+  ReportUnreadFolders(work.UnreadFolders(), 0, context.status);
   const TRunOutcome outcome = RunConversions(work, context);
+  // Folders that could no longer be read when their turn to be listed came.
+  ReportUnreadFolders(work.UnreadFolders(), unreadAtTheWalk, context.status);
   // Files that could not even be looked for were not converted.
   if (outcome == TRunOutcome::kAllConverted && !work.UnreadFolders().empty()) {
     return TRunOutcome::kSomeFailed;

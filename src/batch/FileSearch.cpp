@@ -17,19 +17,19 @@ void TFileSearch::CollectFolders(const std::string& folder, std::vector<TFileId>
   // Without recursion only the root is listed, for its files; it is read here all the same, so
   // that a root that cannot be read is told like any other folder.
   TDirListing listing;
-  const bool any = listing.Open(dir, fRecursive ? "*.*" : "");
-  if (listing.Error() != 0) fUnreadFolders.push_back({dir, SystemReason(listing.Error())});
-  if (!any || !fRecursive) return;
+  const TSystemResult read = listing.Open(dir, fRecursive ? "*.*" : "");
+  if (!read.Ok()) fUnreadFolders.push_back({dir, read.Reason()});
+  if (!listing.AtEntry() || !fRecursive) return;
   TFileId id;
-  if (IdentifyFile(dir, id) != 0) return;
+  if (!IdentifyFile(dir, id).Ok()) return;
   path.push_back(id);
   do {
     const TDirEntry& entry = listing.Current();
     if (!entry.isDirectory) continue;
     std::string child = dir + entry.name + kPathDelimiter;
-    if (const int error = IdentifyFile(child, id); error != 0) {
+    if (const TSystemResult identified = IdentifyFile(child, id); !identified.Ok()) {
       // Listed, but not to be entered: the folder it lies in may be read and not searched.
-      fUnreadFolders.push_back({child, SystemReason(error)});
+      fUnreadFolders.push_back({child, identified.Reason()});
       continue;
     }
     if (std::find(path.begin(), path.end(), id) != path.end()) continue;
@@ -52,10 +52,10 @@ void TFileSearch::InitSearch(const std::string& searchSpec) {
   fIsFirstSearch = true;
 }
 
-bool TFileSearch::OpenFirstFile() {
-  if (!fSearchRec.Open(fCurDir, fMask)) return false;
-  if (!fSearchRec.Current().isDirectory) return true;
-  return MoveToNextFile();
+TSystemResult TFileSearch::OpenFirstFile(bool& found) {
+  const TSystemResult read = fSearchRec.Open(fCurDir, fMask);
+  found = fSearchRec.AtEntry() && (!fSearchRec.Current().isDirectory || MoveToNextFile());
+  return read;
 }
 
 bool TFileSearch::MoveToNextFile() {
@@ -69,7 +69,14 @@ bool TFileSearch::MoveToNextFile() {
 bool TFileSearch::ListFolderAtIndex() {
   fCurDir = fFolders[static_cast<size_t>(fFolderIndex)];
   fSearchRec.Close();
-  if (!OpenFirstFile()) return false;
+  bool found = false;
+  const TSystemResult read = OpenFirstFile(found);
+  // Readable when the tree was walked, no longer now (removed, replaced, its permission taken
+  // away): noted as any folder that cannot be read, never taken as empty.
+  const bool noted = std::any_of(fUnreadFolders.begin(), fUnreadFolders.end(),
+                                 [&](const TUnreadFolder& unread) { return unread.folder == fCurDir; });
+  if (!read.Ok() && !noted) fUnreadFolders.push_back({fCurDir, read.Reason()});
+  if (!found) return false;
   fFoundFile = fCurDir + fSearchRec.Current().name;
   fIsFirstSearch = false;
   return true;

@@ -40,12 +40,15 @@ class TFileSearch {
   bool fRecursive = true;             // set by the owner before InitSearch
   std::vector<std::string> fFolders;  // the folders to list, in depth-first pre-order
   // The folders InitSearch found it could not read, in the same order: their files and the
-  // folders below them are not searched.
+  // folders below them are not searched. Then those that could no longer be read when their
+  // files were to be listed, as the enumeration meets them.
   std::vector<TUnreadFolder> fUnreadFolders;
 
  private:
   void CollectFolders(const std::string& folder, std::vector<TFileId>& path);
-  bool OpenFirstFile();  // opens the listing of fCurDir at its first file (not directory)
+  // Opens the listing of fCurDir at its first file (not directory); `found` tells whether
+  // there is one.
+  TSystemResult OpenFirstFile(bool& found);
   bool MoveToNextFile();
   bool ListFolderAtIndex();
 };

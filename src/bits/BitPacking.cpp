@@ -253,22 +253,4 @@ template void TBitPacking::UnpackBitsStrided<TSample24>(int32_t, int32_t, const 
 template void TBitPacking::UnpackBitsStrided<TSample32>(int32_t, int32_t, const uint8_t*, int32_t,
                                                     uint8_t*, size_t, bool);
 
-#define TARVIX_NAMED_WIDTH(Bits)                                                               \
-  void TBitPacking::PackBits##Bits(int32_t count, int32_t width, const void* source, void* dest) { \
-    PackBits<TSample##Bits>(count, width, static_cast<const uint8_t*>(source),                 \
-                            static_cast<uint8_t*>(dest));                                      \
-  }                                                                                            \
-  void TBitPacking::UnpackBits##Bits(int32_t count, int32_t width, const void* source,             \
-                                 int32_t baseValue, void* dest, bool delta) {                  \
-    UnpackBits<TSample##Bits>(count, width, static_cast<const uint8_t*>(source), baseValue,    \
-                              static_cast<uint8_t*>(dest), delta);                             \
-  }
-
-TARVIX_NAMED_WIDTH(8)
-TARVIX_NAMED_WIDTH(16)
-TARVIX_NAMED_WIDTH(24)
-TARVIX_NAMED_WIDTH(32)
-
-#undef TARVIX_NAMED_WIDTH
-
 }  // namespace tarvix

@@ -16,43 +16,28 @@
 
 namespace tarvix {
 
-class TBitPacking {
- public:
-  TBitPacking() = delete;  // class-level operations only
+namespace TBitPacking {
 
-  // Reads `count` values of the container width from `source` and writes their low `width`
-  // bits as ceil(count*width/8) bytes to `dest`. Bits of a field above the container width are
-  // zero: the value is taken without sign extension.
-  template <class C>
-  static void PackBits(int32_t count, int32_t width, const uint8_t* source, uint8_t* dest);
+// Reads `count` values of the container width from `source` and writes their low `width`
+// bits as ceil(count*width/8) bytes to `dest`. Bits of a field above the container width are
+// zero: the value is taken without sign extension.
+template <class C>
+void PackBits(int32_t count, int32_t width, const uint8_t* source, uint8_t* dest);
 
-  // Writes `count` values of the container width to `dest`.
-  // delta: value 0 is `baseValue` cut to the container; value i adds field i-1 of `source`,
-  //   sign-extended from `width` bits, to value i-1, wrapping at the container width. Reads
-  //   ceil((count-1)*width/8) bytes.
-  // !delta: copies count*container bytes from `source`; width and base are not used.
-  template <class C>
-  static void UnpackBits(int32_t count, int32_t width, const uint8_t* source, int32_t baseValue,
-                         uint8_t* dest, bool delta);
-  // The same, writing value i to dest + i * stride (stride in bytes, at least the container's),
-  // so that one channel of interleaved frames is filled in place.
-  template <class C>
-  static void UnpackBitsStrided(int32_t count, int32_t width, const uint8_t* source,
-                                int32_t baseValue, uint8_t* dest, size_t stride, bool delta);
+// Writes `count` values of the container width to `dest`.
+// delta: value 0 is `baseValue` cut to the container; value i adds field i-1 of `source`,
+//   sign-extended from `width` bits, to value i-1, wrapping at the container width. Reads
+//   ceil((count-1)*width/8) bytes.
+// !delta: copies count*container bytes from `source`; width and base are not used.
+template <class C>
+void UnpackBits(int32_t count, int32_t width, const uint8_t* source, int32_t baseValue,
+                       uint8_t* dest, bool delta);
+// The same, writing value i to dest + i * stride (stride in bytes, at least the container's),
+// so that one channel of interleaved frames is filled in place.
+template <class C>
+void UnpackBitsStrided(int32_t count, int32_t width, const uint8_t* source,
+                              int32_t baseValue, uint8_t* dest, size_t stride, bool delta);
 
-  static void PackBits8(int32_t count, int32_t width, const void* source, void* dest);
-  static void PackBits16(int32_t count, int32_t width, const void* source, void* dest);
-  static void PackBits24(int32_t count, int32_t width, const void* source, void* dest);
-  static void PackBits32(int32_t count, int32_t width, const void* source, void* dest);
-
-  static void UnpackBits8(int32_t count, int32_t width, const void* source, int32_t baseValue,
-                          void* dest, bool delta);
-  static void UnpackBits16(int32_t count, int32_t width, const void* source, int32_t baseValue,
-                           void* dest, bool delta);
-  static void UnpackBits24(int32_t count, int32_t width, const void* source, int32_t baseValue,
-                           void* dest, bool delta);
-  static void UnpackBits32(int32_t count, int32_t width, const void* source, int32_t baseValue,
-                           void* dest, bool delta);
-};
+}  // namespace TBitPacking
 
 }  // namespace tarvix

@@ -70,9 +70,8 @@ TParseResult Refuse(TConsole& console, std::initializer_list<std::string> lines)
 // A name that is neither a file nor a folder: missing, or not to be examined at all, which is
 // told with the reason rather than as missing.
 TParseResult RefuseMissing(TConsole& console, const std::string& name, const std::string& missing) {
-  const std::string reason = ExamineFailure(name);
-  if (!reason.empty()) {
-    return Refuse(console, {"ERROR: can't examine '" + name + "' (" + reason + ")"});
+  if (const TSystemResult examined = Examine(name); !examined.Ok()) {
+    return Refuse(console, {"ERROR: can't examine '" + name + "' (" + examined.Reason() + ")"});
   }
   return Refuse(console, {"ERROR: '" + name + "' " + missing});
 }

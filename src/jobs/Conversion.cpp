@@ -18,6 +18,12 @@ constexpr size_t kHeadBytes = kRunPcmBytes + 64 * 1024;
 // A thread keeps the buffers of ordinary runs from file to file; larger ones go after their run.
 constexpr size_t kKeptWorkerBytes = 8 * kRunPcmBytes;
 
+}  // namespace
+
+const size_t kOpeningMemoryBytes = kHeadBytes;
+
+namespace {
+
 uint64_t RunsOf(uint64_t units, uint64_t perRun) {
   return (units + perRun - 1) / perRun;
 }
@@ -126,6 +132,7 @@ class TWavToNcwConversion final : public TConversion {
   }
 
   size_t RunsPlaced() const override { return fNcw->RunsPlaced(); }
+  size_t ParkedBytes() const override { return fNcw ? fNcw->ParkedBytes() : 0; }
 
   void Abandon() override {
     if (fNcw) fNcw->Abandon();
@@ -277,19 +284,21 @@ class TNcwToWavConversion final : public TConversion {
     fNcw.Close();
   }
 
-  // The decoded runs, then the frames no block covers (zeros) as one more.
+  // The decoded runs, then the frames no block covers (zeros) as one more. The header read
+  // back must be the writer's, byte for byte: a reader's checks would refuse headers the
+  // writer rightly makes (more channels than a source may have, a byte rate that wraps).
   size_t BeginVerify() override {
-    fBack = std::make_unique<TWavReader>();
-    fBack->OpenSource(fTemp->OpenForReading(), fItem.output);
-    if (!fBack->ParseHeader()) throw TOutputMismatch{fBack->fErrorText};
-    const TNcwHeader& header = fNcw.Header;
-    const TWavHeader& read = fBack->fHeader;
-    if (read.nChannels != header.Channels || read.nSamplesPerSec != header.SampleRate ||
-        read.wBitsPerSample != header.BitsPerSample || fBack->fFrameCount != header.NumSamples ||
-        fBack->fDataOffset != fWav->HeaderBytes()) {
+    fBack = fTemp->OpenForReading();
+    const size_t headerBytes = fWav->HeaderBytes();
+    std::array<uint8_t, kMaxWavHeaderBytes> header{};
+    if (fBack->ReadAt(0, header.data(), headerBytes) != headerBytes ||
+        std::memcmp(header.data(), fWav->HeaderImage(), headerBytes) != 0) {
       throw TOutputMismatch{"header"};
     }
-    return fRuns + (fNcw.DecodedFrames() < header.NumSamples ? 1 : 0);
+    if (fBack->Size() != fWav->FileBytes()) {
+      throw TOutputMismatch{"cut short"};
+    }
+    return fRuns + (fNcw.DecodedFrames() < fNcw.Header.NumSamples ? 1 : 0);
   }
 
   // Each run read back must give the fingerprint its decoded frames had when they were
@@ -315,8 +324,8 @@ class TNcwToWavConversion final : public TConversion {
 
   const uint8_t* ReadBack(uint64_t firstFrame, size_t bytes, TWorkerMemory& memory) {
     memory.input.Reserve(bytes);
-    const uint64_t position = fBack->fDataOffset + firstFrame * fFrameBytes;
-    if (fBack->fStream->ReadAt(position, memory.input.Data(), bytes) != bytes) {
+    const uint64_t position = fWav->HeaderBytes() + firstFrame * fFrameBytes;
+    if (fBack->ReadAt(position, memory.input.Data(), bytes) != bytes) {
       throw TOutputMismatch{"cut short"};
     }
     return memory.input.Data();
@@ -336,7 +345,7 @@ class TNcwToWavConversion final : public TConversion {
 
   TNcwReader fNcw;
   std::unique_ptr<TWavWriter> fWav;            // made once the temporary file exists
-  std::unique_ptr<TWavReader> fBack;           // the output read back (-verify)
+  std::unique_ptr<TFileSource> fBack;          // the output read back (-verify)
   std::vector<uint64_t> fWrittenFingerprints;  // -verify: each run's, as it was written
   size_t fFrameBytes = 0;
   size_t fRunBlocks = 0;
@@ -345,11 +354,16 @@ class TNcwToWavConversion final : public TConversion {
 
 }  // namespace
 
+size_t TWorkerMemory::HeldBytes() const {
+  return head.Capacity() + input.Capacity() + output.Capacity() + encode.encoded.Capacity() +
+         decode.blocks.Capacity() + decode.block.Capacity() + decode.area.Capacity();
+}
+
 void TWorkerMemory::ReleaseIfLarge() {
-  const size_t held = head.Capacity() + input.Capacity() + output.Capacity() +
-                      encode.encoded.Capacity() + decode.blocks.Capacity() +
-                      decode.block.Capacity() + decode.area.Capacity();
-  if (held <= kKeptWorkerBytes) return;
+  if (HeldBytes() > kKeptWorkerBytes) ReleaseAll();
+}
+
+void TWorkerMemory::ReleaseAll() {
   head.Release();
   input.Release();
   output.Release();

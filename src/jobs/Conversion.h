@@ -5,12 +5,14 @@
 #pragma once
 
 #include <condition_variable>
+#include <exception>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "jobs/OutputNaming.h"
@@ -29,6 +31,9 @@ struct TWorkItem {
   TConvertDirection direction;
 };
 
+// What opening an item takes of a thread's memory: its source's first bytes.
+extern const size_t kOpeningMemoryBytes;
+
 // The memory one thread converts with, reused from file to file and from run to run.
 struct TWorkerMemory {
   TAlignedBuffer head;      // a source's first bytes, read when it is opened
@@ -40,16 +45,23 @@ struct TWorkerMemory {
   // Hands back what a run of unusually large blocks made it take, so that the memory a run
   // holds is what its runs in flight need, not what each thread ever needed.
   void ReleaseIfLarge();
+  void ReleaseAll();
+  // What the buffers hold now.
+  size_t HeldBytes() const;
 };
 
 // A source that is not converted; the lines say why. The run goes on.
-struct TSourceRefused {
+struct TSourceRefused : std::exception {
+  explicit TSourceRefused(std::vector<std::string> why) : lines(std::move(why)) {}
+  const char* what() const noexcept override { return "source refused"; }
   std::vector<std::string> lines;
 };
 
 // An output that did not read back as it was written (-verify); `detail` says where. It is not
 // placed, and the run goes on.
-struct TOutputMismatch {
+struct TOutputMismatch : std::exception {
+  explicit TOutputMismatch(std::string where) : detail(std::move(where)) {}
+  const char* what() const noexcept override { return "output did not read back as written"; }
   std::string detail;
 };
 
@@ -77,6 +89,8 @@ class TConversion {
   // The runs whose output is placed in the file: a run done before the runs ahead of it may
   // keep its output in memory until they are.
   virtual size_t RunsPlaced() const { return SIZE_MAX / 2; }
+  // What runs done early hold while they wait to be written; any thread may ask.
+  virtual size_t ParkedBytes() const { return 0; }
   // Makes later runs give up (TRunAbandoned) and drops what waits to be written; any thread
   // may call it.
   virtual void Abandon() {}

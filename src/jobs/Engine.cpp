@@ -90,7 +90,7 @@ class TOrderKeeper {
     }
     fJobs.ConvertAtTurn(job);
     const bool othersRan = fJobs.Workers() != 0;
-    if (job.failure && ActionOn(job.failure, othersRan) == TFailureAction::kRetryAlone) {
+    if (job.failure && ActionOn(*job.failure, othersRan) == TFailureAction::kRetryAlone) {
       fJobs.ConvertAgainAlone(job);
     }
     if (job.conversion && !job.conversion->Notes().empty()) {
@@ -111,22 +111,18 @@ class TOrderKeeper {
   }
 
   TItemOutcome ReportFailure(const TJob& job) {
-    switch (ActionOn(job.failure, false)) {
+    switch (ActionOn(*job.failure, false)) {
       case TFailureAction::kReport:
-        WriteItemLines(ReportedLines(job.failure, job.item.output));
+        WriteItemLines(ReportedLines(*job.failure, job.item.output));
         return TItemOutcome::kRefused;
       case TFailureAction::kReportShort:
-        WriteItemLines({ShortOfResourceLine(job.failure, job.item.source)});
+        WriteItemLines({ShortOfResourceLine(*job.failure, job.item.source)});
         return TItemOutcome::kRefused;
       case TFailureAction::kRetryAlone:
       case TFailureAction::kEndRun:
         break;
     }
-    try {
-      std::rethrow_exception(job.failure);
-    } catch (const TError& error) {
-      throw NamedForUser(error, job.item.source);
-    }
+    throw NamedForUser(job.failure->error, job.item.source);
   }
 
   // Lines that stay below the item's progress text.
@@ -155,6 +151,15 @@ class TOrderKeeper {
 
   TItemOutcome Commit(TJob& job) {
     TPlacement placement = job.conversion->Place();
+    if (placement.folderGone) {
+      // The folder was moved away with the finished file in it: the item is converted again
+      // into the folder of its name, made anew, as an item that started later would be.
+      WriteItemLines({"  note: '" + OutputFolder(job.item.output) + "' was moved or removed while '" +
+                      job.item.output + "' was written; it is made again"});
+      fJobs.ConvertAgainAlone(job);
+      if (job.failure) return ReportFailure(job);
+      placement = job.conversion->Place();
+    }
     if (!placement.placed && !placement.nameTaken && fJobs.Workers() != 0) {
       fJobs.SetAsideLaterWork();  // their temporary files may have taken the room it needs
       placement = job.conversion->Place();
@@ -183,20 +188,40 @@ class TOrderKeeper {
       }
       job->index = fNextIndex++;
       job->names = TItemNames(job->item);
+      job->sourceIsLink = IsSymbolicLink(job->item.source);
       added.push_back(std::move(job));
     }
+    // Folders made at earlier turns let waiting items start. The disk is looked at here, not
+    // under the table's lock, which the workers wait for.
+    std::string lastFolder;
+    bool lastFolderExists = false;
+    auto lookAtFolder = [&](TJob& job) {
+      if (job.outputFolderExists) return;
+      const std::string folder = OutputFolder(job.item.output);
+      if (folder.empty()) {
+        job.outputFolderExists = true;
+        return;
+      }
+      if (folder != lastFolder) {
+        lastFolder = folder;
+        lastFolderExists = DirectoryExists(folder);
+      }
+      job.outputFolderExists = lastFolderExists;
+    };
+    fJobs.ForEachHeldBack(lookAtFolder);
+    for (std::unique_ptr<TJob>& job : added) lookAtFolder(*job);
     fJobs.Admit(std::move(added), MayStartEarly);
   }
 
   // An item may be converted before its turn when nothing an earlier item does can change its
   // source, and its output folder exists already (folders are made only at an item's turn, so
   // an item discarded later leaves none behind).
+  // Called under the table's lock: it compares names only.
   static bool MayStartEarly(const std::deque<std::unique_ptr<TJob>>& window, size_t position) {
-    const TWorkItem& item = window[position]->item;
-    const std::string folder = OutputFolder(item.output);
-    if (!folder.empty() && !DirectoryExists(folder)) return false;
-    if (IsSymbolicLink(item.source)) return false;  // it may lead to any name
-    const std::string& sourceName = window[position]->names.source;
+    const TJob& job = *window[position];
+    if (!job.outputFolderExists) return false;
+    if (job.sourceIsLink) return false;  // it may lead to any name
+    const std::string& sourceName = job.names.source;
     for (size_t i = 0; i < position; ++i) {
       if (window[i]->names.OutputMayBecome(sourceName)) return false;
     }

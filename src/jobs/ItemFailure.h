@@ -1,12 +1,31 @@
-// What the order keeper does about an item that failed, decided from whose fault the failure
-// was: the source's, a resource's that ran short, or the output's.
+// Why an item failed, classified once, where the job table caught it, and what the order keeper
+// does about it: decided from whose fault the failure was (the source's, a resource's that ran
+// short, or the output's).
 #pragma once
 
-#include <exception>
 #include <string>
 #include <vector>
 
+#include "platform/Errors.h"
+
 namespace tarvix {
+
+enum class TFailureKind {
+  kRefused,     // the source is not converted; `lines` say why
+  kMismatch,    // -verify: the output did not read back as written; `lines` hold where
+  kResource,    // descriptors, memory or threads ran short
+  kSpaceTaken,  // the output's disk or quota is full
+  kEndsTheRun,  // the output's side failed, or an error that no retry changes
+};
+
+struct TItemFailure {
+  TFailureKind kind = TFailureKind::kEndsTheRun;
+  std::vector<std::string> lines;
+  TError error{""};  // kResource, kSpaceTaken and kEndsTheRun: what the system or the item said
+};
+
+// The failure that the exception being handled stands for; called only inside a catch block.
+TItemFailure ClassifyCurrentException();
 
 enum class TFailureAction {
   kReport,       // the source was refused: its lines are printed and the run goes on
@@ -15,15 +34,14 @@ enum class TFailureAction {
   kEndRun,       // the output's side failed, or an error that no retry changes
 };
 
-// The action on `failure` (raised by an item's conversion); `othersRan`: other items were
-// converted at the same time.
-TFailureAction ActionOn(const std::exception_ptr& failure, bool othersRan);
+// The action on `failure`; `othersRan`: other items were converted at the same time.
+TFailureAction ActionOn(const TItemFailure& failure, bool othersRan);
 
 // The line of an item that a lack of some resource kept from being converted even alone.
-std::string ShortOfResourceLine(const std::exception_ptr& failure, const std::string& source);
+std::string ShortOfResourceLine(const TItemFailure& failure, const std::string& source);
 
 // The lines of an item whose failure the action kReport is for: a refused source's own, or
 // those of an output that did not read back as written.
-std::vector<std::string> ReportedLines(const std::exception_ptr& failure, const std::string& output);
+std::vector<std::string> ReportedLines(const TItemFailure& failure, const std::string& output);
 
 }  // namespace tarvix

@@ -5,9 +5,9 @@
 namespace tarvix {
 
 std::string MissingSourceLine(const std::string& source) {
-  const std::string reason = ExamineFailure(source);
-  if (reason.empty()) return "  ERROR: '" + source + "' doesn't exist.  skipped";
-  return "  ERROR: can't examine '" + source + "' (" + reason + ").  skipped";
+  const TSystemResult examined = Examine(source);
+  if (examined.Ok()) return "  ERROR: '" + source + "' doesn't exist.  skipped";
+  return "  ERROR: can't examine '" + source + "' (" + examined.Reason() + ").  skipped";
 }
 
 }  // namespace tarvix

@@ -5,15 +5,24 @@
 #include <utility>
 
 #include "platform/FileNames.h"
+#include "platform/FileSystem.h"
 #include "platform/TempFileCleanup.h"
 
 namespace tarvix {
 
 namespace {
 
-// The buffers of the runs in flight together: each thread may hold a run of an ordinary file,
-// and a file of very many channels, whose single block is large, has few runs at a time.
-constexpr size_t kMemoryBudget = size_t{64} << 20;
+// Every buffer of a run together: what the workers hold and the runs parked in NCW writers.
+// Threads beyond the cores add no speed, only memory, so the budget follows the cores: about
+// two threads' buffers each, so that -jN takes no more memory than the cores use. A piece
+// larger than the budget goes alone.
+constexpr size_t kMemoryPerCore = size_t{5} << 20;
+constexpr size_t kMaxMemoryBudget = size_t{64} << 20;
+
+size_t MemoryBudget() {
+  const auto cores = static_cast<size_t>(std::max(2, AvailableCores()));
+  return std::min(kMaxMemoryBudget, kMemoryPerCore * cores);
+}
 
 std::string LowerBaseName(const std::string& name) {
   return LowerCaseAscii(name.substr(ExtractFilePath(name).size()));
@@ -43,10 +52,13 @@ bool TItemNames::OutputMayBecome(const std::string& name) const {
 }
 
 TJobTable::TJobTable(const TRunOptions& options, int threads, TCheck check)
-    : fOptions(options), fCheck(std::move(check)) {
+    : fOptions(options), fCheck(std::move(check)), fMemoryBudget(MemoryBudget()) {
+  fWorkerBytes.assign(static_cast<size_t>(std::max(1, threads)), 0);
   if (threads > 1) {
     try {
-      for (int i = 0; i < threads; ++i) fWorkers.emplace_back([this] { WorkerLoop(); });
+      for (int i = 0; i < threads; ++i) {
+        fWorkers.emplace_back([this, i] { WorkerLoop(static_cast<size_t>(i)); });
+      }
     } catch (const std::system_error&) {
       // The system grants fewer threads (a process limit): the run goes on with those, or on
       // the calling thread alone.
@@ -85,6 +97,7 @@ void TJobTable::DropFront() {
     std::lock_guard lock(fMutex);
     done = std::move(fWindow.front());
     fWindow.pop_front();
+    fParkedBytesTotal -= done->parkedBytes;
   }
   done.reset();  // its temporary file, if it was not placed, goes outside the lock
 }
@@ -108,11 +121,26 @@ void TJobTable::Admit(std::vector<std::unique_ptr<TJob>> jobs,
   if (any) fWorkReady.notify_all();
 }
 
+void TJobTable::ForEachHeldBack(const std::function<void(TJob&)>& lookAt) {
+  std::vector<TJob*> heldBack;
+  {
+    std::lock_guard lock(fMutex);
+    for (size_t i = 1; i < fWindow.size(); ++i) {
+      if (fWindow[i]->step == TStep::kWaiting && !fWindow[i]->mayStart) {
+        heldBack.push_back(fWindow[i].get());
+      }
+    }
+  }
+  // Only the keeper, who calls this, drops jobs from the window.
+  for (TJob* job : heldBack) lookAt(*job);
+}
+
 void TJobTable::ConvertAtTurn(TJob& job) {
+  std::unique_ptr<TConversion> dropped;  // goes outside the lock, with its temporary file
   {
     std::lock_guard lock(fMutex);
     // Taken up early, it found what is no longer so: it is converted now after all.
-    if (job.step == TStep::kDone && job.check != TTurnCheck::kPassed) Reset(job);
+    if (job.step == TStep::kDone && job.check != TTurnCheck::kPassed) dropped = Reset(job);
     if (job.step == TStep::kWaiting) job.checkedAtTurn = true;
     job.mayStart = true;
   }
@@ -122,23 +150,29 @@ void TJobTable::ConvertAtTurn(TJob& job) {
 
 void TJobTable::ConvertAgainAlone(TJob& job) {
   SetAsideLaterWork();
+  std::unique_ptr<TConversion> dropped;
   {
     std::lock_guard lock(fMutex);
-    Reset(job);
+    dropped = Reset(job);
     job.checkedAtTurn = true;
     job.mayStart = true;
   }
   fWorkReady.notify_all();
+  dropped.reset();
   WaitUntilDone(job);
 }
 
 void TJobTable::SetAsideLaterWork() {
+  std::vector<std::unique_ptr<TConversion>> dropped;  // destroyed after the lock is released
   std::unique_lock lock(fMutex);
   fAlone = true;
   for (size_t i = 1; i < fWindow.size(); ++i) {
     TJob& later = *fWindow[i];
     later.mayStart = false;
-    later.abandoned = true;  // none of its runs is handed out any more
+    // None of its runs is handed out any more; it is reset below. One not yet taken up stays
+    // as it is: marked, it would end without its output finished once it is converted.
+    if (later.step == TStep::kWaiting) continue;
+    later.abandoned = true;
     if (later.conversion) later.conversion->Abandon();
   }
   // No thread works on a later item: it has not started, is done, or has no run out.
@@ -153,8 +187,9 @@ void TJobTable::SetAsideLaterWork() {
   };
   fDone.wait(lock, idle);
   for (size_t i = 1; i < fWindow.size(); ++i) {
-    if (fWindow[i]->step != TStep::kWaiting) Reset(*fWindow[i]);
+    if (fWindow[i]->step != TStep::kWaiting) dropped.push_back(Reset(*fWindow[i]));
   }
+  lock.unlock();
 }
 
 void TJobTable::Discard(TJob& job) {
@@ -178,7 +213,7 @@ void TJobTable::WaitUntilDone(TJob& job) {
   std::unique_lock lock(fMutex);
   if (fWorkers.empty()) {
     while (job.step != TStep::kDone) {
-      std::optional<TClaim> claim = ClaimFrom(job);
+      std::optional<TClaim> claim = ClaimFrom(job, 0);
       if (!claim) break;  // one thread hands out one run after another: cannot happen
       lock.unlock();
       Perform(*claim, fMemory);
@@ -189,25 +224,44 @@ void TJobTable::WaitUntilDone(TJob& job) {
   fDone.wait(lock, [&] { return job.step == TStep::kDone; });
 }
 
-// Back to waiting, as if never taken up. Called with the lock held, on a job no thread works on.
-void TJobTable::Reset(TJob& job) {
+// Back to waiting, as if never taken up. Called with the lock held, on a job no thread works
+// on; the old conversion is handed back, to be destroyed once the lock is released.
+std::unique_ptr<TConversion> TJobTable::Reset(TJob& job) {
   TJob fresh;
   fresh.index = job.index;
   fresh.item = std::move(job.item);
   fresh.names = std::move(job.names);
+  fresh.outputFolderExists = job.outputFolderExists;
+  fresh.sourceIsLink = job.sourceIsLink;
+  std::unique_ptr<TConversion> old = std::move(job.conversion);
+  fParkedBytesTotal -= job.parkedBytes;
   job = std::move(fresh);
+  return old;
 }
 
 // ---- The workers' side ----
 
-void TJobTable::WorkerLoop() {
+void TJobTable::WorkerLoop(size_t worker) {
   BlockCleanupSignalsInThisThread();
   TWorkerMemory memory;
   std::unique_lock lock(fMutex);
   while (true) {
     std::optional<TClaim> claim;
-    fWorkReady.wait(lock, [&] { return fStopping || (claim = Claim()).has_value(); });
+    // A worker with nothing to do while others wait for memory gives its buffers back.
+    auto givesBack = [&] { return fWaitingForMemory && fWorkerBytes[worker] != 0; };
+    fWorkReady.wait(lock, [&] {
+      return fStopping || (claim = Claim(worker)).has_value() || givesBack();
+    });
     if (fStopping) return;
+    if (!claim) {
+      fWorkerBytesTotal -= std::exchange(fWorkerBytes[worker], 0);
+      fWaitingForMemory = false;
+      lock.unlock();
+      memory.ReleaseAll();
+      fWorkReady.notify_all();
+      lock.lock();
+      continue;
+    }
     lock.unlock();
     Perform(*claim, memory);
     lock.lock();
@@ -215,79 +269,132 @@ void TJobTable::WorkerLoop() {
 }
 
 // The earliest work there is: items in order, so that the one whose turn it is goes first.
-std::optional<TJobTable::TClaim> TJobTable::Claim() {
+std::optional<TJobTable::TClaim> TJobTable::Claim(size_t worker) {
   for (const std::unique_ptr<TJob>& job : fWindow) {
-    if (std::optional<TClaim> claim = ClaimFrom(*job)) return claim;
+    if (std::optional<TClaim> claim = ClaimFrom(*job, worker)) return claim;
     if (fAlone) break;  // only the item whose turn it is
   }
   return std::nullopt;
 }
 
+// An item converted again alone, after a failure that others may have caused, goes one run at
+// a time: as on one thread.
 size_t TJobTable::RunsAhead() const {
-  return std::max<size_t>(2, fWorkers.size());
+  return fAlone ? 1 : std::max<size_t>(2, fWorkers.size());
 }
 
-// True when a run of `bytes` may start now: the runs in flight leave room for it in the
-// budget, or there are none (a run larger than the budget then goes alone).
-bool TJobTable::MemoryAllows(size_t bytes) const {
-  return fMemoryInFlight == 0 || fMemoryInFlight + bytes <= kMemoryBudget;
+// True when `worker` may hold `bytes` for a piece of work now: what all the others hold, the
+// parked runs and its own share leave room in the budget, or no other piece is out (one larger
+// than the budget then goes alone).
+bool TJobTable::MemoryAllows(size_t worker, size_t bytes) const {
+  const size_t mine = fWorkerBytes[worker];
+  const size_t others = fWorkerBytesTotal - mine + fParkedBytesTotal;
+  return fPiecesOut == 0 || others + std::max(mine, bytes) <= fMemoryBudget;
 }
 
-std::optional<TJobTable::TClaim> TJobTable::ClaimFrom(TJob& job) {
+// Books a piece of work that needs `bytes` of `worker`'s buffers.
+void TJobTable::TakeMemory(size_t worker, size_t bytes) {
+  ++fPiecesOut;
+  const size_t mine = fWorkerBytes[worker];
+  if (bytes > mine) {
+    fWorkerBytesTotal += bytes - mine;
+    fWorkerBytes[worker] = bytes;
+  }
+}
+
+// A piece of work is back: the worker's share becomes what its buffers hold now, and the job's
+// parked runs are counted as they are now. Called with the lock held. True when the budget is
+// over: the worker is then to hand its buffers back once the lock is released (its share is 0
+// already), so that what workers keep between pieces stays within the budget.
+bool TJobTable::ReturnMemory(const TClaim& claim, const TWorkerMemory& memory) {
+  --fPiecesOut;
+  TJob& job = *claim.job;
+  if (job.conversion) {
+    const size_t parked = job.conversion->ParkedBytes();
+    fParkedBytesTotal += parked - job.parkedBytes;
+    job.parkedBytes = parked;
+  }
+  const size_t held = memory.HeldBytes();
+  fWorkerBytesTotal -= fWorkerBytes[claim.worker];
+  const bool overBudget = fWorkerBytesTotal + held + fParkedBytesTotal > fMemoryBudget;
+  fWorkerBytes[claim.worker] = overBudget ? 0 : held;
+  fWorkerBytesTotal += fWorkerBytes[claim.worker];
+  if (std::exchange(fWaitingForMemory, false)) fMemoryReturned = true;
+  return overBudget;
+}
+
+// Work that waits for memory: the workers that keep buffers are woken, to take it up in the
+// buffers they have or to hand them back. Called with the lock held.
+void TJobTable::WaitForMemory() {
+  if (std::exchange(fWaitingForMemory, true)) return;
+  fWorkReady.notify_all();
+}
+
+std::optional<TJobTable::TClaim> TJobTable::ClaimFrom(TJob& job, size_t worker) {
   if (job.step == TStep::kWaiting && job.mayStart) {
+    if (!MemoryAllows(worker, kOpeningMemoryBytes)) {
+      WaitForMemory();
+      return std::nullopt;
+    }
+    TakeMemory(worker, kOpeningMemoryBytes);
     job.step = TStep::kOpening;
-    return TClaim{&job, kNoRun};
+    return TClaim{&job, kNoRun, worker, false, 0, job.checkedAtTurn};
   }
   if (job.step == TStep::kRunning && job.failedRun == kNoRun && !job.abandoned &&
       job.nextRun < job.runs) {
     // Runs done before the ones ahead of them are placed keep their buffers until then:
     // only so many are handed out ahead of the first run not yet placed.
     if (job.nextRun >= job.conversion->RunsPlaced() + RunsAhead()) return std::nullopt;
-    if (!MemoryAllows(job.conversion->RunMemoryBytes())) {
-      fWaitingForMemory = true;
+    if (!MemoryAllows(worker, job.conversion->RunMemoryBytes())) {
+      WaitForMemory();
       return std::nullopt;
     }
     ++job.runsOut;
-    fMemoryInFlight += job.conversion->RunMemoryBytes();
-    return TClaim{&job, job.nextRun++};
+    TakeMemory(worker, job.conversion->RunMemoryBytes());
+    return TClaim{&job, job.nextRun++, worker, job.verifying, job.runs};
   }
   return std::nullopt;
 }
 
 void TJobTable::Perform(TClaim claim, TWorkerMemory& memory) {
   if (claim.run == kNoRun) {
-    std::optional<TClaim> first = Open(*claim.job, memory);
+    std::optional<TClaim> first = Open(claim, memory);
     if (!first) return;
     claim = *first;
   }
-  ConvertRun(*claim.job, claim.run, memory);
+  ConvertRun(claim, memory);
 }
 
 // Checks and opens the item. Returns its run 0 for this thread to convert at once, with the
 // source's first bytes this thread read, when the memory budget has room for it; else run 0
 // waits for a thread like any other run.
-std::optional<TJobTable::TClaim> TJobTable::Open(TJob& job, TWorkerMemory& memory) {
-  TTurnCheck check = job.checkedAtTurn ? TTurnCheck::kPassed : fCheck(job.item);
+std::optional<TJobTable::TClaim> TJobTable::Open(const TClaim& opening, TWorkerMemory& memory) {
+  TJob& job = *opening.job;
+  TTurnCheck check = opening.checkedAtTurn ? TTurnCheck::kPassed : fCheck(job.item);
   std::unique_ptr<TConversion> conversion;
-  std::exception_ptr failure;
+  std::optional<TItemFailure> failure;
   if (check == TTurnCheck::kPassed) {
     try {
       conversion = MakeConversion(job.item, fOptions);
       conversion->Open(memory);
     } catch (...) {
-      failure = std::current_exception();
+      failure = ClassifyCurrentException();
     }
   }
+  memory.ReleaseIfLarge();
   std::optional<TClaim> first;
   TStep next = TStep::kRunning;
+  bool othersMayTakeRuns = false;
+  bool memoryReturned = false;
+  bool handBack = false;
   {
     std::lock_guard lock(fMutex);
+    handBack = ReturnMemory(opening, memory);
+    memoryReturned = std::exchange(fMemoryReturned, false);
     job.check = check;
     job.conversion = std::move(conversion);
     if (check != TTurnCheck::kPassed || failure || fStopping) {
       job.failedRun = failure ? 0 : kNoRun;
-      // Moved, not copied: once the lock is released only the job may hold the error, which
-      // the calling thread reads.
       job.failure = std::move(failure);
       job.abandoned = fStopping;
       next = TStep::kDone;
@@ -295,32 +402,37 @@ std::optional<TJobTable::TClaim> TJobTable::Open(TJob& job, TWorkerMemory& memor
       job.runs = job.conversion->RunCount();
       if (job.runs == 0) {
         next = TStep::kFinishing;
-      } else if (MemoryAllows(job.conversion->RunMemoryBytes())) {
+      } else if (MemoryAllows(opening.worker, job.conversion->RunMemoryBytes())) {
         job.nextRun = 1;
         job.runsOut = 1;
-        fMemoryInFlight += job.conversion->RunMemoryBytes();
-        first = TClaim{&job, 0};
+        TakeMemory(opening.worker, job.conversion->RunMemoryBytes());
+        first = TClaim{&job, 0, opening.worker, false, job.runs};
       } else {
         job.conversion->ForgetHead();
       }
+      othersMayTakeRuns = job.runs > (first ? 1u : 0u);
     }
     job.step = next;
+    if (first) handBack = false;  // run 0 goes on in these buffers, booked again
   }
+  if (handBack) memory.ReleaseAll();
+  // From here on the job may be done and dropped by others: only what the lock gave is used.
+  if (othersMayTakeRuns || memoryReturned) fWorkReady.notify_all();
   if (next == TStep::kDone) {
     fDone.notify_all();
   } else if (next == TStep::kFinishing) {
-    FinishOutput(job, memory);
-  } else if (job.runs > (first ? 1u : 0u)) {
-    fWorkReady.notify_all();  // the other runs are there for the taking
+    FinishOutput(opening, memory);
   }
   return first;
 }
 
-void TJobTable::ConvertRun(TJob& job, size_t run, TWorkerMemory& memory) {
-  std::exception_ptr failure;
+void TJobTable::ConvertRun(const TClaim& claim, TWorkerMemory& memory) {
+  TJob& job = *claim.job;
+  const size_t run = claim.run;
+  std::optional<TItemFailure> failure;
   bool abandoned = false;
   try {
-    if (job.verifying) {
+    if (claim.verifying) {
       job.conversion->VerifyRun(run, memory);
     } else {
       job.conversion->ConvertRun(run, memory);
@@ -328,15 +440,16 @@ void TJobTable::ConvertRun(TJob& job, size_t run, TWorkerMemory& memory) {
   } catch (const TRunAbandoned&) {
     abandoned = true;
   } catch (...) {
-    failure = std::current_exception();
+    failure = ClassifyCurrentException();
   }
   memory.ReleaseIfLarge();
   TStep next = TStep::kRunning;
-  bool memoryAwaited = false;
+  bool wakeOthers = false;
+  bool handBack = false;
   {
     std::lock_guard lock(fMutex);
-    fMemoryInFlight -= job.conversion->RunMemoryBytes();
-    memoryAwaited = std::exchange(fWaitingForMemory, false);
+    handBack = ReturnMemory(claim, memory);
+    const bool memoryAwaited = std::exchange(fMemoryReturned, false);
     --job.runsOut;
     job.abandoned = job.abandoned || abandoned || fStopping;
     if (failure && run < job.failedRun) {
@@ -348,35 +461,39 @@ void TJobTable::ConvertRun(TJob& job, size_t run, TWorkerMemory& memory) {
       if (job.failedRun != kNoRun || job.abandoned) {
         next = TStep::kDone;
       } else if (job.nextRun == job.runs) {
-        next = job.verifying ? TStep::kDone : TStep::kFinishing;
+        next = claim.verifying ? TStep::kDone : TStep::kFinishing;
       }
     }
     job.step = next;
+    // Memory went back to the budget, or the run placed runs that others were held back
+    // behind: those may start now.
+    wakeOthers = memoryAwaited || (next == TStep::kRunning && claim.runs > RunsAhead());
   }
-  // Memory went back to the budget, or the run placed runs that others were held back
-  // behind: those may start now.
-  if (memoryAwaited || (next == TStep::kRunning && job.runs > RunsAhead())) {
-    fWorkReady.notify_all();
-  }
+  // Unless it is this thread's to finish, the job may be done and dropped by now.
+  if (handBack) memory.ReleaseAll();
+  if (wakeOthers) fWorkReady.notify_all();
   if (next == TStep::kDone) fDone.notify_all();
-  if (next == TStep::kFinishing) FinishOutput(job, memory);
+  if (next == TStep::kFinishing) FinishOutput(claim, memory);
 }
 
 // After the last run, by the thread that completed it: the output is completed and closed.
 // Under -verify its verification runs follow, for any thread to take; else it is done.
-void TJobTable::FinishOutput(TJob& job, TWorkerMemory& memory) {
-  std::exception_ptr failure;
+void TJobTable::FinishOutput(const TClaim& claim, TWorkerMemory& memory) {
+  TJob& job = *claim.job;
+  std::optional<TItemFailure> failure;
   size_t verifyRuns = 0;
   try {
     job.conversion->Finish();
     if (fOptions.verify) verifyRuns = job.conversion->BeginVerify();
   } catch (...) {
-    failure = std::current_exception();
+    failure = ClassifyCurrentException();
   }
   memory.ReleaseIfLarge();
   TStep next = TStep::kDone;
   {
     std::lock_guard lock(fMutex);
+    // What the writer's buffers held is gone with the finished file.
+    fParkedBytesTotal -= std::exchange(job.parkedBytes, 0);
     if (failure) {
       job.failure = std::move(failure);
       job.failedRun = job.runs;

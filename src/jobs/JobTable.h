@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "jobs/Conversion.h"
+#include "jobs/ItemFailure.h"
 #include "jobs/RunContext.h"
 
 namespace tarvix {
@@ -49,29 +50,40 @@ struct TItemNames {
 
 constexpr size_t kNoRun = static_cast<size_t>(-1);
 
-// One item of the window. `index`, `item` and `names` are set before the job enters the window
-// and only read afterwards. Every other field is shared by the calling thread and the workers
-// and guarded by the table's mutex; the calling thread reads `check`, `failure` and
-// `conversion` without it once the job is done. `conversion` is set under the lock by the
-// thread that opened it; its runs are then called without the lock, each by the thread that
-// claimed it.
+// One item of the window. Each field says who writes it and who reads it. "Table lock" is
+// TJobTable::fMutex; the keeper is the order keeper on the calling thread; the claimant is the
+// worker that claimed a piece of the job's work (its opening, a run, or its finishing).
 struct TJob {
+  // Set by the keeper before the job enters the window; only read afterwards, by anyone.
   size_t index = 0;
   TWorkItem item;
-  TItemNames names;       // what decides whether it may depend on earlier items
+  TItemNames names;             // what decides whether it may depend on earlier items
+
+  // The keeper's alone, written and read without the lock: what it found on the disk, outside
+  // the table lock, that decides whether the job may start early.
+  bool outputFolderExists = false;
+  bool sourceIsLink = false;
+
+  // Written and read under the table lock.
   bool mayStart = false;  // may start now: it is its turn, or it cannot depend on earlier items
-  bool checkedAtTurn =
-      false;  // the checks were made at its turn; the thread that opens it skips them
+  bool checkedAtTurn = false;  // the checks were made at its turn; the claimant skips them
   TStep step = TStep::kWaiting;
-  TTurnCheck check = TTurnCheck::kPassed;  // what the thread that took it up found
+  TTurnCheck check = TTurnCheck::kPassed;  // what the thread that opened it found
+  bool verifying = false;     // the runs are those of reading the output back (-verify)
+  size_t runs = 0;            // known once opened, and again when verification begins
+  size_t nextRun = 0;         // the next run to hand out
+  size_t runsOut = 0;         // runs handed out and not yet back
+  bool abandoned = false;     // a run gave up: the output is incomplete
+  size_t failedRun = kNoRun;  // the first run that failed (kNoRun: none); the open counts as 0
+  std::optional<TItemFailure> failure;  // its error, classified where it was caught
+  size_t parkedBytes = 0;      // what its NCW writer holds parked, as last seen; in the budget
+
+  // Set under the table lock by the thread that opened it. The object itself is used without
+  // the lock: each run by the thread that claimed it, Finish and BeginVerify by the claimant of
+  // the finishing; its own methods say what several threads may call at once. The keeper uses
+  // it, and reads `check` and `failure` without the lock, once the job is kDone: no worker then
+  // holds any of its work.
   std::unique_ptr<TConversion> conversion;
-  bool verifying = false;      // the runs are those of reading the output back (-verify)
-  size_t runs = 0;             // known once opened, and again when verification begins
-  size_t nextRun = 0;          // the next run to hand out
-  size_t runsOut = 0;          // runs handed out and not yet back
-  bool abandoned = false;      // a run gave up: the output is incomplete
-  size_t failedRun = kNoRun;   // the first run that failed (kNoRun: none); the open counts as 0
-  std::exception_ptr failure;  // its error
 };
 
 class TJobTable {
@@ -97,6 +109,9 @@ class TJobTable {
   // Adds jobs to the window's end, and lets every waiting one start that `mayStartEarly`
   // allows at its position.
   void Admit(std::vector<std::unique_ptr<TJob>> jobs, const TMayStartEarly& mayStartEarly);
+  // The jobs that wait without leave to start early: `lookAt` is called for each outside the
+  // lock, to look again at what the disk says of them before the next Admit.
+  void ForEachHeldBack(const std::function<void(TJob&)>& lookAt);
   // The item's turn: it may start now, its checks made (what a thread found early that is no
   // longer so is converted again). Returns once it is done.
   void ConvertAtTurn(TJob& job);
@@ -112,37 +127,58 @@ class TJobTable {
 
  private:
   void WaitUntilDone(TJob& job);
-  static void Reset(TJob& job);
 
   // ---- The workers' side ----
+
+  // A piece of work as the table handed it out: everything the claimant needs, copied under
+  // the lock, so that it reads nothing of the job without the lock until it gives the piece
+  // back. The job stays in the window at least until then (the keeper drops only done jobs).
   struct TClaim {
     TJob* job;
-    size_t run;  // kNoRun: the opening
+    size_t run;                  // kNoRun: the opening
+    size_t worker = 0;           // whose memory it is done in
+    bool verifying = false;      // a run of reading the output back
+    size_t runs = 0;             // how many runs the job has (of this kind)
+    bool checkedAtTurn = false;  // the opening: the checks were made at its turn
   };
 
-  void WorkerLoop();
-  std::optional<TClaim> Claim();
-  std::optional<TClaim> ClaimFrom(TJob& job);
+  void WorkerLoop(size_t worker);
+  std::optional<TClaim> Claim(size_t worker);
+  std::optional<TClaim> ClaimFrom(TJob& job, size_t worker);
   size_t RunsAhead() const;
-  bool MemoryAllows(size_t bytes) const;
+  bool MemoryAllows(size_t worker, size_t bytes) const;
+  void TakeMemory(size_t worker, size_t bytes);
+  bool ReturnMemory(const TClaim& claim, const TWorkerMemory& memory);
+  void WaitForMemory();
   void Perform(TClaim claim, TWorkerMemory& memory);
-  std::optional<TClaim> Open(TJob& job, TWorkerMemory& memory);
-  void ConvertRun(TJob& job, size_t run, TWorkerMemory& memory);
-  void FinishOutput(TJob& job, TWorkerMemory& memory);
+  std::optional<TClaim> Open(const TClaim& opening, TWorkerMemory& memory);
+  std::unique_ptr<TConversion> Reset(TJob& job);
+  void ConvertRun(const TClaim& claim, TWorkerMemory& memory);
+  void FinishOutput(const TClaim& claim, TWorkerMemory& memory);
 
   const TRunOptions& fOptions;
   const TCheck fCheck;
+  const size_t fMemoryBudget;  // what every buffer of the run together may hold
   TWorkerMemory fMemory;  // the calling thread's, when there are no workers
 
+  // Lock order: the table's lock, then a conversion's own (the NCW writer's, which places
+  // runs in order). No lock is taken while the NCW writer's is held, and nothing that touches
+  // the file system is done under the table's.
   std::mutex fMutex;                   // guards the window, every job's shared fields and the
-                                       // four fields below
+                                       // fields below
   std::condition_variable fWorkReady;  // work to claim, memory returned, or stopping
   std::condition_variable fDone;       // a job reached kDone, or a run came back
   std::deque<std::unique_ptr<TJob>> fWindow;  // the items from the one whose turn it is on
   bool fStopping = false;
   bool fAlone = false;  // the item whose turn it is runs alone (converted again after a failure)
-  size_t fMemoryInFlight = 0;      // RunMemoryBytes of the runs claimed and not yet back
-  bool fWaitingForMemory = false;  // a run was not handed out for want of memory
+  // The memory budget's account. A worker's share is what its buffers hold, or are about to
+  // hold for the piece it claimed; runs parked in NCW writers count apart, per job.
+  std::vector<size_t> fWorkerBytes;  // per worker (one for the calling thread without workers)
+  size_t fWorkerBytesTotal = 0;
+  size_t fParkedBytesTotal = 0;    // the sum of the jobs' parkedBytes
+  size_t fPiecesOut = 0;           // pieces of work claimed and not yet back
+  bool fWaitingForMemory = false;  // work was not handed out for want of memory
+  bool fMemoryReturned = false;    // memory came back while work waited for it: wake them
   std::vector<std::thread> fWorkers;  // last: they start once everything above exists
 };
 

@@ -1,6 +1,5 @@
 #include "jobs/OutputNaming.h"
 
-#include <cerrno>
 
 #include "platform/Errors.h"
 #include "platform/FileNames.h"
@@ -12,6 +11,13 @@ namespace {
 
 // A name that keeps being taken between the check and the rename would otherwise loop forever.
 constexpr int kMaxPlacementAttempts = 100;
+
+// A folder made for an output that keeps vanishing is given up on after so many tries.
+constexpr int kFolderAttempts = 3;
+
+// As the system words them: a read-only target -rw keeps, and a name taken again and again.
+const std::string kReadOnlyReason = "Permission denied";
+const std::string kNameTakenReason = "File exists";
 
 // A read-only regular file (through links) that -rw must not replace. The link itself, or a
 // FIFO, is not protected: replacing the name leaves what it leads to untouched.
@@ -28,32 +34,35 @@ std::string OutputFolder(const std::string& outputName) {
 std::unique_ptr<TTempFile> MakeTempFileName(const std::string& outputName) {
   const std::string dir = OutputFolder(outputName);
   auto temp = std::make_unique<TTempFile>(dir, outputName);
-  int error = temp->Created() ? 0 : errno;
-  if (error == ENOENT && !dir.empty()) {
-    // The folder is missing: made only now, so that a folder that exists costs nothing.
-    error = ForceDirectoryPath(dir);
-    if (error == 0) {
+  TSystemResult made = temp->Creation();
+  // The folder is missing: made only now, so that a folder that exists costs nothing. Made
+  // again should another process move it away right after it was made.
+  for (int attempt = 0; attempt < kFolderAttempts && !dir.empty() &&
+                        made.Why() == TSystemResult::TWhy::kNotFound;
+       ++attempt) {
+    made = ForceDirectoryPath(dir);
+    if (made.Ok()) {
       temp = std::make_unique<TTempFile>(dir, outputName);
-      error = temp->Created() ? 0 : errno;
+      made = temp->Creation();
     }
   }
-  if (error != 0) {
-    throw TError("Can't create temporary file", dir.empty() ? "./" : dir, SystemReason(error),
-                 FaultOfErrorNumber(error, TFault::kOutput));
+  if (!made.Ok()) {
+    throw TError("Can't create temporary file", dir.empty() ? "./" : dir, made.Reason(),
+                 made.Fault(TFault::kOutput));
   }
   return temp;
 }
 
-int ForceDirectoryPath(const std::string& path) {
+TSystemResult ForceDirectoryPath(const std::string& path) {
   std::string dir = path;
   if (dir.size() > 1 && dir.back() == kPathDelimiter) dir.pop_back();
-  if (DirectoryExists(dir)) return 0;
-  const int error = CreateDir(dir);  // parents are made only when this fails
-  if (error != ENOENT) return error;
+  if (DirectoryExists(dir)) return {};
+  const TSystemResult made = CreateDir(dir);  // parents are made only when this fails
+  if (made.Why() != TSystemResult::TWhy::kNotFound) return made;
   std::string parent = ExtractFilePath(dir);
-  if (parent.empty() || parent == dir) return error;
-  const int parentError = ForceDirectoryPath(parent);
-  return parentError != 0 ? parentError : CreateDir(dir);
+  if (parent.empty() || parent == dir) return made;
+  const TSystemResult parentMade = ForceDirectoryPath(parent);
+  return parentMade.Ok() ? CreateDir(dir) : parentMade;
 }
 
 std::string MakeNumberedName(const std::string& name) {
@@ -69,24 +78,30 @@ std::string MakeNumberedName(const std::string& name) {
 TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, TNameRule rule) {
   TPlacement placement;
   placement.finalName = outputName;
+  using TWhy = TSystemResult::TWhy;
   if (rule == TNameRule::kReplace) {
-    int error = IsProtectedFile(outputName) ? EACCES : temp.PlaceReplacing(outputName);
-    placement.placed = error == 0;
-    if (error != 0) placement.reason = SystemReason(error);
+    if (IsProtectedFile(outputName)) {
+      placement.reason = kReadOnlyReason;
+      return placement;
+    }
+    const TSystemResult placed = temp.PlaceReplacing(outputName);
+    placement.placed = placed.Ok();
+    placement.folderGone = placed.Why() == TWhy::kNotFound;
+    placement.reason = placed.Reason();
     return placement;
   }
   for (int attempt = 0; attempt < kMaxPlacementAttempts; ++attempt) {
     // Placing itself tells whether the name is free; only then are numbers tried.
-    int error = temp.PlaceWithoutReplacing(placement.finalName);
-    if (error == 0) {
+    const TSystemResult placed = temp.PlaceWithoutReplacing(placement.finalName);
+    if (placed.Ok()) {
       placement.placed = true;
       return placement;
     }
-    // Anything but a name that is taken (a directory of that name, a missing permission) will
-    // not go away by trying again.
-    if (error != EEXIST || !NameTaken(placement.finalName)) {
-      if (error == EEXIST && DirectoryExists(placement.finalName)) error = EISDIR;
-      placement.reason = SystemReason(error);
+    // Anything but a name that is taken (a missing permission, a folder gone) will not go away
+    // by trying again.
+    if (placed.Why() != TWhy::kNameTaken || !NameTaken(placement.finalName)) {
+      placement.folderGone = placed.Why() == TWhy::kNotFound;
+      placement.reason = placed.Reason();
       return placement;
     }
     if (rule == TNameRule::kKeep) {
@@ -96,7 +111,7 @@ TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, TNameRule
     }
     placement.finalName = MakeNumberedName(outputName);
   }
-  placement.reason = SystemReason(EEXIST);
+  placement.reason = kNameTakenReason;
   return placement;
 }
 

@@ -20,12 +20,12 @@ std::string OutputFolder(const std::string& outputName);
 // writing the file name `outputName`.
 std::unique_ptr<TTempFile> MakeTempFileName(const std::string& outputName);
 
-// Makes the directory and every missing parent. Returns 0 when it exists afterwards (also when
-// another process made some of it meanwhile), else the errno of the level that failed.
-int ForceDirectoryPath(const std::string& path);
+// Makes the directory and every missing parent: done when it exists afterwards (also when
+// another process made some of it meanwhile), else why the level that failed could not be made.
+TSystemResult ForceDirectoryPath(const std::string& path);
 
 // `name` when it is not taken (see NameTaken), else the first of base_1.ext, base_2.ext, ...
-// that is not. Directories do not count as taking a name.
+// that is not. A folder takes a name as a file does.
 std::string MakeNumberedName(const std::string& name);
 
 // What placing does about a final name that is taken.
@@ -38,6 +38,7 @@ enum class TNameRule {
 struct TPlacement {
   bool placed = false;
   bool nameTaken = false;  // under kKeep: the name was taken, the output discarded
+  bool folderGone = false;  // the output's folder was moved or removed since the file was made
   std::string finalName;  // the name the output got, or the one that could not be used
   std::string reason;     // why it could not be placed
 };

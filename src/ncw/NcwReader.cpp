@@ -16,7 +16,7 @@ constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFull - 60;  // RIFF size is 32 bi
 }  // namespace
 
 TNcwReader::~TNcwReader() {
-  Clear();
+  Close();
 }
 
 void TNcwReader::Close() {
@@ -25,10 +25,6 @@ void TNcwReader::Close() {
   fSource.reset();
   fBytes.clear();
   fBytes.shrink_to_fit();
-}
-
-void TNcwReader::Clear() {
-  Close();
 }
 
 void TNcwReader::Refuse(const std::string& message) const {

@@ -38,7 +38,6 @@ class TNcwReader {
   TNcwReader& operator=(const TNcwReader&) = delete;
 
   // Releases the input.
-  void Clear();
   void Close();
 
   // Opens the file and checks its signature, its header and that its block table lies within

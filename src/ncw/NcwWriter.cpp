@@ -89,6 +89,14 @@ size_t TNcwWriter::RunsPlaced() const {
   return fNextRun;
 }
 
+size_t TNcwWriter::ParkedBytes() const {
+  std::lock_guard lock(fMutex);
+  size_t bytes = 0;
+  for (const auto& [run, memory] : fParked) bytes += memory.encoded.Capacity();
+  for (const TNcwRunMemory& spare : fSpares) bytes += spare.encoded.Capacity();
+  return bytes;
+}
+
 void TNcwWriter::Abandon() {
   std::lock_guard lock(fMutex);
   fAbandoned = true;
@@ -100,6 +108,7 @@ void TNcwWriter::Finish() {
   {
     std::lock_guard lock(fMutex);
     dataBytes = fDataBytes;
+    fSpares.clear();  // no run parks any more
   }
   fHeader.DataSize = static_cast<uint32_t>(dataBytes);
   if (fRuns == 1) return;  // written whole with its run

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -48,7 +49,9 @@ struct TNcwRunMemory {
 };
 
 // Raised in a run that gave up its place because an earlier run failed.
-struct TRunAbandoned {};
+struct TRunAbandoned : std::exception {
+  const char* what() const noexcept override { return "run abandoned"; }
+};
 
 class TNcwWriter {
  public:
@@ -74,6 +77,8 @@ class TNcwWriter {
   void WriteRun(size_t k, const uint8_t* pcm, TNcwRunMemory& memory);
   // The runs placed so far: runs 0 .. RunsPlaced() - 1.
   size_t RunsPlaced() const;
+  // What the runs parked, and the buffers kept for parking, hold.
+  size_t ParkedBytes() const;
   // Drops the parked runs and makes later ones give up; any thread may call it.
   void Abandon();
   // After the last run: the header and the block table's end entry.

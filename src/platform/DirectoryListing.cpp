@@ -72,7 +72,7 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
   return false;
 }
 
-bool TDirListing::Open(const std::string& dir, std::string_view mask) {
+TSystemResult TDirListing::Open(const std::string& dir, std::string_view mask) {
   Close();
   std::string prefix = dir.empty() ? std::string("./") : dir;
   if (prefix.back() != '/') prefix += '/';
@@ -80,16 +80,14 @@ bool TDirListing::Open(const std::string& dir, std::string_view mask) {
     void operator()(DIR* dir) const { ::closedir(dir); }
   };
   std::unique_ptr<DIR, TCloseDir> handle(::opendir(prefix.c_str()));
-  if (!handle) {
-    fError = errno;
-    return false;
-  }
+  if (!handle) return TSystemResult::FromSystemCode(errno);
+  int error = 0;
   while (true) {
     errno = 0;
     const dirent* entry = ::readdir(handle.get());
     if (entry == nullptr) {
       // What was listed before a failing read is kept; the failure is told all the same.
-      fError = errno;
+      error = errno;
       break;
     }
     std::string_view name = entry->d_name;
@@ -98,7 +96,7 @@ bool TDirListing::Open(const std::string& dir, std::string_view mask) {
   }
   std::sort(fEntries.begin(), fEntries.end(),
             [](const TDirEntry& a, const TDirEntry& b) { return a.name < b.name; });
-  return !fEntries.empty();
+  return TSystemResult::FromSystemCode(error);
 }
 
 bool TDirListing::Next() {
@@ -110,7 +108,6 @@ bool TDirListing::Next() {
 void TDirListing::Close() {
   fEntries.clear();
   fIndex = 0;
-  fError = 0;
 }
 
 }  // namespace tarvix

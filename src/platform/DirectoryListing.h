@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Errors.h"
+
 namespace tarvix {
 
 // Wildcard match: "*" stands for any run of characters, "?" for one character; letter case is
@@ -21,12 +23,11 @@ struct TDirEntry {
 // included; "." and ".." are not.
 class TDirListing {
  public:
-  // Lists `dir` (with or without a trailing delimiter). True when it could be read and at least
-  // one entry matches `mask`; Current() is then the first. When it could not be read, Error()
-  // tells why.
-  bool Open(const std::string& dir, std::string_view mask);
-  // The errno of the last Open when the folder could not be read; 0 when it could.
-  int Error() const { return fError; }
+  // Lists `dir` (with or without a trailing delimiter): done, or why it could not be read (what
+  // was listed before a read failed is kept). AtEntry() tells whether an entry matched `mask`;
+  // Current() is then the first.
+  TSystemResult Open(const std::string& dir, std::string_view mask);
+  bool AtEntry() const { return fIndex < fEntries.size(); }
   // Moves to the next matching entry; false when there is none.
   bool Next();
   const TDirEntry& Current() const { return fEntries[fIndex]; }
@@ -35,7 +36,6 @@ class TDirListing {
  private:
   std::vector<TDirEntry> fEntries;
   size_t fIndex = 0;
-  int fError = 0;
 };
 
 }  // namespace tarvix

@@ -53,6 +53,46 @@ TFileError::TFileError(TFileErrorKind kind, const std::string& message, const st
                        const std::string& reason)
     : TError(message, fileName, reason, SideOf(kind)), fKind(kind), fErrorNumber(0) {}
 
+TSystemResult TSystemResult::FromSystemCode(int code) {
+  TSystemResult result;
+  result.fCode = code;
+  return result;
+}
+
+TSystemResult::TWhy TSystemResult::Why() const {
+  switch (fCode) {
+    case 0:
+      return TWhy::kNone;
+    case EEXIST:
+    case ENOTEMPTY:
+      return TWhy::kNameTaken;
+    case ENOENT:
+      return TWhy::kNotFound;
+    case ENOTDIR:
+      return TWhy::kNotAFolder;
+    case EISDIR:
+      return TWhy::kIsAFolder;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return TWhy::kNoPermission;
+    case ENOSPC:
+    case EDQUOT:
+      return TWhy::kNoSpace;
+    default:
+      return FaultOfErrorNumber(fCode, TFault::kSource) == TFault::kResource ? TWhy::kShortOf
+                                                                              : TWhy::kOther;
+  }
+}
+
+std::string TSystemResult::Reason() const {
+  return fCode == 0 ? std::string() : SystemReason(fCode);
+}
+
+TFault TSystemResult::Fault(TFault side) const {
+  return FaultOfErrorNumber(fCode, side);
+}
+
 std::string SystemReason(int errorNumber) {
   return std::strerror(errorNumber);
 }

@@ -41,6 +41,40 @@ class TError : public std::runtime_error {
   TFault fFault;
 };
 
+// What a system call that may fail without that ending anything came to: done, or why not.
+// Callers ask what kind of failure it is and how the system words it, never for the system's
+// own code, which each system's implementation alone knows.
+class TSystemResult {
+ public:
+  enum class TWhy {
+    kNone,          // done
+    kNameTaken,     // something of that name exists
+    kNotFound,      // the name, or a folder on its way, does not exist
+    kNotAFolder,    // a name on the way is no folder
+    kIsAFolder,     // the name is a folder where a file was meant
+    kNoPermission,  // not allowed, or read-only
+    kNoSpace,       // the disk or the quota is full
+    kShortOf,       // descriptors, memory or processes ran short
+    kOther,
+  };
+
+  TSystemResult() = default;  // done
+  // Made by the platform's implementation from the system's code (0: done).
+  static TSystemResult FromSystemCode(int code);
+
+  bool Ok() const { return fCode == 0; }
+  TWhy Why() const;
+  // The system's wording; "" when done.
+  std::string Reason() const;
+  // Whose fault the failure is when it comes from an operation on `side` (kSource or kOutput).
+  TFault Fault(TFault side) const;
+  // The system's own code, for the platform's implementations alone.
+  int SystemCode() const { return fCode; }
+
+ private:
+  int fCode = 0;
+};
+
 // What went wrong with a file, so that callers can react without reading message texts.
 enum class TFileErrorKind {
   kCannotOpen,  // the name could not be opened (or created) at all
@@ -61,6 +95,7 @@ class TFileError : public TError {
 
   TFileErrorKind Kind() const { return fKind; }
   int ErrorNumber() const { return fErrorNumber; }
+  TSystemResult System() const { return TSystemResult::FromSystemCode(fErrorNumber); }
   // The name could not be opened at all (a name that is not a regular file could be).
   bool CannotOpen() const { return fKind == TFileErrorKind::kCannotOpen; }
 

@@ -71,8 +71,17 @@ TFileSource::TFileSource(const std::string& name, std::span<uint8_t> head)
   }
 }
 
+TFileSource::TFileSource(int borrowedFd, const std::string& name)
+    : fName(name), fFd(borrowedFd), fOwnsFd(false) {
+  struct stat info;
+  if (::fstat(fFd, &info) != 0) {
+    throw TFileError(TFileErrorKind::kCannotOpen, "Can't open file", name, errno);
+  }
+  fSize = static_cast<uint64_t>(info.st_size);
+}
+
 TFileSource::~TFileSource() {
-  if (fFd >= 0) ::close(fFd);
+  if (fFd >= 0 && fOwnsFd) ::close(fFd);
 }
 
 size_t TFileSource::ReadAt(uint64_t position, void* dest, size_t count) const {

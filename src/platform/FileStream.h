@@ -55,6 +55,9 @@ class TFileSource final : public TByteSource {
   // Raises TFileError: kCannotOpen when the name cannot be opened, kNotRegular for a
   // directory, FIFO or device (a FIFO is opened without waiting for a writer).
   explicit TFileSource(const std::string& name, std::span<uint8_t> head = {});
+  // Reads through a descriptor the caller keeps open (and closes): no descriptor more is
+  // taken. Raises TFileError when it cannot be examined.
+  TFileSource(int borrowedFd, const std::string& name);
   ~TFileSource() override;
   TFileSource(const TFileSource&) = delete;
   TFileSource& operator=(const TFileSource&) = delete;
@@ -72,6 +75,7 @@ class TFileSource final : public TByteSource {
  private:
   std::string fName;
   int fFd = -1;
+  bool fOwnsFd = true;
   uint64_t fSize = 0;        // length when opened
   std::span<uint8_t> fHead;  // lent by the caller
   size_t fHeadLength = 0;    // bytes of the file in fHead

@@ -39,25 +39,25 @@ bool DirectoryExists(const std::string& name) {
   return StatFollowingLinks(name, info) && S_ISDIR(info.st_mode);
 }
 
-std::string ExamineFailure(const std::string& name) {
+TSystemResult Examine(const std::string& name) {
   struct stat info;
   if (name.empty() || ::stat(name.c_str(), &info) == 0) return {};
   const int error = errno;
   // ENOTDIR: a part of the path is a file, so nothing of that name can exist.
   if (error == ENOENT || error == ENOTDIR) return {};
-  return SystemReason(error);
+  return TSystemResult::FromSystemCode(error);
 }
 
-int IdentifyFile(const std::string& name, TFileId& id) {
+TSystemResult IdentifyFile(const std::string& name, TFileId& id) {
   struct stat info;
-  if (::stat(name.c_str(), &info) != 0) return errno;
+  if (::stat(name.c_str(), &info) != 0) return TSystemResult::FromSystemCode(errno);
   id = {info.st_dev, info.st_ino};
-  return 0;
+  return {};
 }
 
 bool NameTaken(const std::string& name) {
   struct stat info;
-  return !name.empty() && ::lstat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+  return !name.empty() && ::lstat(name.c_str(), &info) == 0;
 }
 
 std::string AddTrailingDelimiter(const std::string& path) {
@@ -75,24 +75,26 @@ bool IsRegularFileItself(const std::string& name) {
   return !name.empty() && ::lstat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-int CreateDir(const std::string& path) {
-  if (path.empty()) return ENOENT;
-  if (::mkdir(path.c_str(), 0777) == 0) return 0;
+TSystemResult CreateDir(const std::string& path) {
+  if (path.empty()) return TSystemResult::FromSystemCode(ENOENT);
+  if (::mkdir(path.c_str(), 0777) == 0) return {};
   const int error = errno;
   // Another run making the same tree may have been first: its folder serves as well.
-  if (error == EEXIST && DirectoryExists(path)) return 0;
-  return error;
+  if (error == EEXIST && DirectoryExists(path)) return {};
+  return TSystemResult::FromSystemCode(error);
 }
 
 bool DeleteFileName(const std::string& name) {
   return ::unlink(name.c_str()) == 0;
 }
 
-int RenameReplacing(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+TSystemResult RenameReplacing(const std::string& from, const std::string& to) {
+  return TSystemResult::FromSystemCode(::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno);
 }
 
-int RenameNoReplace(const std::string& from, const std::string& to) {
+namespace {
+
+int RenameNoReplaceCode(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   int error = errno;
   if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return error;
@@ -107,7 +109,13 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   // Neither is available: test, then rename. Another process could slip in between; there is
   // nothing better on such a file system.
   if (::access(to.c_str(), F_OK) == 0) return EEXIST;
-  return RenameReplacing(from, to);
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+TSystemResult RenameNoReplace(const std::string& from, const std::string& to) {
+  return TSystemResult::FromSystemCode(RenameNoReplaceCode(from, to));
 }
 
 std::string RandomTempName(const std::string& dir) {
@@ -122,23 +130,23 @@ std::string RandomTempName(const std::string& dir) {
   return name + ".tmp";
 }
 
-std::string CreateTempFile(const std::string& dir, int* fd) {
+TSystemResult CreateTempFile(const std::string& dir, std::string& name, int* fd) {
   // Created with the usual mode (0666 less the umask) right away, so no chmod is needed before
   // it becomes an output.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = RandomTempName(dir);
-    int opened = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (opened >= 0) {
-      if (fd != nullptr) {
-        *fd = opened;
-      } else {
-        ::close(opened);
-      }
-      return name;
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+    const std::string candidate = RandomTempName(dir);
+    const int opened = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    error = opened >= 0 ? 0 : errno;
+    if (opened < 0) continue;
+    if (fd != nullptr) {
+      *fd = opened;
+    } else {
+      ::close(opened);
     }
-    if (errno != EEXIST) return {};
+    name = candidate;
   }
-  return {};
+  return TSystemResult::FromSystemCode(error);
 }
 
 int AvailableCores() {
@@ -162,20 +170,17 @@ void PrepareForManyThreads() {
   constexpr int kArenas = 4;
   constexpr size_t kStackBytes = size_t{1} << 20;
   ::mallopt(M_ARENA_MAX, kArenas);
+  // Buffers of a run and more are mapped and unmapped on their own: memory a thread gives back
+  // then leaves the process, instead of staying in an arena where the budget no longer sees it
+  // (the default threshold rises to the size of the first such buffer freed).
+  constexpr int kMappedFrom = 256 << 10;
+  ::mallopt(M_MMAP_THRESHOLD, kMappedFrom);
   pthread_attr_t attributes;
   if (::pthread_attr_init(&attributes) != 0) return;
   if (::pthread_attr_setstacksize(&attributes, kStackBytes) == 0) {
     ::pthread_setattr_default_np(&attributes);
   }
   ::pthread_attr_destroy(&attributes);
-}
-
-std::string GetCurrentDir() {
-  char* path = ::getcwd(nullptr, 0);
-  if (path == nullptr) return ".";
-  std::string result(path);
-  ::free(path);
-  return result;
 }
 
 bool IsWritableFile(const std::string& name) {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Errors.h"
+
 namespace tarvix {
 
 constexpr char kPathDelimiter = '/';
@@ -18,10 +20,9 @@ bool FileExists(const std::string& name);
 // True only for an existing directory (or a link to one).
 bool DirectoryExists(const std::string& name);
 
-// The system's reason why `name` cannot be examined (a folder on its way that may not be
-// entered, a loop of links, a name too long), or "" when it can be, or when nothing of that
-// name exists.
-std::string ExamineFailure(const std::string& name);
+// Whether `name` can be examined: done when it can be, or when nothing of that name exists;
+// else why not (a folder on its way that may not be entered, a loop of links, a name too long).
+TSystemResult Examine(const std::string& name);
 
 // What tells one file or folder from every other while the run lasts.
 struct TFileId {
@@ -30,11 +31,11 @@ struct TFileId {
   bool operator==(const TFileId&) const = default;
 };
 
-// The identity of an existing name, links followed: 0, or the errno of the failure.
-int IdentifyFile(const std::string& name, TFileId& id);
+// The identity of an existing name, links followed.
+TSystemResult IdentifyFile(const std::string& name, TFileId& id);
 
-// True when a directory entry of that name exists that is not a directory: a file, a link
-// (even one that leads nowhere), a FIFO, a device. Such a name is never written over silently.
+// True when a directory entry of that name exists: a file, a folder, a link (even one that
+// leads nowhere), a FIFO, a device. Such a name is never written over silently.
 bool NameTaken(const std::string& name);
 
 // The path with one path delimiter appended unless it already ends in one; "" gives "/".
@@ -46,27 +47,26 @@ bool IsSymbolicLink(const std::string& name);
 // True when the name itself is a regular file, not a link to one.
 bool IsRegularFileItself(const std::string& name);
 
-// Creates one directory level. Returns 0 when the directory exists afterwards, also when
-// another process made it meanwhile, or the errno of the failure.
-int CreateDir(const std::string& path);
+// Creates one directory level: done when the directory exists afterwards, also when another
+// process made it meanwhile.
+TSystemResult CreateDir(const std::string& path);
 
 // Deletes a file; true on success.
 bool DeleteFileName(const std::string& name);
 
 // Renames within one file system, replacing an existing file of the target name in one atomic
-// step. Returns 0, or the errno of the failure.
-int RenameReplacing(const std::string& from, const std::string& to);
+// step.
+TSystemResult RenameReplacing(const std::string& from, const std::string& to);
 
-// Renames without ever replacing: returns EEXIST when anything of the target name exists, 0 on
-// success, or the errno of another failure.
-int RenameNoReplace(const std::string& from, const std::string& to);
+// Renames without ever replacing: kNameTaken when anything of the target name exists.
+TSystemResult RenameNoReplace(const std::string& from, const std::string& to);
 
 // Creates a new, empty file with a unique name in directory `dir` ("" for the current
-// directory, else ending in the path delimiter) and returns its name, or an empty string with
-// errno set. The name ends in ".tmp", never in an extension the program converts, and the file
-// has the permissions of a normally created file. With `fd` the file stays open for writing
-// and its descriptor is stored there.
-std::string CreateTempFile(const std::string& dir, int* fd = nullptr);
+// directory, else ending in the path delimiter) and stores its name in `name`. The name ends in
+// ".tmp", never in an extension the program converts, and the file has the permissions of a
+// normally created file. With `fd` the file stays open for writing and its descriptor is
+// stored there.
+TSystemResult CreateTempFile(const std::string& dir, std::string& name, int* fd = nullptr);
 
 // A name of that form in `dir`, not yet checked or created.
 std::string RandomTempName(const std::string& dir);
@@ -82,9 +82,6 @@ size_t DescriptorLimit();
 // a few kilobytes). Many threads then fit an address-space limit that one thread fits. Called
 // once at start, before any thread.
 void PrepareForManyThreads();
-
-// The working directory's full path, without a trailing delimiter ("/" for the root).
-std::string GetCurrentDir();
 
 // True when an existing file may be written: the process may write it and it has a write
 // permission bit set.

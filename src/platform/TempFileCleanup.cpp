@@ -133,7 +133,10 @@ TTempFile::TTempFile(const std::string& dir, const std::string& displayName)
   if (!gNamedOnly.load()) {
     // O_TMPFILE: a file in the folder's file system that no folder lists yet.
     fFd = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (fFd < 0 && (errno == ENOENT || errno == ENOTDIR)) return;  // no such folder
+    if (fFd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+      fCreation = TSystemResult::FromSystemCode(errno);  // no such folder
+      return;
+    }
   }
   if (fFd < 0) {
     CreateNamed();  // the file system has no unnamed files, or refuses them
@@ -145,17 +148,16 @@ TTempFile::TTempFile(const std::string& dir, const std::string& displayName)
 void TTempFile::CreateNamed() {
   TSignalsHeld held;
   gCreating.fetch_add(1);
-  int error = EINTR;  // what a dying process reports: the file was not made
+  // What a dying process reports: the file was not made.
+  fCreation = TSystemResult::FromSystemCode(EINTR);
   if (gDying.load() == 0) {
-    fName = CreateTempFile(fDir, &fFd);
-    error = errno;
-    if (!fName.empty()) {
+    fCreation = CreateTempFile(fDir, fName, &fFd);
+    if (fCreation.Ok()) {
       fSlot = Arm(fName);
       fSink = std::make_unique<TFileSink>(fFd, fDisplayName.empty() ? fName : fDisplayName);
     }
   }
   gCreating.fetch_sub(1);
-  errno = error;
 }
 
 TTempFile::~TTempFile() {
@@ -172,9 +174,10 @@ void TTempFile::Close() {
 }
 
 std::unique_ptr<TFileSource> TTempFile::OpenForReading() const {
-  // An unnamed file is reached through its descriptor's entry.
-  return std::make_unique<TFileSource>(fName.empty() ? "/proc/self/fd/" + std::to_string(fFd)
-                                                     : fName);
+  // An unnamed file is still open, for reading too: read through that descriptor, so that
+  // reading back takes no descriptor more than writing did. A named one was closed by Close.
+  if (fName.empty()) return std::make_unique<TFileSource>(fFd, fDisplayName);
+  return std::make_unique<TFileSource>(fName);
 }
 
 // Links the unnamed file under `target`: through its descriptor where the system allows that,
@@ -196,10 +199,9 @@ int TTempFile::NameUnnamed() {
   fFd = -1;
   CreateNamed();
   if (fName.empty()) {
-    const int error = errno;
     fSink = std::move(unnamed);
     fFd = unnamedFd;
-    return error;
+    return fCreation.SystemCode();
   }
   int error = CopyFileData(unnamedFd, fFd);
   if (error == 0) {
@@ -212,24 +214,24 @@ int TTempFile::NameUnnamed() {
   return error;
 }
 
-int TTempFile::PlaceWithoutReplacing(const std::string& target) {
+TSystemResult TTempFile::PlaceWithoutReplacing(const std::string& target) {
   TSignalsHeld held;
   if (fName.empty()) {
     const int error = LinkUnnamed(target);
     if (error == 0 || error == EEXIST) {
       if (error == 0) Forget();
-      return error;
+      return TSystemResult::FromSystemCode(error);
     }
     // Any other failure may be this system's way of refusing the link itself: as a named file
     // the placement either works or reports the real reason.
-    if (const int naming = NameUnnamed(); naming != 0) return naming;
+    if (const int naming = NameUnnamed(); naming != 0) return TSystemResult::FromSystemCode(naming);
   }
-  const int error = RenameNoReplace(fName, target);
-  if (error == 0) Forget();
-  return error;
+  const TSystemResult renamed = RenameNoReplace(fName, target);
+  if (renamed.Ok()) Forget();
+  return renamed;
 }
 
-int TTempFile::PlaceReplacing(const std::string& target) {
+TSystemResult TTempFile::PlaceReplacing(const std::string& target) {
   TSignalsHeld held;
   if (fName.empty()) {
     // A name of its own first, then the one atomic rename over the target.
@@ -240,14 +242,16 @@ int TTempFile::PlaceReplacing(const std::string& target) {
         fName = name;
         fSlot = Arm(fName);
       } else if (error != EEXIST) {
-        if (const int naming = NameUnnamed(); naming != 0) return naming;
+        if (const int naming = NameUnnamed(); naming != 0) {
+          return TSystemResult::FromSystemCode(naming);
+        }
       }
     }
-    if (fName.empty()) return EEXIST;
+    if (fName.empty()) return TSystemResult::FromSystemCode(EEXIST);
   }
-  const int error = RenameReplacing(fName, target);
-  if (error == 0) Forget();
-  return error;
+  const TSystemResult renamed = RenameReplacing(fName, target);
+  if (renamed.Ok()) Forget();
+  return renamed;
 }
 
 void TTempFile::Forget() {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/Errors.h"
 #include "platform/FileStream.h"
 
 namespace tarvix {
@@ -36,27 +37,30 @@ void BlockCleanupSignalsInThisThread();
 class TTempFile {
  public:
   // Creates an empty file in `dir` ("" for the current directory, else ending in the
-  // delimiter). Created() is false when the system refused; errno then tells why. Write errors
-  // name the file `displayName` (the output the user asked for).
+  // delimiter). Created() is false when the system refused; Creation() then tells why. Write
+  // errors name the file `displayName` (the output the user asked for).
   explicit TTempFile(const std::string& dir, const std::string& displayName = {});
   ~TTempFile();  // removes the file unless it was placed
   TTempFile(const TTempFile&) = delete;
   TTempFile& operator=(const TTempFile&) = delete;
 
   bool Created() const { return fSink != nullptr; }
+  TSystemResult Creation() const { return fCreation; }
   // The file's name; empty while it has none.
   const std::string& Name() const { return fName; }
   TFileSink& Sink() { return *fSink; }
   // Closes the descriptor, raising TFileError when the data may not have reached the file.
   void Close();
-  // The finished file opened anew for reading, to read back what reached it.
+  // The finished file opened for reading, to read back what reached it, through the
+  // descriptor it was written through where that is still open (so no descriptor more is
+  // taken); the source must go before this object.
   std::unique_ptr<TFileSource> OpenForReading() const;
 
-  // Gives the file the name `target` unless that name exists (EEXIST then). Returns 0 or an
-  // errno; on 0 the file is placed.
-  int PlaceWithoutReplacing(const std::string& target);
+  // Gives the file the name `target` unless that name exists (kNameTaken then); once done, the
+  // file is placed.
+  TSystemResult PlaceWithoutReplacing(const std::string& target);
   // Gives the file the name `target`, replacing whatever has that name in one atomic step.
-  int PlaceReplacing(const std::string& target);
+  TSystemResult PlaceReplacing(const std::string& target);
 
  private:
   void CreateNamed();
@@ -69,6 +73,7 @@ class TTempFile {
   std::string fName;
   int fFd = -1;    // open until Close; an unnamed file needs it to be placed
   int fSlot = -1;  // the entry the signal handler removes a named file by
+  TSystemResult fCreation;  // why the file could not be made
   std::unique_ptr<TFileSink> fSink;
 };
 

@@ -147,9 +147,16 @@ bool TWavReader::ReadDs64(uint64_t& position) {
   fStream->Read(sizes, sizeof sizes);
   const uint64_t riffSize = LoadLE<uint64_t>(sizes);
   fRf64DataSize = LoadLE<uint64_t>(sizes + 8);
-  // Too small for the form type: as for a RIFF size.
-  if (riffSize < 4) return Fail("Wrong file size or bad header");
-  fRiffEnd = std::min(fRiffEnd, riffSize + 8);
+  // Sizes of 0 are what a writer streaming to a pipe leaves (ffmpeg does): the chunks and the
+  // data then run to the end, as in a streamed RIFF file.
+  fRf64Streamed = riffSize == 0;
+  if (fRf64Streamed) {
+    if (fRf64DataSize == 0) fRf64DataSize = 0xFFFFFFFF;
+  } else if (riffSize < 4) {
+    return Fail("Wrong file size or bad header");  // too small for the form type
+  } else {
+    fRiffEnd = std::min(fRiffEnd, riffSize + 8);
+  }
   position = ChunkEnd(body, size, "fmt ");
   return true;
 }

@@ -163,6 +163,7 @@ class TWavReader {
   uint64_t fRiffEnd = 0;     // where the chunks end: the RIFF chunk's end or the file's
   bool fRf64 = false;        // an RF64 file: its true sizes are in the ds64 chunk
   uint64_t fRf64DataSize = 0;  // the data chunk's size from the ds64 chunk
+  bool fRf64Streamed = false;  // the ds64 sizes are a streaming writer's placeholders
 };
 
 }  // namespace tarvix

@@ -30,6 +30,8 @@ class TWavWriter {
 
   size_t HeaderBytes() const { return fHeaderBytes; }
   size_t FrameBytes() const { return fFrameBytes; }
+  // The length of the finished file.
+  uint64_t FileBytes() const { return fHeaderBytes + fDataBytes; }
   // The header's bytes, the data chunk's identifier and size included.
   const uint8_t* HeaderImage() const { return fHeader.data(); }
 

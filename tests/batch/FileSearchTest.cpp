@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <functional>
+
 #include "support/TempDir.h"
 
 namespace tarvix {
@@ -57,24 +60,39 @@ TEST_F(FileSearchTest, AnEmptyRootStillLeadsToTheFilesBelowIt) {
 }
 
 // Empty folders are no failure; folders that cannot be read are noted, with or without
-// recursion. (Folders that may not be read for want of permission are run as nobody end to end.)
+// recursion, also when a folder the walk found can no longer be read when its files are listed.
+// (Folders that may not be read for want of permission are run as nobody end to end.)
 TEST_F(FileSearchTest, FoldersThatCannotBeReadAreNotedWithTheReason) {
+  const std::string root = fRoot;
   const struct {
     std::string spec;
     bool recursive;
     std::vector<std::pair<std::string, std::string>> unread;
+    std::function<void()> afterTheWalk;
   } cases[] = {
-      {fRoot + "*.wav", true, {}},
-      {fRoot + "B/*.wav", false, {}},
-      {fDir / "missing/*.wav", true, {{fDir / "missing/", "No such file or directory"}}},
-      {fDir / "missing/*.wav", false, {{fDir / "missing/", "No such file or directory"}}},
-      {fRoot + "b.wav/*.wav", false, {{fRoot + "b.wav/", "Not a directory"}}},
+      {fRoot + "*.wav", true, {}, {}},
+      {fRoot + "B/*.wav", false, {}, {}},
+      {fDir / "missing/*.wav", true, {{fDir / "missing/", "No such file or directory"}}, {}},
+      {fDir / "missing/*.wav", false, {{fDir / "missing/", "No such file or directory"}}, {}},
+      {fRoot + "b.wav/*.wav", false, {{fRoot + "b.wav/", "Not a directory"}}, {}},
+      {fRoot + "*.wav", true, {{fRoot + "C/", "Not a directory"}},
+       [&] {
+         std::filesystem::remove_all(root + "C");
+         fDir.WriteFile("R/C", "");
+       }},
+      {fRoot + "*.wav", true, {{fRoot + "A/A1/", "No such file or directory"}},
+       [&] { std::filesystem::remove_all(root + "A/A1"); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.spec);
     TFileSearch search;
     search.fRecursive = c.recursive;
     search.InitSearch(c.spec);
+    if (c.afterTheWalk) {
+      c.afterTheWalk();
+      while (search.GetNextFile()) {
+      }
+    }
     std::vector<std::pair<std::string, std::string>> unread;
     for (const TUnreadFolder& folder : search.fUnreadFolders) {
       unread.emplace_back(folder.folder, folder.reason);

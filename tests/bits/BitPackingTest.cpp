@@ -78,55 +78,55 @@ std::vector<int64_t> SignedValues(const Bytes& bytes) {
 
 TEST(PackBits, WorkedExamples) {
   Bytes out(2, 0xEE);
-  TBitPacking::PackBits16(3, 3, Values<TSample16>({1, 2, 3}).data(), out.data());
+  TBitPacking::PackBits<TSample16>(3, 3, Values<TSample16>({1, 2, 3}).data(), out.data());
   EXPECT_EQ(out, (Bytes{0xD1, 0x00}));
-  TBitPacking::PackBits16(3, 5, Values<TSample16>({-1, 5, -3}).data(), out.data());
+  TBitPacking::PackBits<TSample16>(3, 5, Values<TSample16>({-1, 5, -3}).data(), out.data());
   EXPECT_EQ(out, (Bytes{0xBF, 0x74}));
   Bytes one(2, 0xEE);
-  TBitPacking::PackBits16(1, 8, Values<TSample16>({300}).data(), one.data());
+  TBitPacking::PackBits<TSample16>(1, 8, Values<TSample16>({300}).data(), one.data());
   EXPECT_EQ(one, (Bytes{0x2C, 0xEE}));  // the low 8 bits, one byte only
-  TBitPacking::PackBits8(1, 5, Values<TSample8>({-1}).data(), one.data());
+  TBitPacking::PackBits<TSample8>(1, 5, Values<TSample8>({-1}).data(), one.data());
   EXPECT_EQ(one[0], 0x1F);
 }
 
 TEST(PackBits, EmptyStreams) {
   Bytes out(4, 0xEE);
-  TBitPacking::PackBits16(0, 16, Values<TSample16>({}).data(), out.data());
-  TBitPacking::PackBits24(5, 0, Values<TSample24>({1, 2, 3, 4, 5}).data(), out.data());
+  TBitPacking::PackBits<TSample16>(0, 16, Values<TSample16>({}).data(), out.data());
+  TBitPacking::PackBits<TSample24>(5, 0, Values<TSample24>({1, 2, 3, 4, 5}).data(), out.data());
   EXPECT_EQ(out, Bytes(4, 0xEE));
 }
 
 TEST(UnpackBits, WorkedExamples) {
   Bytes stream = {0xBF, 0x74};
   Bytes out(8);
-  TBitPacking::UnpackBits16(4, 5, stream.data(), 100, out.data(), true);
+  TBitPacking::UnpackBits<TSample16>(4, 5, stream.data(), 100, out.data(), true);
   EXPECT_EQ(SignedValues<TSample16>(out), (std::vector<int64_t>{100, 99, 104, 101}));
 
   Bytes wrap = {0x01};
-  TBitPacking::UnpackBits16(2, 2, wrap.data(), 32767, out.data(), true);
+  TBitPacking::UnpackBits<TSample16>(2, 2, wrap.data(), 32767, out.data(), true);
   EXPECT_EQ(SignedValues<TSample16>(Bytes(out.begin(), out.begin() + 4)),
             (std::vector<int64_t>{32767, -32768}));
 
   Bytes fields32 = {0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF};
   Bytes out32(12);
-  TBitPacking::UnpackBits32(3, 32, fields32.data(), 5, out32.data(), true);
+  TBitPacking::UnpackBits<TSample32>(3, 32, fields32.data(), 5, out32.data(), true);
   EXPECT_EQ(SignedValues<TSample32>(out32),
             (std::vector<int64_t>{5, 5 - 2147483648LL, 4 - 2147483648LL}));
 }
 
 TEST(UnpackBits, CountOneReadsNothingAndPlainCopyIgnoresWidthAndBase) {
   Bytes out(6, 0xEE);
-  TBitPacking::UnpackBits24(1, 17, nullptr, -2, out.data(), true);
+  TBitPacking::UnpackBits<TSample24>(1, 17, nullptr, -2, out.data(), true);
   EXPECT_EQ(out, (Bytes{0xFE, 0xFF, 0xFF, 0xEE, 0xEE, 0xEE}));
   Bytes source = {1, 2, 3, 4, 5, 6};  // exactly 6 bytes: reading more would be caught
   Bytes copy(6);
-  TBitPacking::UnpackBits24(2, 5, source.data(), 99, copy.data(), false);
+  TBitPacking::UnpackBits<TSample24>(2, 5, source.data(), 99, copy.data(), false);
   EXPECT_EQ(copy, source);
 }
 
 TEST(UnpackBits, WidthZeroRepeatsTheBase) {
   Bytes out(4 * 5);
-  TBitPacking::UnpackBits32(5, 0, nullptr, -7, out.data(), true);
+  TBitPacking::UnpackBits<TSample32>(5, 0, nullptr, -7, out.data(), true);
   EXPECT_EQ(SignedValues<TSample32>(out), (std::vector<int64_t>(5, -7)));
 }
 

@@ -51,21 +51,21 @@ TEST(MakeNumberedName, FirstFreeNumberAfterTheUnnumberedName) {
     local.MakeDir("P_2.ncw.dir");
     EXPECT_EQ(MakeNumberedName(local / c.name), local / c.expected);
   }
-  dir.MakeDir("D.ncw");  // a directory does not count as existing
-  EXPECT_EQ(MakeNumberedName(dir / "D.ncw"), dir / "D.ncw");
+  dir.MakeDir("D.ncw");  // a folder takes a name as a file does
+  EXPECT_EQ(MakeNumberedName(dir / "D.ncw"), dir / "D_1.ncw");
   dir.WriteFile("E.ncw", "");
   dir.MakeDir("E_1.ncw");
-  EXPECT_EQ(MakeNumberedName(dir / "E.ncw"), dir / "E_1.ncw");
+  EXPECT_EQ(MakeNumberedName(dir / "E.ncw"), dir / "E_2.ncw");
 }
 
 TEST(ForceDirectoryPath, MakesEveryMissingLevel) {
   test::TTempDir dir;
-  EXPECT_EQ(ForceDirectoryPath(dir / "a/b/c/"), 0);
+  EXPECT_TRUE(ForceDirectoryPath(dir / "a/b/c/").Ok());
   EXPECT_TRUE(DirectoryExists(dir / "a/b/c"));
-  EXPECT_EQ(ForceDirectoryPath(dir / "a/b/c"), 0);
-  EXPECT_EQ(ForceDirectoryPath("/"), 0);
+  EXPECT_TRUE(ForceDirectoryPath(dir / "a/b/c").Ok());
+  EXPECT_TRUE(ForceDirectoryPath("/").Ok());
   dir.WriteFile("file", "");
-  EXPECT_EQ(ForceDirectoryPath(dir / "file/sub"), ENOTDIR);
+  EXPECT_EQ(ForceDirectoryPath(dir / "file/sub").Why(), TSystemResult::TWhy::kNotAFolder);
 }
 
 // Several runs building one new tree at once: whoever makes a level first, every one of them
@@ -74,13 +74,13 @@ TEST(ForceDirectoryPath, LevelsMadeByOthersMeanwhileAreSuccess) {
   for (int round = 0; round < 20; ++round) {
     test::TTempDir dir;
     const std::string deep = dir / "n/e/s/t/e/d/";
-    std::vector<int> results(8, -1);
+    std::vector<std::string> reasons(8, "not run");
     std::vector<std::thread> makers;
-    for (int& result : results) {
-      makers.emplace_back([&deep, &result] { result = ForceDirectoryPath(deep); });
+    for (std::string& reason : reasons) {
+      makers.emplace_back([&deep, &reason] { reason = ForceDirectoryPath(deep).Reason(); });
     }
     for (std::thread& maker : makers) maker.join();
-    EXPECT_EQ(results, std::vector<int>(8, 0));
+    EXPECT_EQ(reasons, std::vector<std::string>(8, ""));
     EXPECT_TRUE(DirectoryExists(deep));
   }
 }
@@ -308,21 +308,40 @@ TEST(JobFaults, AWriteFailureLeavesNoTemporaryFileAndNoOutput) {
   EXPECT_FALSE(fs::exists(dir / "large2.wav"));
 }
 
-TEST(JobFaults, AnOutputNameTakenByADirectoryIsReportedAndTheRunGoesOn) {
-  test::TTempDir dir;
-  test::WriteWav(dir, "a.wav");
-  test::WriteWav(dir, "b.wav");
-  dir.MakeDir("a.ncw");
-  for (const char* rewrite : {"-rw", "-whs"}) {
-    test::TProcessResult result = test::RunTarvixIn(dir, {rewrite, "a.wav", "b.wav"});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(test::Lines(result.out),
-              (std::vector<std::string>{
-                  "[1 from 2]  a.wav...", "  ERROR: can't write 'a.ncw' (Is a directory)",
-                  "[2 from 2]  b.wav...", "2 files: 1 converted, 0 skipped, 1 refused"}));
+// A folder in an output's place takes its name as a file would: the output is numbered past
+// it, passed over under -skip; -rw cannot replace a folder in one step and says so.
+TEST(JobFaults, AnOutputNameTakenByAFolderIsNumberedSkippedOrRefused) {
+  struct TCase {
+    const char* flag;
+    int exitCode;
+    const char* secondLine;
+    const char* count;
+    const char* placedAs;  // where a.wav's output went; "" for nowhere
+  };
+  for (const TCase& c : {
+           TCase{"-whs", 0, "[2 from 2]  b.wav...",
+                 "2 files: 2 converted, 0 skipped, 0 refused; 1 under a numbered name", "a_1.ncw"},
+           TCase{"-skip", 0, "  'a.ncw' exists already.  skipped",
+                 "2 files: 1 converted, 1 skipped, 0 refused", ""},
+           TCase{"-rw", 1, "  ERROR: can't write 'a.ncw' (Is a directory)",
+                 "2 files: 1 converted, 0 skipped, 1 refused", ""},
+       }) {
+    SCOPED_TRACE(c.flag);
+    test::TTempDir dir;
+    test::WriteWav(dir, "a.wav");
+    test::WriteWav(dir, "b.wav");
+    dir.MakeDir("a.ncw");
+    test::TProcessResult result = test::RunTarvixIn(dir, {c.flag, "a.wav", "b.wav"});
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    std::vector<std::string> lines = test::Lines(result.out);
+    ASSERT_GE(lines.size(), 3u) << result.out;
+    EXPECT_EQ(lines[1], c.secondLine);
+    EXPECT_EQ(lines.back(), c.count);
     EXPECT_TRUE(fs::is_directory(dir / "a.ncw"));
     EXPECT_TRUE(fs::exists(dir / "b.ncw"));
-    fs::remove(dir / "b.ncw");
+    if (*c.placedAs != 0) {
+      EXPECT_EQ(test::NcwSampleBytes(dir / c.placedAs), test::WavSampleBytes(dir / "a.wav"));
+    }
   }
 }
 
@@ -389,13 +408,22 @@ TEST(JobFaults, FailuresAreRetriedAloneOnlyWhereOthersCouldHaveCausedThem) {
            TFileError(TFileErrorKind::kCannotOpen, "Can't open file", "x", ENOENT)),
        A::kEndRun, A::kEndRun},
   };
+  auto classified = [](const std::exception_ptr& failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (...) {
+      return ClassifyCurrentException();
+    }
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(ActionOn(c.failure, true), c.withOthers);
-    EXPECT_EQ(ActionOn(c.failure, false), c.alone);
+    EXPECT_EQ(ActionOn(classified(c.failure), true), c.withOthers);
+    EXPECT_EQ(ActionOn(classified(c.failure), false), c.alone);
   }
-  EXPECT_EQ(ShortOfResourceLine(cases[1].failure, "a.wav"),
+  EXPECT_EQ(ShortOfResourceLine(classified(cases[1].failure), "a.wav"),
             "  ERROR: a.wav was not converted: the system ran short (Too many open files)");
+  EXPECT_EQ(ShortOfResourceLine(classified(cases[3].failure), "a.wav"),
+            "  ERROR: a.wav was not converted: the system ran short (Not enough memory)");
 }
 
 // A source cut short after it was opened, while several threads read its runs at once: every

@@ -238,20 +238,33 @@ TEST(Threads, AFileOfVeryManyChannelsTakesNoMoreMemoryOnMoreThreads) {
   EXPECT_LT(peak[1], peak[0] + 16 * 1024) << "-j1: " << peak[0] << " kB";
 }
 
-// Each thread costs little address space: a file converts with 64 threads under the same limit
-// of 512 MiB that one thread needs far less than.
-TEST(Threads, ManyThreadsConvertUnderAnAddressSpaceLimit) {
+// Each thread costs little address space and every buffer counts against one budget: a file
+// converts with 64 threads, -verify too, under the same limit of 512 MiB that one thread needs
+// far less than, and the memory it takes is not much more than one thread's.
+TEST(Threads, MemoryDoesNotGrowWithTheThreads) {
   test::TTempDir dir;
-  test::WriteWav(dir, "a.wav", 16, 2, 44100, 2'000'000);  // 8 MB: eight runs
+  test::WriteWav(dir, "a.wav", 16, 2, 44100, 4'000'000);  // 16 MB: sixteen runs
+  ASSERT_EQ(test::RunTarvixIn(dir, {"a.wav", "a.ncw"}).exitCode, 0);
   test::TProcessOptions limited;
   limited.workingDirectory = dir.Path();
   limited.limits = {{RLIMIT_AS, 512u << 20}};
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"-j64", "a.wav"}, {"-j64", "a.ncw", "b.wav"}}) {
-    SCOPED_TRACE(args[1]);
-    const test::TProcessResult result =
-        test::RunProcess(test::PlainTarvixBinary(), args, limited);
-    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  for (const std::string source : {"a.wav", "a.ncw"}) {
+    const std::string output = source == "a.wav" ? "b.ncw" : "b.wav";
+    long oneThread = 0;
+    for (const char* threads : {"-j1", "-j16", "-j64"}) {
+      for (const bool verify : {false, true}) {
+        SCOPED_TRACE(source + " " + threads + (verify ? " -verify" : ""));
+        std::vector<std::string> args = {threads, source, output};
+        if (verify) args.insert(args.begin(), "-verify");
+        fs::remove(dir / output);
+        const test::TProcessResult result =
+            test::RunProcess(test::PlainTarvixBinary(), args, limited);
+        ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+        if (oneThread == 0) oneThread = result.peakResidentKb;
+        // Twice one thread's, and the threads' stacks as they are touched.
+        EXPECT_LE(result.peakResidentKb, 2 * oneThread + 1024) << "-j1: " << oneThread << " kB";
+      }
+    }
   }
   EXPECT_EQ(test::WavSampleBytes(dir / "b.wav"), test::WavSampleBytes(dir / "a.wav"));
 }
@@ -312,6 +325,46 @@ TEST(Threads, ATreeThereAndBackInProcess) {
     EXPECT_EQ(bytes, test::ReadFileBytes(dir / ("Lib/" + name.substr(5)))) << name;
   }
   EXPECT_EQ(FilesBelow(dir).count("Back/Bank1/long.wav"), 1u);
+}
+
+// -verify on many threads: a job's runs are handed out, rewritten for the read-back and the job
+// freed once placed while workers still finish theirs. The program under the sanitizers of this
+// build, with threads stalled right after they let a lock go (so that what one reads after its
+// lock is gone meets what the others change or free), on files of many runs and many small
+// files, both directions, several rounds.
+TEST(Threads, VerifiedRunsOnManyThreadsReadNothingTheTableFreed) {
+  test::TTempDir dir;
+  for (int i = 0; i < 3; ++i) {
+    test::WriteWav(dir, "Lib/long" + std::to_string(i) + ".wav", 8 + 8 * i, 2, 44100,
+                   600000 + 70000 * static_cast<size_t>(i), static_cast<unsigned>(i));
+  }
+  for (int i = 0; i < 40; ++i) {
+    test::WriteWav(dir, "Lib/small" + std::to_string(i) + ".wav", 16, 1 + i % 2, 44100,
+                   10 + 37 * static_cast<size_t>(i), static_cast<unsigned>(i));
+  }
+  test::TProcessOptions stalled;
+  stalled.environment = {{"LD_PRELOAD", TARVIX_SLOW_UNLOCKS_PATH},
+                         {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+  stalled.timeoutSeconds = 600;
+  for (int round = 0; round < 2; ++round) {
+    for (const char* threads : {"-j8", "-j16"}) {
+      SCOPED_TRACE(std::string(threads) + " round " + std::to_string(round));
+      fs::remove_all(dir / "Ncw");
+      fs::remove_all(dir / "Back");
+      for (const std::vector<std::string>& args :
+           {std::vector<std::string>{threads, "-verify", "-w2n", "Lib", "Ncw"},
+            {threads, "-verify", "-n2w", "-whs", "Ncw", "Back"}}) {
+        const test::TProcessResult result = test::RunTarvixIn(dir, args, stalled);
+        ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+        ASSERT_EQ(result.err, "");
+      }
+      for (const auto& [name, bytes] : FilesBelow(dir)) {
+        if (name.starts_with("Back/")) {
+          EXPECT_EQ(bytes, test::ReadFileBytes(dir / ("Lib/" + name.substr(5)))) << name;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "ncw/NCWFormat.h"
 #include "platform/Errors.h"
 #include "support/Fixtures.h"
 #include "support/ProcessHarness.h"
@@ -171,6 +172,59 @@ TEST(FaultInjection, VerifyKeepsNoOutputThatDoesNotReadBackAsWritten) {
       EXPECT_NE(SamplesOf(out / ("a" + to)), SamplesOf(dir / ("a" + from)));
     }
   }
+}
+
+// -verify reads back every file the writer makes, also those no WAV source could be (more than
+// six channels, a byte rate that wraps its 32 bits), with every header kind, and in as few
+// descriptors as a conversion needs.
+TEST(FaultInjection, VerifyAcceptsEveryOutputTheWriterMakes) {
+  struct TShape {
+    uint16_t channels;
+    uint16_t bits;
+    uint32_t rate;
+  };
+  test::TTempDir dir;
+  std::vector<std::string> sources;
+  for (const TShape& shape : {TShape{7, 16, 44100}, TShape{8, 24, 96000},
+                              TShape{8, 32, 1'000'000'000}, TShape{65535, 8, 1'000'000'000},
+                              TShape{2, 16, 44100}}) {
+    test::TNcwImage image;
+    image.header.Channels = shape.channels;
+    image.header.BitsPerSample = shape.bits;
+    image.header.SampleRate = shape.rate;
+    image.header.NumSamples = kFramesPerBlock + 3;
+    std::vector<int64_t> deltas(kFramesPerBlock - 1, 1);
+    image.blocks.assign(2, std::vector<test::TChannelBlockImage>(
+                               shape.channels, test::DeltaChannelBlock(2, -5, deltas)));
+    sources.push_back(std::to_string(shape.channels) + "x" + std::to_string(shape.bits) + "_" +
+                      std::to_string(shape.rate) + ".ncw");
+    dir.WriteFile(sources.back(), image.Build());
+  }
+  for (const char* header : {"-whs", "-whe", "-wha"}) {
+    for (const std::string& source : sources) {
+      SCOPED_TRACE(std::string(header) + " " + source);
+      const std::string plain = source.substr(0, source.size() - 4) + header + ".wav";
+      const std::string verified = source.substr(0, source.size() - 4) + header + "v.wav";
+      ASSERT_EQ(RunIn(dir, {header, source, plain}).exitCode, 0);
+      test::TProcessResult result = RunIn(dir, {"-verify", header, source, verified});
+      EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+      EXPECT_EQ(test::ReadFileBytes(dir / verified), test::ReadFileBytes(dir / plain));
+      fs::remove(dir / plain);
+      fs::remove(dir / verified);
+    }
+  }
+  // With five descriptors a conversion has its source and its output, and -verify no more.
+  test::WriteWav(dir, "a.wav", 16, 2, 44100, 300000);
+  test::TProcessOptions few;
+  few.limits = {{RLIMIT_NOFILE, 5}};
+  few.workingDirectory = dir.Path();
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-verify", "a.wav", "v.ncw"}, {"-verify", "v.ncw", "v.wav"}}) {
+    SCOPED_TRACE(args[1]);
+    test::TProcessResult result = test::RunProcess(test::PlainTarvixBinary(), args, few);
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  }
+  EXPECT_EQ(test::WavSampleBytes(dir / "v.wav"), test::WavSampleBytes(dir / "a.wav"));
 }
 
 TEST(FaultInjection, ASourceThatVanishedAfterTheListingIsReported) {

@@ -169,5 +169,39 @@ TEST_F(InterruptionTest, ARerunWithSkipCompletesAnInterruptedTree) {
   EXPECT_GE(partial, 1);  // a rerun of a run cut short, not only of a whole one
 }
 
+// The destination moved away mid-run, at random moments: whatever the moment, every source is
+// converted once, into the moved folder (placed before) or the one made anew under its name,
+// with its samples, and nothing is left half made.
+TEST_F(InterruptionTest, ADestinationMovedAwayMidRunStillGetsEverySource) {
+  std::mt19937 rng(99);
+  MeasureRun({"-j2", "-w2n", "-rec", "Src", "Ncw"});
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    fs::remove_all(fDir / "Ncw");
+    fs::remove_all(fDir / "Moved");
+    test::TProcessOptions options;
+    options.workingDirectory = fDir.Path();
+    test::TChildProcess child(test::PlainTarvixBinary(), {"-j2", "-w2n", "-rec", "Src", "Ncw"},
+                              options);
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % (fRunMicroseconds / 2 + 1)));
+    std::error_code notYet;
+    fs::rename(fDir / "Ncw", fDir / "Moved", notYet);
+    const test::TProcessResult result = child.Wait();
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_EQ(test::LeftoverTempFiles(fDir), std::vector<std::string>{});
+    for (const auto& [key, samples] : fSources) {
+      const fs::path moved = fDir / ("Moved/" + key + ".ncw");
+      const fs::path made = fDir / ("Ncw/" + key + ".ncw");
+      ASSERT_NE(fs::exists(moved), fs::exists(made)) << key << "\n" << result.out;
+      const fs::path placed = fs::exists(moved) ? moved : made;
+      try {
+        EXPECT_EQ(test::NcwSampleBytes(placed), samples) << key;
+      } catch (const std::exception& error) {
+        ADD_FAILURE() << placed << " is no whole output: " << error.what() << "\n" << result.out;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarvix

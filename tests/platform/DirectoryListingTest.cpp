@@ -51,7 +51,8 @@ TEST(DirListing, ListsMatchingEntriesInNameOrderWithHiddenOnesAndDirectoryFlags)
   ASSERT_EQ(::symlink((dir / "folder.wav").c_str(), (dir / "link.wav").c_str()), 0);
 
   TDirListing listing;
-  ASSERT_TRUE(listing.Open(dir.Path(), "*.wav"));
+  ASSERT_TRUE(listing.Open(dir.Path(), "*.wav").Ok());
+  ASSERT_TRUE(listing.AtEntry());
   std::vector<std::pair<std::string, bool>> seen;
   do {
     seen.emplace_back(listing.Current().name, listing.Current().isDirectory);
@@ -67,9 +68,12 @@ TEST(DirListing, EmptyMissingOrUnmatchedFoldersYieldNothing) {
   test::TTempDir dir;
   dir.WriteFile("a.ncw", "");
   TDirListing listing;
-  EXPECT_FALSE(listing.Open(dir.Path(), "*.wav"));
-  EXPECT_FALSE(listing.Open(dir / "missing", "*"));
-  EXPECT_TRUE(listing.Open(dir.Path() + "/", "*"));
+  EXPECT_TRUE(listing.Open(dir.Path(), "*.wav").Ok());
+  EXPECT_FALSE(listing.AtEntry());
+  EXPECT_EQ(listing.Open(dir / "missing", "*").Why(), TSystemResult::TWhy::kNotFound);
+  EXPECT_FALSE(listing.AtEntry());
+  EXPECT_TRUE(listing.Open(dir.Path() + "/", "*").Ok());
+  EXPECT_TRUE(listing.AtEntry());
   EXPECT_EQ(listing.Current().name, "a.ncw");
   EXPECT_FALSE(listing.Next());
 }

@@ -49,8 +49,8 @@ TEST_F(FileSystemTest, ExistenceFollowsLinksAndTellsFilesFromDirectories) {
 TEST_F(FileSystemTest, TempFilesAreNewEmptyUniqueAndNeverLookLikeSources) {
   std::set<std::string> names;
   for (int i = 0; i < 20; ++i) {
-    std::string name = CreateTempFile(fDir.Path() + "/");
-    ASSERT_FALSE(name.empty());
+    std::string name;
+    ASSERT_TRUE(CreateTempFile(fDir.Path() + "/", name).Ok());
     EXPECT_TRUE(names.insert(name).second) << "duplicate " << name;
     EXPECT_EQ(ExtractFilePath(name), fDir.Path() + "/");
     EXPECT_EQ(ExtractFileExt(name), ".tmp");
@@ -64,16 +64,18 @@ TEST_F(FileSystemTest, TempFilesAreNewEmptyUniqueAndNeverLookLikeSources) {
 }
 
 TEST_F(FileSystemTest, TempFileInMissingDirectoryFails) {
-  EXPECT_EQ(CreateTempFile(fDir / "missing/"), "");
+  std::string name;
+  EXPECT_EQ(CreateTempFile(fDir / "missing/", name).Why(), TSystemResult::TWhy::kNotFound);
+  EXPECT_EQ(name, "");
 }
 
 TEST_F(FileSystemTest, RenameNoReplaceNeverReplacesAnything) {
   std::string from = fDir.WriteFile("from", "new");
   std::string taken = fDir.WriteFile("taken", "old");
-  EXPECT_EQ(RenameNoReplace(from, taken), EEXIST);
+  EXPECT_EQ(RenameNoReplace(from, taken).Why(), TSystemResult::TWhy::kNameTaken);
   EXPECT_EQ(test::ReadFileText(taken), "old");
-  EXPECT_EQ(RenameNoReplace(from, fSubdir), EEXIST);
-  EXPECT_EQ(RenameNoReplace(from, fDir / "free"), 0);
+  EXPECT_EQ(RenameNoReplace(from, fSubdir).Why(), TSystemResult::TWhy::kNameTaken);
+  EXPECT_TRUE(RenameNoReplace(from, fDir / "free").Ok());
   EXPECT_EQ(test::ReadFileText(fDir / "free"), "new");
   EXPECT_FALSE(FileExists(from));
 }
@@ -81,21 +83,22 @@ TEST_F(FileSystemTest, RenameNoReplaceNeverReplacesAnything) {
 TEST_F(FileSystemTest, RenameReplacingSwapsContentAtomically) {
   std::string from = fDir.WriteFile("from", "new");
   std::string taken = fDir.WriteFile("taken", "old");
-  EXPECT_EQ(RenameReplacing(from, taken), 0);
+  EXPECT_TRUE(RenameReplacing(from, taken).Ok());
   EXPECT_EQ(test::ReadFileText(taken), "new");
-  EXPECT_EQ(RenameReplacing(taken, fSubdir), EISDIR);
+  EXPECT_EQ(RenameReplacing(taken, fSubdir).Reason(), "Is a directory");
 }
 
 // A folder that exists already (another run made it meanwhile) is success; anything else in
 // the way is reported with its own reason.
 TEST_F(FileSystemTest, CreateDirMakesOneLevelOnly) {
   fDir.WriteFile("file", "");
-  EXPECT_EQ(CreateDir(fDir / "one"), 0);
+  using TWhy = TSystemResult::TWhy;
+  EXPECT_TRUE(CreateDir(fDir / "one").Ok());
   EXPECT_TRUE(DirectoryExists(fDir / "one"));
-  EXPECT_EQ(CreateDir(fDir / "one"), 0);
-  EXPECT_EQ(CreateDir(fDir / "two/three"), ENOENT);
-  EXPECT_EQ(CreateDir(fDir / "file"), EEXIST);
-  EXPECT_EQ(CreateDir(""), ENOENT);
+  EXPECT_TRUE(CreateDir(fDir / "one").Ok());
+  EXPECT_EQ(CreateDir(fDir / "two/three").Why(), TWhy::kNotFound);
+  EXPECT_EQ(CreateDir(fDir / "file").Why(), TWhy::kNameTaken);
+  EXPECT_EQ(CreateDir("").Why(), TWhy::kNotFound);
 }
 
 TEST(SplitTextLines, SplitsAtEveryKindOfLineEndAndStopsAtNul) {

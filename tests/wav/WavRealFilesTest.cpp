@@ -123,6 +123,10 @@ INSTANTIATE_TEST_SUITE_P(
         // RF64 with its ds64 chunk, the sizes in it.
         Ffmpeg("ffmpeg_rf64_16_stereo", 16, 2, "-rf64 always", kFile, false),
         Ffmpeg("ffmpeg_rf64_24_mono_extensible", 24, 1, "-rf64 always", kFile, true),
+        // Streamed RF64: the ds64 chunk's sizes are zeros.
+        Ffmpeg("ffmpeg_pipe_rf64_16_stereo", 16, 2, "-rf64 always", kPipe, false),
+        Ffmpeg("ffmpeg_pipe_rf64_8_mono", 8, 1, "-rf64 always", kPipe, false),
+        Ffmpeg("ffmpeg_pipe_rf64_24_mono_extensible", 24, 1, "-rf64 always", kPipe, true),
         // A JUNK chunk before fmt, kept free for a larger header.
         Ffmpeg("ffmpeg_junk_16_mono", 16, 1, "-rf64 auto", kFile, false),
         Ffmpeg("ffmpeg_pipe_junk_bext_24_mono", 24, 1, "-rf64 auto -write_bext 1", kPipe, true),
