@@ -299,6 +299,17 @@ report_case() {
   if [[ -f $RES/$key.verify.time ]]; then
     line+="  -verify/tarvix $(ratio "$(median "$RES/$key.verify.time")" "$t") (target <= 1.5)"
   fi
+  # -crc: writing NCW files with checksums, or reading them; -test: reading through alone.
+  if [[ -f $r.crc.time ]]; then
+    line+="  -crc/tarvix $(pairwise "$r.crc.time" "$r.tarvix.time") (target <= 1.15)"
+    line+="  -crc -j1/-j1 $(pairwise "$r.crc-j1.time" "$r.tarvix-j1.time") (target <= 1.3)"
+  fi
+  if [[ -f $r.test.time ]]; then
+    line+="  -test/tarvix $(pairwise "$r.test.time" "$r.tarvix.time") (target <= 1.0)"
+  fi
+  if [[ -f $r.test-crc.time ]]; then
+    line+="  -test of -crc/tarvix $(pairwise "$r.test-crc.time" "$r.tarvix.time") (target <= 1.0)"
+  fi
   line+="  [median s: tarvix $t  -j1 $t1  $copyName $c${p:+  plain copy $p}]"
   line+="  peak above the program: $(((peak - BASELINE) / 1024)) MB, -j1 $(((peak1 - BASELINE) / 1024)) MB (target <= $memoryTarget MB)"
   report "$line"
@@ -308,8 +319,9 @@ report_case() {
 # default threads and with -j1; flac -0 and flac -d for scale.
 bench_file() {
   local key=$1 label=$2
-  local wav=$CORPUS/$key.wav ncw=$PREP/$key.ncw flac=$PREP/$key.flac
+  local wav=$CORPUS/$key.wav ncw=$PREP/$key.ncw flac=$PREP/$key.flac crc=$PREP/$key.crc.ncw
   "$TARVIX" "$wav" "$ncw" >/dev/null
+  "$TARVIX" -crc "$wav" "$crc" >/dev/null
   # Untimed: the round trip must give back the very same file.
   "$TARVIX" -whs "$ncw" "$PREP/$key.check.wav" >/dev/null
   if ! cmp -s "$wav" "$PREP/$key.check.wav"; then
@@ -320,17 +332,23 @@ bench_file() {
     flac -0 -s -f -o "$flac" "$wav" 2>"$PREP/$key.flac.log"  # it remarks on 24-bit wavpcm
     warm "$flac"
   fi
-  warm "$wav" "$ncw"
+  warm "$wav" "$ncw" "$crc"
   echo "-- $label ($(mib "$(size_of "$wav")") MB WAV, $(mib "$(size_of "$ncw")") MB NCW); load $(load)"
 
   group "$key.w2n" tarvix "$(quote "$TARVIX" "$wav" "$OUT/x.ncw")" \
     tarvix-j1 "$(quote "$TARVIX" -j1 "$wav" "$OUT/x.ncw")" \
     verify "$(quote "$TARVIX" -verify "$wav" "$OUT/x.ncw")" \
+    crc "$(quote "$TARVIX" -crc "$wav" "$OUT/x.ncw")" \
+    crc-j1 "$(quote "$TARVIX" -j1 -crc "$wav" "$OUT/x.ncw")" \
+    test "$(quote "$TARVIX" -test "$wav")" \
     cp "$(quote cp "$wav" "$OUT/x.wav")" copy "$(quote "$COPY" "$wav" "$OUT/x.wav")"
   ((HAVE_FLAC)) && group "$key.w2n" flac "$(quote flac -0 -s -o "$OUT/x.flac" "$wav")"
   group "$key.n2w" tarvix "$(quote "$TARVIX" -whs "$ncw" "$OUT/y.wav")" \
     tarvix-j1 "$(quote "$TARVIX" -j1 -whs "$ncw" "$OUT/y.wav")" \
     verify "$(quote "$TARVIX" -verify -whs "$ncw" "$OUT/y.wav")" \
+    crc "$(quote "$TARVIX" -whs "$crc" "$OUT/y.wav")" \
+    crc-j1 "$(quote "$TARVIX" -j1 -whs "$crc" "$OUT/y.wav")" \
+    test "$(quote "$TARVIX" -test "$ncw")" test-crc "$(quote "$TARVIX" -test "$crc")" \
     cp "$(quote cp "$wav" "$OUT/y.wav")" copy "$(quote "$COPY" "$wav" "$OUT/y.wav")"
   ((HAVE_FLAC)) && group "$key.n2w" flac "$(quote flac -d -s -o "$OUT/y.wav" "$flac")"
 

@@ -44,6 +44,10 @@ TFlagScan ApplyFlag(const std::string& arg, TRunOptions& options) {
     options.skipExisting = true;
   } else if (arg == "-verify") {
     options.verify = true;
+  } else if (arg == "-crc") {
+    options.checksums = true;
+  } else if (arg == "-test") {
+    options.test = true;
   } else if (arg == "-w2n") {
     options.direction = TConvertDirection::kWavToNcw;
   } else if (arg == "-n2w") {
@@ -120,6 +124,15 @@ TParseResult Validate(TRunOptions& options, TConsole& console) {
   if (options.skipExisting && options.rewrite) {
     return Refuse(console, {"ERROR: -skip and -rw flags can't be used together"});
   }
+  // -test writes nothing: flags about what is written cannot go with it.
+  for (const auto& [set, flag] :
+       {std::pair{options.rewrite, "-rw"}, std::pair{options.skipExisting, "-skip"},
+        std::pair{options.verify, "-verify"}}) {
+    if (options.test && set) {
+      return Refuse(console,
+                    {"ERROR: -test and " + std::string(flag) + " flags can't be used together"});
+    }
+  }
   if (params.empty()) {
     return Refuse(console, {"ERROR: At least one non-flag parameter must be used",
                             "       tarvix [flags] file|dir [file|dir]..."});
@@ -130,7 +143,14 @@ TParseResult Validate(TRunOptions& options, TConsole& console) {
     return RefuseMissing(console, params[0], "file or directory doesn't exist");
   }
   options.runMode = isDirectory ? TRunMode::kDirectory : TRunMode::kFile;
-  return isDirectory ? ValidateDirectoryMode(options, console) : ValidateFileMode(options, console);
+  const TParseResult result =
+      isDirectory ? ValidateDirectoryMode(options, console) : ValidateFileMode(options, console);
+  // A run that writes WAV files only has nothing to put checksums in.
+  if (result == TParseResult::kRun && options.checksums && !options.test &&
+      options.direction == TConvertDirection::kNcwToWav) {
+    return Refuse(console, {"ERROR: -crc applies to NCW outputs; NCW to WAV writes none"});
+  }
+  return result;
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ namespace tarvix {
 namespace {
 
 // The usage text after its blank first line and its title line, which carries the version.
-constexpr std::array<std::string_view, 27> kUsageLines = {
+constexpr std::array<std::string_view, 29> kUsageLines = {
     "----------------",
     "Usage:",
     "",
@@ -31,6 +31,8 @@ constexpr std::array<std::string_view, 27> kUsageLines = {
     "-rw,-rewrite - rewrite existing files",
     "-skip        - skip files whose output exists already",
     "-verify      - read each output back and compare it before it is named",
+    "-crc         - NCW outputs carry checksums of every byte",
+    "-test        - check the sources: read them through, write nothing",
     "-rec,-r      - recursive directory search (including subdirectories)",
     "-l           - list mode",
     "-whs         - standard WAV header",
@@ -44,7 +46,7 @@ constexpr std::array<std::string_view, 27> kUsageLines = {
 constexpr std::string_view kUsageHint = "tarvix -h for more detailed help";
 
 
-constexpr std::array<std::string_view, 84> kHelpLines = {
+constexpr std::array<std::string_view, 96> kHelpLines = {
     "SAMPLE USAGE:",
     "  tarvix PIANO.WAV",
     "  tarvix PIANO1.WAV PIANO2.WAV PIANO3.WAV VIOLIN.WAV",
@@ -129,6 +131,18 @@ constexpr std::array<std::string_view, 84> kHelpLines = {
     "  With -verify every output is read back from the disk and compared with",
     "  its source before it gets its name. One that differs is not kept: its",
     "  lines say that verification failed, and the exit status is 1.",
+    "",
+    "--------------------------------",
+    "CHECKING:",
+    "  With -crc every NCW output carries CRC-32C checksums of its header, its",
+    "  block table and each channel block, in bytes other readers ignore.",
+    "  Reading such a file checks them; a file that fails is not converted.",
+    "",
+    "  With -test nothing is written: every source is read through as in a",
+    "  conversion, NCW files decoded and their checksums checked. The run ends",
+    "  with 'N files: C intact, S skipped, D damaged'; the exit status is 0",
+    "  only when every file is intact.",
+    "  i.e.    tarvix -test -n2w -rec ~/Library",
 };
 
 }  // namespace

@@ -36,20 +36,26 @@ void ReportError(TConsole& console, int errorFd, const std::string& report) {
 
 }  // namespace
 
-std::string ClosingCount(const TOutcomeCounts& tally) {
+std::string ClosingCount(const TOutcomeCounts& tally, bool test) {
   const size_t items = tally.Total();
   std::string line = std::to_string(items);
   line.append(items == 1 ? " file: " : " files: ")
       .append(std::to_string(tally.converted))
-      .append(" converted, ")
+      .append(test ? " intact, " : " converted, ")
       .append(std::to_string(tally.skipped))
       .append(" skipped, ")
       .append(std::to_string(tally.refused))
-      .append(" refused");
+      .append(test ? " damaged" : " refused");
+  if (tally.withoutChecksums > 0) {
+    line.append("; ").append(std::to_string(tally.withoutChecksums)).append(" without checksums");
+  }
   if (tally.numbered == 1) {
     line.append("; 1 under a numbered name");
   } else if (tally.numbered > 1) {
     line.append("; ").append(std::to_string(tally.numbered)).append(" under numbered names");
+  }
+  if (tally.cutShort > 0) {
+    line.append("; ").append(std::to_string(tally.cutShort)).append(" cut short");
   }
   return line;
 }
@@ -97,7 +103,7 @@ int RunTarvix(const std::vector<std::string>& args, TConsole& console, int error
     const TRunOutcome outcome = RunDriver(context);
     // After the status line is closed, so that it is the last line of the run.
     if (outcome != TRunOutcome::kRefused && ShowsClosingCount(context)) {
-      console.WriteLine(ClosingCount(context.counts));
+      console.WriteLine(ClosingCount(context.counts, context.options.test));
     }
     const int status = ExitStatusOf(outcome);
     console.Flush();

@@ -21,8 +21,10 @@ enum TExitStatus : int {
 TRunOutcome RunDriver(TRunContext& context);
 
 // The line that closes a run of several sources: "N files: C converted, S skipped, R refused",
-// with "; K under numbered names" when some outputs were numbered.
-std::string ClosingCount(const TOutcomeCounts& tally);
+// with "; K under numbered names" when some outputs were numbered and "; K cut short" for WAV
+// sources that hold less than they declare. Under -test (`test`): "N files: C intact, S skipped,
+// D damaged", with "; K without checksums" for NCW sources that carry none.
+std::string ClosingCount(const TOutcomeCounts& tally, bool test = false);
 
 // Whether the run ends with that line: directory and list mode always do, file mode when it
 // had more than one source.

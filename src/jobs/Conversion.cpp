@@ -33,17 +33,12 @@ uint64_t RunsOf(uint64_t units, uint64_t perRun) {
       {"  ERROR: " + source + " is not a correct NCW file", "  NCWPARSER: " + reason}};
 }
 
-// A damaged NCW file is refused like a damaged WAV file; what the file layer raises (a source
-// that cannot be opened, a failing disk) keeps its own way.
 template <class Step>
 void RefusingDamage(const std::string& source, Step step) {
   try {
     step();
-  } catch (const TFileError&) {
-    throw;
   } catch (const TError& error) {
-    if (error.Fault() != TFault::kSource) throw;
-    RefuseNcw(source, error.Message());
+    RefuseNcwSource(source, error);
   }
 }
 
@@ -112,13 +107,16 @@ class TWavToNcwConversion final : public TConversion {
     }
     const std::string note = WavNoteLine(fItem.source, fWav.fExtras);
     if (!note.empty()) fNotes.push_back(note);
+    fCutShort = fWav.fCutShort;
+    if (fCutShort) fNotes.push_back(CutShortLine(fItem.source, fWav));
     fHead = fWav.fFile->Head();
     fWav.fFile->ForgetHead();  // the head's memory is this thread's; other threads read the file
     fFrameBytes = fWav.fHeader.nBlockAlign;
     fTemp = MakeTempFileName(fItem.output);
-    fNcw = std::make_unique<TNcwWriter>(TNcwStream{stream.nChannels, stream.wBitsPerSample,
-                                                   stream.nSamplesPerSec, stream.fFrameCount},
-                                        BlocksPerRun(fFrameBytes, kRunPcmBytes), fTemp->Sink());
+    fNcw = std::make_unique<TNcwWriter>(
+        TNcwStream{stream.nChannels, stream.wBitsPerSample, stream.nSamplesPerSec,
+                   stream.fFrameCount, fOptions.checksums},
+        BlocksPerRun(fFrameBytes, kRunPcmBytes), fTemp->Sink());
     fRuns = fNcw->RunCount();
     fRunMemoryBytes = fNcw->RunFrames() * fFrameBytes + fNcw->RunMemoryBytes();
     if (fOptions.verify) fSourceFingerprints.assign(fRuns, 0);
@@ -381,7 +379,22 @@ std::unique_ptr<TConversion> ConvertNcwToWav(const TWorkItem& item, const TRunOp
   return std::make_unique<TNcwToWavConversion>(item, options);
 }
 
+// A damaged NCW file is refused like a damaged WAV file, and so is one that cannot be opened or
+// read (no permission, a failing disk, a folder by that name): the reason is named. Only a
+// resource that ran short keeps its own way, to be retried.
+void RefuseNcwSource(const std::string& source, const TError& error) {
+  if (error.Fault() != TFault::kSource) throw;
+  RefuseNcw(source, error.Reason().empty() ? error.Message()
+                                           : error.Message() + " (" + error.Reason() + ")");
+}
+
+std::string CutShortLine(const std::string& source, const TWavReader& wav) {
+  return "  WARNING: '" + source + "' is cut short: " + std::to_string(wav.fFrameCount) + " of " +
+         std::to_string(wav.fDeclaredFrames) + " frames are there";
+}
+
 std::unique_ptr<TConversion> MakeConversion(const TWorkItem& item, const TRunOptions& options) {
+  if (options.test) return CheckSource(item, options);
   return item.direction == TConvertDirection::kWavToNcw ? ConvertWavToNcw(item, options)
                                                         : ConvertNcwToWav(item, options);
 }

@@ -20,6 +20,7 @@
 #include "ncw/NcwReader.h"
 #include "ncw/NcwWriter.h"
 #include "platform/AlignedBuffer.h"
+#include "platform/Errors.h"
 #include "wav/WavReader.h"
 #include "wav/WavWriter.h"
 
@@ -114,6 +115,10 @@ class TConversion {
   // Lines of information about the item found while it was converted (what the output does
   // not keep, say); shown at its turn right below its progress text, before its other lines.
   const std::vector<std::string>& Notes() const { return fNotes; }
+  // A WAV source that declares more frames than it holds (its notes say so); known after Open.
+  bool CutShort() const { return fCutShort; }
+  // An NCW source read without checksums to check (-test); known after Open.
+  bool WithoutChecksums() const { return fWithoutChecksums; }
 
  protected:
   TWorkItem fItem;
@@ -122,6 +127,8 @@ class TConversion {
   size_t fRuns = 0;
   size_t fRunMemoryBytes = 0;
   std::vector<std::string> fNotes;  // set by Open only
+  bool fCutShort = false;           // set by Open only
+  bool fWithoutChecksums = false;   // set by Open only
   std::span<const uint8_t> fHead;  // the source's first bytes, for run 0 on the opening thread
 };
 
@@ -129,5 +136,16 @@ class TConversion {
 std::unique_ptr<TConversion> ConvertWavToNcw(const TWorkItem& item, const TRunOptions& options);
 std::unique_ptr<TConversion> ConvertNcwToWav(const TWorkItem& item, const TRunOptions& options);
 std::unique_ptr<TConversion> MakeConversion(const TWorkItem& item, const TRunOptions& options);
+
+// -test: the check of an item's source, which reads it through as its conversion would and
+// writes nothing (jobs/SourceCheck.cpp).
+std::unique_ptr<TConversion> CheckSource(const TWorkItem& item, const TRunOptions& options);
+
+// Called in a handler of `error`, raised while the NCW file `source` was read: the source is
+// refused (TSourceRefused), unless the error is no fault of the source's, which goes on as it is.
+[[noreturn]] void RefuseNcwSource(const std::string& source, const TError& error);
+
+// The line of a WAV source that holds fewer frames than it declares.
+std::string CutShortLine(const std::string& source, const TWavReader& wav);
 
 }  // namespace tarvix

@@ -66,6 +66,7 @@ class TOrderKeeper {
       if (outcome == TItemOutcome::kSkippedMissing || outcome == TItemOutcome::kRefused) {
         allConverted = false;
       }
+      if (!CountSourceFlags(fJobs.Front(), outcome)) allConverted = false;
       fJobs.DropFront();
       Refill();
     }
@@ -110,6 +111,18 @@ class TOrderKeeper {
     return outcome;
   }
 
+  // What a converted (or, under -test, intact) source was found to be besides: a WAV file cut
+  // short, which fails the run, or an NCW file without checksums. False for the former.
+  bool CountSourceFlags(const TJob& job, TItemOutcome outcome) {
+    const bool done =
+        outcome == TItemOutcome::kConverted || outcome == TItemOutcome::kConvertedNumbered;
+    if (!done || !job.conversion) return true;
+    if (job.conversion->WithoutChecksums()) ++fCounts.withoutChecksums;
+    if (!job.conversion->CutShort()) return true;
+    ++fCounts.cutShort;
+    return false;
+  }
+
   TItemOutcome ReportFailure(const TJob& job) {
     switch (ActionOn(*job.failure, false)) {
       case TFailureAction::kReport:
@@ -150,6 +163,7 @@ class TOrderKeeper {
   }
 
   TItemOutcome Commit(TJob& job) {
+    if (fOptions.test) return TItemOutcome::kConverted;  // read through intact; nothing to place
     TPlacement placement = job.conversion->Place();
     if (placement.folderGone) {
       // The folder was moved away with the finished file in it: the item is converted again
@@ -210,7 +224,11 @@ class TOrderKeeper {
     };
     fJobs.ForEachHeldBack(lookAtFolder);
     for (std::unique_ptr<TJob>& job : added) lookAtFolder(*job);
-    fJobs.Admit(std::move(added), MayStartEarly);
+    // -test writes nothing that a later item could read.
+    fJobs.Admit(std::move(added),
+                [this](const std::deque<std::unique_ptr<TJob>>& window, size_t position) {
+                  return fOptions.test || MayStartEarly(window, position);
+                });
   }
 
   // An item may be converted before its turn when nothing an earlier item does can change its

@@ -22,6 +22,8 @@ struct TRunOptions {
   bool rewrite = false;
   bool skipExisting = false;            // -skip: a source whose output exists is not converted
   bool verify = false;                  // -verify: outputs are read back before they are placed
+  bool checksums = false;               // -crc: NCW outputs carry CRCs in their reserved bytes
+  bool test = false;                    // -test: sources are read through, nothing is written
   int threads = 0;                      // -jN; 0: one per available core
   std::vector<std::string> parameters;  // the non-flag parameters in command-line order
   std::string sourceDirectory;          // directory mode only, with a trailing delimiter
@@ -65,6 +67,8 @@ struct TOutcomeCounts {
   size_t numbered = 0;
   size_t skipped = 0;  // existing outputs and missing sources
   size_t refused = 0;
+  size_t cutShort = 0;          // WAV sources converted that declare more than they hold
+  size_t withoutChecksums = 0;  // -test: intact NCW sources that carry no checksums
 
   void Add(TItemOutcome outcome) {
     switch (outcome) {

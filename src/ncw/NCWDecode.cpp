@@ -7,6 +7,7 @@
 #include "bits/BlockKernels.h"
 #include "bits/LittleEndian.h"
 #include "bits/SampleContainers.h"
+#include "ncw/NcwChecksums.h"
 #include "ncw/NcwReader.h"
 #include "platform/Errors.h"
 
@@ -119,11 +120,28 @@ class TRunDecoder {
     const uint64_t position = uint64_t{fHeader.DataOffset} + static_cast<uint32_t>(entry);
     if (position >= fRunStart && position < fRunEnd) {
       TBlockBytes inRun{fRun.data + (position - fRunStart), fRunEnd - position};
-      if (BlockLength(k, inRun, /*final=*/false) != 0) return inRun;
+      if (BlockLength(k, inRun, /*final=*/false) != 0) {
+        CheckChecksums(k, inRun);
+        return inRun;
+      }
     }
     TBlockBytes alone = Fetch(position, MaxBlockBytes(fHeader.Channels, C::kBits), fMemory.block);
     BlockLength(k, alone, /*final=*/true);
+    CheckChecksums(k, alone);
     return alone;
+  }
+
+  // -crc files: each channel block of a block whose extent was checked against its CRC.
+  void CheckChecksums(size_t k, const TBlockBytes& bytes) const {
+    if (!fChecksums) return;
+    const uint8_t* p = bytes.data;
+    for (size_t ch = 0; ch < fHeader.Channels; ++ch) {
+      const uint32_t payload = PayloadBytes(KindOf(LoadLE<int16_t>(p + 8), C::kBits).width);
+      if (ChannelBlockCrc(p, payload) != LoadLE<uint32_t>(p + kChannelBlockChecksumAt)) {
+        Refuse("checksum mismatch (" + Where(k, ch) + ")");
+      }
+      p += kChannelBlockHeaderBytes + payload;
+    }
   }
 
   // Checks the channel blocks of block k, notes its channel mode and returns the block's length,
@@ -188,6 +206,7 @@ class TRunDecoder {
   std::span<const uint8_t> fHead;  // the file's first bytes, where the caller has them
   TNcwDecodeMemory& fMemory;
   const std::string& fFileName;
+  const bool fChecksums = CarriesChecksums(fHeader);  // set when the file was opened
   TBlockBytes fRun{};      // the run's blocks in one piece, when they lie so
   uint64_t fRunStart = 0;  // file position of fRun.data
   uint64_t fRunEnd = 0;    // file position after the last byte of fRun

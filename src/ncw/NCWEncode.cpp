@@ -10,6 +10,7 @@
 #include "bits/BlockKernels.h"
 #include "bits/LittleEndian.h"
 #include "bits/SampleContainers.h"
+#include "ncw/NcwChecksums.h"
 #include "ncw/NcwWriter.h"
 
 namespace tarvix {
@@ -49,7 +50,8 @@ void PackDeltas(const T* deltas, int width, uint8_t* payload) {
 
 // Writes one channel block (header and payload) at `block` and returns its size.
 template <class C>
-uint32_t EncodeChannelBlock(const TWork<C>* samples, TWork<C>* deltas, uint8_t* block) {
+uint32_t EncodeChannelBlock(const TWork<C>* samples, TWork<C>* deltas, uint8_t* block,
+                            bool checksums) {
   int width = BitsNeeded(MakeDeltas<C>(samples, deltas));
   TChannelBlockHeader header;
   header.BaseValue = samples[0];
@@ -63,22 +65,27 @@ uint32_t EncodeChannelBlock(const TWork<C>* samples, TWork<C>* deltas, uint8_t* 
   } else {
     PackDeltas(deltas, width, payload);
   }
+  // -crc: taken while the block is in the cache.
+  if (checksums) {
+    StoreLE(block + kChannelBlockChecksumAt, ChannelBlockCrc(block, PayloadBytes(width)));
+  }
   return kChannelBlockHeaderBytes + PayloadBytes(width);
 }
 
 // One channel of one block gathered from the frames, encoded at `out`.
 template <class C>
-uint32_t EncodeChannel(const uint8_t* first, size_t channels, size_t available, uint8_t* out) {
+uint32_t EncodeChannel(const uint8_t* first, size_t channels, size_t available, uint8_t* out,
+                       bool checksums) {
   alignas(64) TWork<C> gathered[kFramesPerBlock];
   alignas(64) TWork<C> deltas[kFramesPerBlock];
   GatherChannel<C, 0>(first, channels, available, gathered);  // the kernel picks its way by count
-  return EncodeChannelBlock<C>(gathered, deltas, out);
+  return EncodeChannelBlock<C>(gathered, deltas, out, checksums);
 }
 
 // Blocks of 512 frames, channel by channel; frames past `frames` enter the last block as zeros.
 template <class C>
 size_t EncodeRun(const uint8_t* pcm, size_t frames, size_t channels, uint8_t* out,
-                 uint32_t* blockBytes) {
+                 uint32_t* blockBytes, bool checksums) {
   const size_t frameBytes = channels * C::kBytes;
   size_t written = 0;
   for (size_t firstFrame = 0, k = 0; firstFrame < frames; firstFrame += kFramesPerBlock, ++k) {
@@ -86,7 +93,8 @@ size_t EncodeRun(const uint8_t* pcm, size_t frames, size_t channels, uint8_t* ou
     const uint8_t* block = pcm + firstFrame * frameBytes;
     uint32_t bytes = 0;
     for (size_t ch = 0; ch < channels; ++ch) {
-      bytes += EncodeChannel<C>(block + ch * C::kBytes, channels, available, out + written + bytes);
+      bytes += EncodeChannel<C>(block + ch * C::kBytes, channels, available, out + written + bytes,
+                                checksums);
     }
     blockBytes[k] = bytes;
     written += bytes;
@@ -101,7 +109,7 @@ size_t TNcwWriter::EncodeBlocks(const uint8_t* pcm, size_t frames, uint8_t* out,
   size_t written = 0;
   ForContainerWidth(fHeader.BitsPerSample, [&](auto container) {
     using C = decltype(container);
-    written = EncodeRun<C>(pcm, frames, fHeader.Channels, out, blockBytes);
+    written = EncodeRun<C>(pcm, frames, fHeader.Channels, out, blockBytes, fChecksums);
   });
   return written;
 }

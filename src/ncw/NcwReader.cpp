@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bits/Crc32c.h"
+#include "bits/LittleEndian.h"
 #include "bits/SampleContainers.h"
+#include "ncw/NcwChecksums.h"
 #include "platform/Errors.h"
 
 namespace tarvix {
@@ -77,10 +80,14 @@ void TNcwReader::ReadHeader() {
   std::array<uint8_t, kNcwHeaderBytes> image{};  // bytes the file lacks read as zero
   const size_t got = fSource->ReadAt(0, image.data(), image.size());
   Header = TNcwHeader::FromImage(image.data());
+  fChecksums = false;
   if (!Header.HasValidSignature()) Refuse("Wrong file signature");
   const uint64_t size = fSource->Size();
   if (size > kMaxNcwFileBytes) Refuse("NCW file is larger than 2 GiB");
   if (got < kNcwHeaderBytes) Refuse("NCW file is cut short (header)");
+  // Checked first, so that a damaged header is named as such rather than by what it then says.
+  const TChecksumState checksums = ChecksumStateOf(image.data());
+  if (checksums == TChecksumState::kHeaderDamaged) Refuse("checksum mismatch (header)");
   if (Header.DataOffset < Header.BlockTableOffset) {
     Refuse("Unsupported NCW file: DataOffset lies before BlockTableOffset");
   }
@@ -88,7 +95,36 @@ void TNcwReader::ReadHeader() {
   if (uint64_t{Header.BlockTableOffset} + 4 * entries > size) {
     Refuse("NCW file is cut short (block table)");
   }
+  if (checksums == TChecksumState::kChecked) {
+    CheckTableAndLength(size);
+    fChecksums = true;
+  }
   CheckChannelsAndSize();
+}
+
+// The table's bytes against their CRC, read a piece at a time; and the file must end right
+// after its last block.
+void TNcwReader::CheckTableAndLength(uint64_t size) const {
+  const uint64_t end = uint64_t{Header.DataOffset} + Header.DataSize;
+  if (size < end) {
+    Refuse("NCW file is cut short (" + std::to_string(end - size) + " bytes missing)");
+  }
+  if (size > end) {
+    Refuse("NCW file has " + std::to_string(size - end) + " bytes after its last block");
+  }
+  std::array<uint8_t, 16384> piece;
+  uint32_t crc = 0;
+  for (uint64_t at = Header.BlockTableOffset; at < Header.DataOffset; at += piece.size()) {
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(piece.size(), Header.DataOffset - at));
+    if (fSource->ReadAt(at, piece.data(), want) != want) {
+      Refuse("NCW file is cut short (block table)");
+    }
+    crc = Crc32c(crc, piece.data(), want);
+  }
+  if (crc != LoadLE<uint32_t>(Header.Reserved.data() + kTableChecksumAt - 32)) {
+    Refuse("checksum mismatch (block table)");
+  }
 }
 
 // What the WAV output can hold decides what is decoded: a frame must fit nBlockAlign's 16 bits

@@ -57,6 +57,9 @@ class TNcwReader {
   size_t BlocksToDecode() const;
   // The frames those blocks give (the frames after them, up to NumSamples, are zeros).
   uint64_t DecodedFrames() const;
+  // True when the file carries checksums of the layout this program checks (ncw/NcwChecksums.h):
+  // its header and table were found right on opening, and each block is checked as decoded.
+  bool CarriesChecksums() const { return fChecksums; }
   // Bytes of one interleaved frame.
   size_t FrameBytes() const { return size_t{Header.Channels} * Header.BitsPerSample / 8; }
 
@@ -75,6 +78,7 @@ class TNcwReader {
  private:
   void ReadHeader();
   void CheckChannelsAndSize() const;
+  void CheckTableAndLength(uint64_t size) const;
   [[noreturn]] void Refuse(const std::string& message) const;
 
   std::string fFileName;                 // the input's name, for messages
@@ -82,6 +86,7 @@ class TNcwReader {
   TFileSource* fFile = nullptr;          // fSource, when it is a file
   std::span<const uint8_t> fHead;        // the file's first bytes, when read at opening
   std::vector<uint8_t> fBytes;           // the input, when given as bytes
+  bool fChecksums = false;               // set by opening
 };
 
 }  // namespace tarvix

@@ -4,14 +4,16 @@
 #include <array>
 #include <cstring>
 
+#include "bits/Crc32c.h"
 #include "bits/LittleEndian.h"
+#include "ncw/NcwChecksums.h"
 #include "platform/Errors.h"
 
 namespace tarvix {
 
 TNcwWriter::TNcwWriter(const TNcwStream& stream, size_t runBlocks, TByteSink& sink,
                        uint64_t maxFileBytes)
-    : fSink(sink), fMaxFileBytes(maxFileBytes) {
+    : fSink(sink), fChecksums(stream.checksums), fMaxFileBytes(maxFileBytes) {
   fHeader.Signature = kNcwSignature;
   fHeader.Channels = stream.channels;
   fHeader.BitsPerSample = stream.bitsPerSample;
@@ -64,6 +66,11 @@ void TNcwWriter::WriteRun(size_t k, const uint8_t* pcm, TNcwRunMemory& memory) {
   while (true) {
     const size_t number = fNextRun;
     const uint64_t offset = Place(run->bytes);
+    if (fChecksums && fRuns != 1) {
+      // The table's CRC goes over its entries in order: each run's, as its place is taken.
+      const size_t blocks = run->blockBytes.size();
+      fTableCrc = Crc32c(fTableCrc, StoreEntries(offset, *run), 4 * blocks);
+    }
     lock.unlock();
     try {
       WritePlaced(number, offset, *run);
@@ -114,8 +121,12 @@ void TNcwWriter::Finish() {
   if (fRuns == 1) return;  // written whole with its run
   // The header, which now knows the data's size, and the block table's end entry.
   std::array<uint8_t, kNcwHeaderBytes + 4> tail;
-  std::memcpy(tail.data(), fHeader.Image().data(), kNcwHeaderBytes);
   StoreLE(tail.data() + kNcwHeaderBytes, static_cast<int32_t>(dataBytes));
+  if (fChecksums) {
+    std::lock_guard lock(fMutex);
+    SealHeader(fHeader, Crc32c(fTableCrc, tail.data() + kNcwHeaderBytes, 4));
+  }
+  std::memcpy(tail.data(), fHeader.Image().data(), kNcwHeaderBytes);
   const uint64_t endEntry = fHeader.DataOffset - 4;
   if (endEntry == kNcwHeaderBytes) {
     fSink.WriteAt(0, tail.data(), tail.size());  // no frames: the table is that entry alone
@@ -148,16 +159,12 @@ void TNcwWriter::WritePlaced(size_t k, uint64_t offset, TNcwRunMemory& run) {
   const bool whole = fRuns == 1;
   const size_t prefix = whole ? fHeader.DataOffset : 4 * blocks;
   uint8_t* out = run.encoded.Data();
-  uint8_t* entries = whole ? out + kNcwHeaderBytes : out;
-  uint64_t position = offset;
-  for (size_t b = 0; b < blocks; ++b) {
-    StoreLE(entries + 4 * b, static_cast<int32_t>(position));
-    position += run.blockBytes[b];
-  }
+  uint8_t* entries = StoreEntries(offset, run);
   if (whole) {
-    StoreLE(entries + 4 * blocks, static_cast<int32_t>(position));  // where the blocks end
+    StoreLE(entries + 4 * blocks, static_cast<int32_t>(offset + run.bytes));  // the blocks' end
     TNcwHeader header = fHeader;
     header.DataSize = static_cast<uint32_t>(run.bytes);
+    if (fChecksums) SealHeader(header, Crc32c(0, entries, 4 * (blocks + 1)));
     std::memcpy(out, header.Image().data(), kNcwHeaderBytes);
     fSink.WriteAt(0, out, prefix + run.bytes);
   } else {
@@ -165,6 +172,17 @@ void TNcwWriter::WritePlaced(size_t k, uint64_t offset, TNcwRunMemory& run) {
     fSink.WriteAt(kNcwHeaderBytes + 4 * firstBlock, out, prefix);
     fSink.WriteAt(fHeader.DataOffset + offset, out + prefix, run.bytes);
   }
+}
+
+// A run's block table entries, in front of its blocks, for its place at `offset`.
+uint8_t* TNcwWriter::StoreEntries(uint64_t offset, TNcwRunMemory& run) const {
+  uint8_t* entries = fRuns == 1 ? run.encoded.Data() + kNcwHeaderBytes : run.encoded.Data();
+  uint64_t position = offset;
+  for (size_t b = 0; b < run.blockBytes.size(); ++b) {
+    StoreLE(entries + 4 * b, static_cast<int32_t>(position));
+    position += run.blockBytes[b];
+  }
+  return entries;
 }
 
 void TNcwWriter::CheckEncodedSize(uint64_t dataBytes) const {

@@ -32,6 +32,7 @@ struct TNcwStream {
   uint16_t bitsPerSample = 0;
   uint32_t sampleRate = 0;
   uint32_t frames = 0;
+  bool checksums = false;  // -crc: the reserved bytes carry CRCs (ncw/NcwChecksums.h)
 };
 
 // The memory one thread encodes a run in, reused from run to run. A run that must wait for its
@@ -93,19 +94,22 @@ class TNcwWriter {
  private:
   uint64_t Place(size_t bytes);
   void WritePlaced(size_t k, uint64_t offset, TNcwRunMemory& run);
+  uint8_t* StoreEntries(uint64_t offset, TNcwRunMemory& run) const;
   void CheckEncodedSize(uint64_t dataBytes) const;
 
   TNcwHeader fHeader;  // set at construction; DataSize by Finish, on the finishing thread
   TByteSink& fSink;
+  const bool fChecksums;
   const uint64_t fMaxFileBytes;
   size_t fRunFrames = 0;
   size_t fRuns = 0;
-  mutable std::mutex fMutex;  // guards the five below; taken by every run's thread
+  mutable std::mutex fMutex;  // guards the six below; taken by every run's thread
   size_t fNextRun = 0;        // the run whose blocks come next in the file
   uint64_t fDataBytes = 0;    // bytes of the blocks placed so far
   bool fAbandoned = false;
   std::map<size_t, TNcwRunMemory> fParked;  // runs encoded before their turn, by number
   std::vector<TNcwRunMemory> fSpares;       // buffers of parked runs since written
+  uint32_t fTableCrc = 0;  // -crc: of the block table entries placed so far, in order
 };
 
 // The whole NCW file of the PCM frames at `position` of `pcm`, written to `sink` one run after

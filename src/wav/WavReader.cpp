@@ -345,6 +345,14 @@ uint64_t TWavReader::DataChunkSize(uint32_t statedSize) const {
   return fRf64 && statedSize == 0xFFFFFFFF ? fRf64DataSize : uint64_t{statedSize};
 }
 
+// The sizes a writer leaves when it streams and cannot go back to fill them in: 0, 0xFFFFFFFF
+// (ffmpeg), and sox's 0x7FFFF000 cut down to whole frames.
+bool TWavReader::IsStreamingPlaceholder(uint32_t statedSize) const {
+  constexpr uint32_t kSoxUnknownLength = 0x7FFFF000;
+  const uint32_t sox = kSoxUnknownLength - kSoxUnknownLength % fHeader.nBlockAlign;
+  return statedSize == 0 || statedSize == 0xFFFFFFFF || statedSize == sox;
+}
+
 // A data size that reaches past the end of the chunks was not filled in by its writer, or the
 // file was cut short: the data runs to the end, and the partial frame there is not counted.
 // Nothing is invented.
@@ -352,6 +360,12 @@ bool TWavReader::TakeData(uint64_t body, uint32_t statedSize) {
   const uint64_t size = DataChunkSize(statedSize);
   const uint64_t available = fRiffEnd - body;
   const uint64_t present = std::min(size, available);
+  const uint64_t inFile = fStream->Size() - body;
+  const bool placeholder = fRf64 && statedSize == 0xFFFFFFFF
+                               ? fRf64Streamed || fRf64DataSize == ~uint64_t{0}
+                               : IsStreamingPlaceholder(statedSize);
+  fCutShort = size > inFile && !placeholder;
+  fDeclaredFrames = size / fHeader.nBlockAlign;
   // Sizes and frame counts are 32-bit from here on, as in an NCW file.
   if (present > 0xFFFFFFFF) {
     return Fail("RF64 data of " + std::to_string(present) + " bytes exceeds the 4 GiB limit");
@@ -394,6 +408,7 @@ void TWavReader::NoteChunksAfterData(uint64_t body, uint32_t statedSize) {
 bool TWavReader::ParseSteps() {
   if (!fOpened) return Fail("File not opened", fOpenFailure);
   fExtras = {};
+  fCutShort = false;
   fStream->Seek(0);
   if (!ReadFormType()) return Fail("Wrong format or bad file header (RIFF)");
   if (!ReadRiffSize()) return Fail("Wrong file size or bad header");

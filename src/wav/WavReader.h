@@ -126,6 +126,10 @@ class TWavReader {
   // chunk (or of the file, when that comes first).
   uint32_t fDataSize = 0;
   uint32_t fFrameCount = 0;  // fDataSize / nBlockAlign: whole frames only
+  // The data chunk (or the ds64 chunk) declares more bytes than the file holds, and not as a
+  // writer that streams does: the file was cut short. fDeclaredFrames is what it declares.
+  bool fCutShort = false;
+  uint64_t fDeclaredFrames = 0;
   TWavExtras fExtras;        // what the file holds besides its samples
 
  private:
@@ -154,6 +158,7 @@ class TWavReader {
   uint64_t ChunkEnd(uint64_t body, uint64_t size, const TChunkId& next);
   uint64_t PadAfterOddChunk(uint64_t position, const TChunkId& next);
   uint64_t DataChunkSize(uint32_t statedSize) const;
+  bool IsStreamingPlaceholder(uint32_t statedSize) const;
   bool TakeData(uint64_t body, uint32_t statedSize);
   bool EndsInPadByte();
   void NoteChunksAfterData(uint64_t body, uint32_t statedSize);

@@ -55,6 +55,10 @@ TEST_F(CommandLineTest, EveryRefusalPrintsItsLinesInOrderOfPrecedence) {
     return Lines{"ERROR: wrong parameter '" + name + "' - files must be WAV or NCW"};
   };
   const Lines kSkipRewrite = {"ERROR: -skip and -rw flags can't be used together"};
+  auto withTest = [](const std::string& flag) {
+    return Lines{"ERROR: -test and " + flag + " flags can't be used together"};
+  };
+  const Lines kNoNcwOutput = {"ERROR: -crc applies to NCW outputs; NCW to WAV writes none"};
   auto threads = [](const std::string& flag) {
     return Lines{"ERROR: wrong flag '" + flag + "' - the number of threads must be 1 to 256"};
   };
@@ -62,6 +66,11 @@ TEST_F(CommandLineTest, EveryRefusalPrintsItsLinesInOrderOfPrecedence) {
       {{"-w2n", "-rw"}, kNoParameter},
       {{"-skip", "-rw", "a.wav"}, kSkipRewrite},
       {{"-rewrite", "-skip"}, kSkipRewrite},  // before the missing parameter
+      {{"-test", "-rw", "a.wav"}, withTest("-rw")},
+      {{"-skip", "-test", "b.ncw"}, withTest("-skip")},
+      {{"-test", "-verify"}, withTest("-verify")},  // before the missing parameter
+      {{"-crc", "-n2w", "samples"}, kNoNcwOutput},
+      {{"-crc", "b.ncw", "a.wav"}, kNoNcwOutput},  // file mode: the first file's direction
       {{"-j0", "a.wav"}, threads("-j0")},
       {{"-j257", "missing.wav"}, threads("-j257")},  // at once, before any other check
       {{"-j99999999999999999999", "a.wav"}, threads("-j99999999999999999999")},
@@ -119,6 +128,8 @@ struct AcceptedCase {
   int threads = 0;
   bool skip = false;
   bool verify = false;
+  bool checksums = false;
+  bool test = false;
 };
 
 TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
@@ -147,6 +158,10 @@ TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
       {{"-j4", "-skip", "a.wav"}, M::kFile, D::kWavToNcw, H::kStandard, false, false, {}, {}, 4, true},
       {{"-j1", "-j0256", "-l", "b.ncw"}, M::kList, D::kNotGiven, H::kStandard, false, false, {}, {}, 256},
       {{"-verify", "-skip", "a.wav"}, M::kFile, D::kWavToNcw, H::kStandard, false, false, {}, {}, 0, true, true},
+      {{"-crc", "-verify", "a.wav"}, M::kFile, D::kWavToNcw, H::kStandard, false, false, {}, {}, 0, false, true, true},
+      {{"-crc", "-l", "b.ncw"}, M::kList, D::kNotGiven, H::kStandard, false, false, {}, {}, 0, false, false, true},
+      {{"-test", "-rec", "-j3", "-n2w", "samples"}, M::kDirectory, D::kNcwToWav, H::kStandard, true, false, "samples/", "samples/", 3, false, false, false, true},
+      {{"-test", "-crc", "b.ncw"}, M::kFile, D::kNcwToWav, H::kStandard, false, false, {}, {}, 0, false, false, true, true},
   };
   // clang-format on
   for (const AcceptedCase& c : cases) {
@@ -166,6 +181,8 @@ TEST_F(CommandLineTest, AcceptedCommandLinesSetTheRunOptions) {
     EXPECT_EQ(options.threads, c.threads);
     EXPECT_EQ(options.skipExisting, c.skip);
     EXPECT_EQ(options.verify, c.verify);
+    EXPECT_EQ(options.checksums, c.checksums);
+    EXPECT_EQ(options.test, c.test);
     Args parameters;
     for (const std::string& arg : c.args) {
       if (!parameters.empty() || arg.empty() || arg[0] != '-') parameters.push_back(arg);
@@ -198,8 +215,8 @@ TEST_F(CommandLineTest, HelpAndVersionStopTheScanOnlyWhileFlagsAreAllowed) {
     EXPECT_EQ(ParseCommandLine(c.args, options, console.Console()), TParseResult::kStopped);
     Lines lines = test::Lines(console.Text());
     if (c.help) {
-      ASSERT_EQ(lines.size(), 113u);
-      EXPECT_EQ(lines[29], "SAMPLE USAGE:");
+      ASSERT_EQ(lines.size(), 127u);
+      EXPECT_EQ(lines[31], "SAMPLE USAGE:");
     } else {
       EXPECT_EQ(lines, kVersion);
     }

@@ -49,6 +49,9 @@ TEST(ClosingCount, NamesEveryOutcomeInTheUsersWords) {
   const struct {
     std::vector<TItemOutcome> outcomes;
     std::string line;
+    bool test = false;
+    size_t cutShort = 0;
+    size_t withoutChecksums = 0;
   } cases[] = {
       {{}, "0 files: 0 converted, 0 skipped, 0 refused"},
       {{O::kConverted}, "1 file: 1 converted, 0 skipped, 0 refused"},
@@ -57,11 +60,20 @@ TEST(ClosingCount, NamesEveryOutcomeInTheUsersWords) {
        "3 files: 2 converted, 0 skipped, 1 refused; 1 under a numbered name"},
       {{O::kConvertedNumbered, O::kConvertedNumbered, O::kSkippedExisting},
        "3 files: 2 converted, 1 skipped, 0 refused; 2 under numbered names"},
+      {{O::kConverted, O::kConvertedNumbered},
+       "2 files: 2 converted, 0 skipped, 0 refused; 1 under a numbered name; 1 cut short", false,
+       1},
+      {{O::kConverted, O::kSkippedMissing, O::kRefused}, "3 files: 1 intact, 1 skipped, 1 damaged",
+       true},
+      {{O::kConverted, O::kConverted}, "2 files: 2 intact, 0 skipped, 0 damaged; 2 without checksums",
+       true, 0, 2},
   };
   for (const auto& c : cases) {
     TOutcomeCounts tally;
     for (TItemOutcome outcome : c.outcomes) tally.Add(outcome);
-    EXPECT_EQ(ClosingCount(tally), c.line);
+    tally.cutShort = c.cutShort;
+    tally.withoutChecksums = c.withoutChecksums;
+    EXPECT_EQ(ClosingCount(tally, c.test), c.line);
   }
 }
 

@@ -97,7 +97,41 @@ TEST(FaultInjection, SourcesThatCannotBeReadAreReported) {
                    "  WAVPARSER: File not opened (Permission denied)"}));
   test::TProcessResult ncw = RunIn(dir, {"a.ncw", "x.wav"}, true);
   EXPECT_EQ(ncw.exitCode, 1);
-  EXPECT_EQ(ncw.err, "ERROR: Can't open file: 'a.ncw' (Permission denied)\n");
+  EXPECT_EQ(ncw.err, "");
+  EXPECT_EQ(test::Lines(ncw.out),
+            (Names{"[1 from 1]  a.ncw...", "  ERROR: a.ncw is not a correct NCW file",
+                   "  NCWPARSER: Can't open file (Permission denied)"}));
+}
+
+// An NCW source that cannot be read is refused like a damaged one, wherever it lies in a run:
+// the files after it are converted, and under -test found intact.
+TEST(FaultInjection, AnNcwThatCannotBeReadInTheMiddleOfAFolderIsRefusedAndTheRunGoesOn) {
+  test::TTempDir dir;
+  test::OpenForEveryone(dir);
+  if (!test::PermissionsBindUnprivileged(dir)) {
+    GTEST_SKIP() << "permission bits do not bind a child here";
+  }
+  for (const char* name : {"Lib/a.wav", "Lib/b.wav", "Lib/c.wav"}) test::WriteWav(dir, name);
+  ASSERT_EQ(RunIn(dir, {"-w2n", "Lib"}).exitCode, 0);
+  ::chmod((dir / "Lib").c_str(), 0777);
+  ::chmod((dir / "Lib/b.ncw").c_str(), 0);
+  for (const std::string threads : {"-j1", "-j4"}) {
+    SCOPED_TRACE(threads);
+    test::TProcessResult result = RunIn(dir, {threads, "-n2w", "Lib", "Out"}, true);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(test::Lines(result.out),
+              (Names{"Lib/a.ncw...", "Lib/b.ncw...", "  ERROR: Lib/b.ncw is not a correct NCW file",
+                     "  NCWPARSER: Can't open file (Permission denied)", "Lib/c.ncw...",
+                     "3 files: 2 converted, 0 skipped, 1 refused"}));
+    EXPECT_TRUE(fs::exists(dir / "Out/a.wav"));
+    EXPECT_TRUE(fs::exists(dir / "Out/c.wav"));
+    EXPECT_FALSE(fs::exists(dir / "Out/b.wav"));
+    fs::remove_all(dir / "Out");
+    result = RunIn(dir, {threads, "-test", "-n2w", "Lib"}, true);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(test::Lines(result.out).back(),
+              "3 files: 2 intact, 0 skipped, 1 damaged; 2 without checksums");
+  }
 }
 
 // A process limit that grants no further thread: the files are converted on the one there is.
@@ -139,8 +173,8 @@ TEST(FaultInjection, VerifyKeepsNoOutputThatDoesNotReadBackAsWritten) {
       SCOPED_TRACE(from + " " + threads);
       test::TTempDir out;
       const std::vector<std::string> verified = {
-          threads, "-verify", dir / ("a" + from), out / ("a" + to), dir / ("b" + from),
-          out / ("b" + to)};
+          threads,          "-verify",          dir / ("a" + from),
+          out / ("a" + to), dir / ("b" + from), out / ("b" + to)};
       test::TProcessOptions sound;
       sound.workingDirectory = out.Path();
       test::TProcessResult result = test::RunProcess(test::PlainTarvixBinary(), verified, sound);
@@ -171,6 +205,56 @@ TEST(FaultInjection, VerifyKeepsNoOutputThatDoesNotReadBackAsWritten) {
       ASSERT_TRUE(fs::exists(out / ("a" + to)));
       EXPECT_NE(SamplesOf(out / ("a" + to)), SamplesOf(dir / ("a" + from)));
     }
+  }
+}
+
+// The same disk under -crc: -verify finds the damage by the checksums as read back; without it
+// the damaged file is kept, and -test and any conversion of it find the damage later.
+TEST(FaultInjection, ChecksumsFindWhatTheDiskDamagedWhenReadBackOrLater) {
+  test::TTempDir dir;
+  test::WriteWav(dir, "a.wav", 16, 2, 44100, 300000);  // two runs of about a megabyte
+  test::WriteWav(dir, "b.wav", 24, 6, 48000, 5000);    // one run, written in one piece
+  for (const std::string threads : {"-j1", "-j3"}) {
+    SCOPED_TRACE(threads);
+    test::TTempDir out;
+    test::TProcessOptions damaging;
+    damaging.workingDirectory = out.Path();
+    damaging.environment = {{"LD_PRELOAD", TARVIX_CORRUPT_WRITES_PATH}};
+    const std::vector<std::string> sources = {dir / "a.wav", out / "a.ncw", dir / "b.wav",
+                                              out / "b.ncw"};
+    std::vector<std::string> args = {threads, "-crc", "-verify"};
+    args.insert(args.end(), sources.begin(), sources.end());
+    test::TProcessResult result = test::RunProcess(test::PlainTarvixBinary(), args, damaging);
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    for (const char* name : {"a", "b"}) {
+      EXPECT_NE(
+          result.out.find("  ERROR: verification failed: '" + (out / (name + std::string(".ncw"))) +
+                          "' did not read back as written (checksum mismatch (block "),
+          std::string::npos)
+          << result.out;
+    }
+    EXPECT_EQ(out.List(), Names{});
+
+    args = {threads, "-crc"};
+    args.insert(args.end(), sources.begin(), sources.end());
+    ASSERT_EQ(test::RunProcess(test::PlainTarvixBinary(), args, damaging).exitCode, 0);
+    result = RunIn(out, {threads, "-test", "a.ncw", "b.ncw"});
+    EXPECT_EQ(result.exitCode, 1);
+    const Names lines = test::Lines(result.out);
+    ASSERT_EQ(lines.size(), 7u) << result.out;
+    for (size_t i : {1, 4}) {
+      EXPECT_EQ(lines[i],
+                "  ERROR: " + std::string(i == 1 ? "a" : "b") + ".ncw is not a correct NCW file");
+      EXPECT_TRUE(lines[i + 1].starts_with("  NCWPARSER: checksum mismatch (block "))
+          << lines[i + 1];
+    }
+    EXPECT_EQ(lines[6], "2 files: 0 intact, 0 skipped, 2 damaged");
+    result = RunIn(out, {threads, "a.ncw", "b.ncw"});
+    EXPECT_EQ(result.exitCode, 1);
+    Names converted(lines.begin(), lines.end() - 1);  // a conversion prints the same lines
+    converted.push_back("2 files: 0 converted, 0 skipped, 2 refused");
+    EXPECT_EQ(test::Lines(result.out), converted);
+    EXPECT_EQ(out.List(), (Names{"a.ncw", "b.ncw"}));
   }
 }
 
@@ -244,8 +328,13 @@ TEST(FaultInjection, ASourceThatVanishedAfterTheListingIsReported) {
   ASSERT_EQ(::symlink("deleted.ncw", (dir / "In/b.ncw").c_str()), 0);
   result = RunIn(dir, {"-n2w", "In", "Out"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err, "ERROR: Can't open file: 'In/b.ncw' (No such file or directory)\n");
-  EXPECT_TRUE(fs::exists(dir / "Out/a.wav"));  // converted before
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(test::Lines(result.out),
+            (Names{"In/a.ncw...", "In/b.ncw...", "  ERROR: In/b.ncw is not a correct NCW file",
+                   "  NCWPARSER: Can't open file (No such file or directory)", "In/c.ncw...",
+                   "3 files: 2 converted, 0 skipped, 1 refused"}));
+  EXPECT_TRUE(fs::exists(dir / "Out/a.wav"));
+  EXPECT_TRUE(fs::exists(dir / "Out/c.wav"));  // converted after
 }
 
 }  // namespace

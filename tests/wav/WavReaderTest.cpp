@@ -243,6 +243,7 @@ TEST(WavReader, AcceptedLayouts) {
     std::function<void(TWavImage&)> change;  // to 16-bit stereo, 10 frames
     uint64_t dataOffset;
     size_t dataSize;  // the bytes that exist; whole frames of them are the samples
+    uint64_t cutShortOf = 0;  // the frames a file cut short declares (0: it is not)
   };
   // The file of the pad-byte report: an odd LIST chunk without its pad byte right before the
   // data, whose first sample is zero.
@@ -302,7 +303,7 @@ TEST(WavReader, AcceptedLayouts) {
        [](TWavImage& w) { w = Extensible(32, 24); }, 68, 64},
       {"extensible 32 bits", [](TWavImage& w) { w = Extensible(32, 32); }, 68, 64},
       {"extensible 16 bits", [](TWavImage& w) { w = Extensible(16, 16); }, 68, 32},
-      {"data size past the end of the file", [](TWavImage& w) { w.dataSize = 1000; }, 44, 40},
+      {"data size past the end of the file", [](TWavImage& w) { w.dataSize = 1000; }, 44, 40, 250},
       {"sizes of ffmpeg writing to a pipe",
        [](TWavImage& w) { w.riffSize = w.dataSize = 0xFFFFFFFF; }, 44, 40},
       {"sizes of sox writing to standard output", streamed, 44, 40},
@@ -311,9 +312,17 @@ TEST(WavReader, AcceptedLayouts) {
       {"8-bit mono streamed, odd, with its pad byte",
        [&](TWavImage& w) { w = Pcm(8, 1, 11), w.trailing = {0}, streamed(w); }, 44, 11},
       {"file cut short inside a frame",
-       [](TWavImage& w) { w.data.push_back(7), w.dataSize = 400, w.riffSize = 436; }, 44, 41},
+       [](TWavImage& w) { w.data.push_back(7), w.dataSize = 400, w.riffSize = 436; }, 44, 41, 100},
       {"data size past the RIFF chunk, bytes after it",
-       [&](TWavImage& w) { w.dataSize = 1000, w.trailing = tag, w.riffSizeAdjust = -6; }, 44, 40},
+       [&](TWavImage& w) { w.dataSize = 1000, w.trailing = tag, w.riffSizeAdjust = -6; }, 44, 40,
+       250},
+      {"data size past the end of the file, exact RIFF size",
+       [](TWavImage& w) { w.dataSize = 44; }, 44, 40, 11},
+      {"sox's streaming size for 6 channels of 24 bits: whole frames below 0x7FFFF000",
+       [](TWavImage& w) { w = Pcm(24, 6), w.riffSize = 0x7FFFF01A, w.dataSize = 0x7FFFEFF6; }, 44,
+       180},
+      {"sox's size for 2 bytes a frame, not whole frames of 6 channels of 24 bits",
+       [](TWavImage& w) { w = Pcm(24, 6), w.dataSize = 0x7FFFF000; }, 44, 180, 0x7FFFF000 / 18},
       {"extensible 20 valid bits in 24", [](TWavImage& w) { w = Extensible(24, 20); }, 68, 48},
       {"extensible 12 valid bits in 16", [](TWavImage& w) { w = Extensible(16, 12); }, 68, 32},
       {"3 channels", [](TWavImage& w) { w = Pcm(16, 3); }, 44, 60},
@@ -323,8 +332,10 @@ TEST(WavReader, AcceptedLayouts) {
       {"RF64, the data size in ds64", [](TWavImage& w) { w.rf64DataSize = 40; }, 80, 40},
       {"RF64, the data chunk stating its size",
        [](TWavImage& w) { w.rf64DataSize = 40, w.dataSize = 40; }, 80, 40},
-      {"RF64 streamed: sizes past the end",
-       [](TWavImage& w) { w.rf64DataSize = 1000, w.riffSize = 0xFFFFFFFF; }, 80, 40},
+      {"RF64 whose ds64 size reaches past the end",
+       [](TWavImage& w) { w.rf64DataSize = 1000, w.riffSize = 0xFFFFFFFF; }, 80, 40, 250},
+      {"RF64 whose ds64 chunk gives a data size of 0",
+       [](TWavImage& w) { w.rf64DataSize = 0, w.riffSize = 0xFFFFFFFF; }, 80, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -337,6 +348,10 @@ TEST(WavReader, AcceptedLayouts) {
     EXPECT_EQ(wav.fDataSize, c.dataSize);
     const size_t frameBytes = size_t{image.channels} * image.bitsPerSample / 8;
     EXPECT_EQ(wav.fFrameCount, c.dataSize / frameBytes);
+    EXPECT_EQ(wav.fCutShort, c.cutShortOf != 0);
+    if (c.cutShortOf != 0) {
+      EXPECT_EQ(wav.fDeclaredFrames, c.cutShortOf);
+    }
     EXPECT_EQ(wav.fHeader.wBitsPerSample, image.bitsPerSample);
     const Bytes samples(image.data.begin(),
                         image.data.begin() + static_cast<long>(wav.fFrameCount * frameBytes));
@@ -345,7 +360,19 @@ TEST(WavReader, AcceptedLayouts) {
     EXPECT_EQ(data, samples);
     test::TTempDir dir;
     dir.WriteFile("x.wav", image.Build());
-    EXPECT_EQ(test::RoundTripSamples(dir, "x.wav"), samples);
+    if (c.cutShortOf == 0) {
+      EXPECT_EQ(test::RoundTripSamples(dir, "x.wav"), samples);
+      continue;
+    }
+    // Converted as far as it goes, with the warning, and the run fails.
+    test::TProcessResult result = test::RunTarvixIn(dir, {"x.wav"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(test::Lines(result.out),
+              (std::vector<std::string>{"[1 from 1]  x.wav...",
+                                        "  WARNING: 'x.wav' is cut short: " +
+                                            std::to_string(wav.fFrameCount) + " of " +
+                                            std::to_string(c.cutShortOf) + " frames are there"}));
+    EXPECT_EQ(test::NcwSampleBytes(dir / "x.ncw"), samples);
   }
 }
 

@@ -17,6 +17,7 @@ struct RealCase {
   int bits;
   int channels;
   bool extensible;
+  bool piped = false;  // written to a pipe: the sizes are placeholders
 };
 
 void PrintTo(const RealCase& c, std::ostream* os) {
@@ -34,9 +35,13 @@ RealCase Sox(const std::string& name, int bits, int channels, const std::string&
   const std::string encoding = bits == 8 ? "unsigned-integer" : "signed-integer";
   const std::string wav = target == kPipe ? " -t " + type + " -" + synth + " | cat > real.wav"
                                           : " -t " + type + " real.wav" + synth;
-  return {
-      name, {"sox"},  make + wav + " && " + make + " -e " + encoding + " -t raw real.raw" + synth,
-      bits, channels, extensible};
+  return {name,
+          {"sox"},
+          make + wav + " && " + make + " -e " + encoding + " -t raw real.raw" + synth,
+          bits,
+          channels,
+          extensible,
+          target == kPipe};
 }
 
 // ffmpeg writes the WAV file and the raw reference in one run.
@@ -54,7 +59,8 @@ RealCase Ffmpeg(const std::string& name, int bits, int channels, const std::stri
               (target == kPipe ? " | cat > real.wav" : ""),
           bits,
           channels,
-          extensible};
+          extensible,
+          target == kPipe};
 }
 
 class WavRealFiles : public ::testing::TestWithParam<RealCase> {};
@@ -83,9 +89,27 @@ TEST_P(WavRealFiles, ReadsTheSamplesTheWriterMadeAndTheyComeBack) {
   test::Bytes data(size_t{stream.fFrameCount} * wav.fHeader.nBlockAlign);
   ASSERT_TRUE(wav.ReadData(data.data(), data.size()));
   EXPECT_EQ(data, raw);
+  EXPECT_FALSE(wav.fCutShort);
   wav.CloseFile();
 
   EXPECT_EQ(test::RoundTripSamples(dir, "real.wav"), raw);
+
+  // The same file with its last 1000 bytes gone: cut short where its writer stated the sizes; a
+  // pipe's placeholders state nothing to be short of.
+  test::Bytes cut = test::ReadFileBytes(dir / "real.wav");
+  cut.resize(cut.size() - 1000);
+  dir.WriteFile("cut.wav", cut);
+  TWavReader shortened;
+  ASSERT_TRUE(shortened.OpenFile(dir / "cut.wav"));
+  ASSERT_TRUE(shortened.ParseHeader()) << shortened.fErrorText;
+  EXPECT_EQ(shortened.fCutShort, !c.piped);
+  if (!c.piped) {
+    EXPECT_EQ(shortened.fDeclaredFrames, stream.fFrameCount);
+  }
+  test::TProcessResult result = test::RunTarvixIn(dir, {"-test", "real.wav", "cut.wav"});
+  EXPECT_EQ(result.exitCode, c.piped ? 0 : 1) << result.out;
+  EXPECT_EQ(test::Lines(result.out).back(), c.piped ? "2 files: 2 intact, 0 skipped, 0 damaged"
+                                                    : "2 files: 1 intact, 0 skipped, 1 damaged");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -137,7 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "espeak-ng -w ref.wav 'every file a user has' && sox ref.wav -t raw real.raw",
                  16,
                  1,
-                 false}),
+                 false,
+                 true}),
     [](const ::testing::TestParamInfo<RealCase>& info) { return info.param.name; });
 
 // Float files of real writers are refused in the two lines of a refused source, saying that they
