@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <numbers>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -125,11 +126,11 @@ std::vector<TKernelTarget> MeasuredTargets() {
   return targets;
 }
 
-enum class TStep { kGather, kDeltas, kPack, kUnpack, kInterleave };
+enum class TStep { kGather, kDeltas, kPack, kUnpack, kInterleave, kDecodeStereo };
 
 // One step on one block of a stereo stream at a field width typical of music (`width`), in
 // bytes of PCM: gathering reads one channel's samples out of the frames, interleaving writes
-// both channels' frames.
+// both channels' frames, and decoding a stereo block unpacks both channels into its frames.
 template <class C>
 void BM_Step(benchmark::State& state, TStep step, int width, int64_t target) {
   TForcedKernels forced(target);
@@ -141,6 +142,10 @@ void BM_Step(benchmark::State& state, TStep step, int width, int64_t target) {
   kernels.gatherChannel(frames.data(), 2, kBlockValues, samples);
   const Bytes stream = RandomBytes(PayloadBytes(32), 4);
   Bytes out(2 * kBlockValues * C::kBytes);
+  Bytes area(2 * kBlockValues * C::kBytes);
+  const Bytes secondStream = RandomBytes(PayloadBytes(32), 5);
+  const TChannelPayload channels[2] = {{stream.data(), width, true, 1234},
+                                       {secondStream.data(), width, true, -99}};
   for (auto _ : state) {
     switch (step) {
       case TStep::kGather:
@@ -158,12 +163,16 @@ void BM_Step(benchmark::State& state, TStep step, int width, int64_t target) {
       case TStep::kInterleave:
         kernels.interleave(frames.data(), 2, kBlockValues, out.data());
         break;
+      case TStep::kDecodeStereo:
+        kernels.decodeBlock(channels, 2, false, kBlockValues, area.data(), out.data());
+        break;
     }
     benchmark::DoNotOptimize(samples);
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
-  const int64_t bytes = (step == TStep::kInterleave ? 2 : 1) * kBlockValues * C::kBytes;
+  const bool stereo = step == TStep::kInterleave || step == TStep::kDecodeStereo;
+  const int64_t bytes = (stereo ? 2 : 1) * kBlockValues * C::kBytes;
   state.SetBytesProcessed(state.iterations() * bytes);
 }
 
@@ -173,11 +182,14 @@ void RegisterSteps(const std::string& container, int width) {
                                                  {TStep::kDeltas, "deltas"},
                                                  {TStep::kPack, "pack"},
                                                  {TStep::kUnpack, "unpack_sum"},
-                                                 {TStep::kInterleave, "interleave_stereo"}};
+                                                 {TStep::kInterleave, "interleave_stereo"},
+                                                 {TStep::kDecodeStereo, "decode_stereo"}};
   for (const auto& [step, name] : steps) {
     for (const TKernelTarget& target : MeasuredTargets()) {
       std::string fullName = "BM_Step/" + std::string(name) + "/" + container;
-      if (step == TStep::kPack || step == TStep::kUnpack) fullName += "/width:" + std::to_string(width);
+      if (step == TStep::kPack || step == TStep::kUnpack || step == TStep::kDecodeStereo) {
+        fullName += "/width:" + std::to_string(width);
+      }
       benchmark::RegisterBenchmark((fullName + "/" + target.name).c_str(), BM_Step<C>, step, width,
                                    target.id);
     }
@@ -325,9 +337,11 @@ void BM_Encode(benchmark::State& state, TCase c, int64_t target) {
   state.counters["ncw/pcm"] = static_cast<double>(encoded) / static_cast<double>(pcm.size());
 }
 
-// The file decoded run by run into one reused buffer, as a conversion thread does it.
+// The file decoded run by run into one reused buffer, as a conversion thread does it: from the
+// encoded bytes where they lie in memory, or (`read`) through the reader's buffers, as from a
+// file, which adds a copy of the encoded bytes.
 template <class C>
-void BM_Decode(benchmark::State& state, TCase c, int64_t target) {
+void BM_Decode(benchmark::State& state, TCase c, int64_t target, bool read) {
   TForcedKernels forced(target);
   const Bytes& pcm = SignalOf<C>(c);
   TMemorySink image;
@@ -342,10 +356,11 @@ void BM_Decode(benchmark::State& state, TCase c, int64_t target) {
   const size_t blocks = ncw.BlocksToDecode();
   Bytes out(run * kFramesPerBlock * frameBytes);
   TNcwDecodeMemory memory;
+  const std::span<const uint8_t> head = read ? std::span<const uint8_t>() : ncw.Head();
   Bytes decoded;
   for (size_t first = 0; first < blocks; first += run) {
     const size_t count = std::min(run, blocks - first);
-    ncw.DecodeBlocks(first, count, {}, memory, out.data());
+    ncw.DecodeBlocks(first, count, head, memory, out.data());
     decoded.insert(decoded.end(), out.begin(),
                    out.begin() + static_cast<ptrdiff_t>(std::min<size_t>(
                                      count * kFramesPerBlock * frameBytes, pcm.size() - decoded.size())));
@@ -356,7 +371,7 @@ void BM_Decode(benchmark::State& state, TCase c, int64_t target) {
   }
   for (auto _ : state) {
     for (size_t first = 0; first < blocks; first += run) {
-      ncw.DecodeBlocks(first, std::min(run, blocks - first), {}, memory, out.data());
+      ncw.DecodeBlocks(first, std::min(run, blocks - first), head, memory, out.data());
       benchmark::DoNotOptimize(out.data());
     }
   }
@@ -365,8 +380,9 @@ void BM_Decode(benchmark::State& state, TCase c, int64_t target) {
       static_cast<double>(image.Bytes().size()) / static_cast<double>(pcm.size());
 }
 
-// Whole-stream runs take tens of milliseconds each: wall time. Decoding reads the encoded file
-// from memory (the program reads it from the page cache into a reused buffer).
+// Whole-stream runs take tens of milliseconds each: wall time. Decoding takes the encoded file
+// from memory; the program reads it from the page cache into a reused buffer, which the `read`
+// row of the best instruction set adds.
 template <class C>
 void RegisterStream(const std::string& name, TCase c) {
   for (const TKernelTarget& target : MeasuredTargets()) {
@@ -377,10 +393,15 @@ void RegisterStream(const std::string& name, TCase c) {
   }
   for (const TKernelTarget& target : MeasuredTargets()) {
     benchmark::RegisterBenchmark(("BM_Decode/" + name + "/" + target.name).c_str(), BM_Decode<C>,
-                                 c, target.id)
+                                 c, target.id, false)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
   }
+  const TKernelTarget best = KernelTargets().front();
+  benchmark::RegisterBenchmark(("BM_Decode/" + name + "/read/" + best.name).c_str(), BM_Decode<C>,
+                               c, best.id, true)
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime();
 }
 
 void RegisterStreams() {

@@ -3,7 +3,7 @@
 // delta unpacking of their successive differences packed at a width that holds them. Every
 // buffer has exactly the size the operation may touch, so ASan reports any byte beyond it.
 // The block kernels of every instruction set built and run here must give the bytes of the
-// scalar reference on the same values.
+// scalar reference on the same values, the decoding of whole blocks into frames included.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -72,6 +72,44 @@ int DeltaWidth(int fields, const uint8_t* deltas) {
   return width;
 }
 
+// A block of 1 to 6 channel blocks, each the stream at hand (differences at `width`, from a base
+// of its own) or the values as plain samples, decoded into frames (a sum/difference pair when
+// chosen) by each instruction set against the reference, into exactly the frames asked for.
+template <class C>
+void CheckBlockDecoding(FuzzedDataProvider& in, const uint8_t* values, int count,
+                        const uint8_t* stream, int width) {
+  const size_t channels = in.ConsumeIntegralInRange<size_t>(1, 6);
+  const bool sumDifference = channels == 2 && in.ConsumeBool();
+  const size_t frames = in.ConsumeBool() ? kBlockValues
+                                         : in.ConsumeIntegralInRange<size_t>(0, kBlockValues);
+  std::unique_ptr<uint8_t[]> plain = ExactBuffer(kBlockValues * C::kBytes);
+  for (int i = 0; i < kBlockValues; ++i) {
+    std::memcpy(plain.get() + i * C::kBytes, values + (i % count) * C::kBytes, C::kBytes);
+  }
+  TChannelPayload block[6];
+  for (size_t ch = 0; ch < channels; ++ch) {
+    if (in.ConsumeBool()) {
+      block[ch] = {plain.get(), C::kBits, false, 0};
+    } else {
+      block[ch] = {stream, width, true, in.ConsumeIntegral<int32_t>()};
+    }
+  }
+  const size_t areaBytes = channels * kBlockValues * C::kBytes;
+  const size_t outBytes = frames * channels * C::kBytes;
+  std::unique_ptr<uint8_t[]> area = ExactBuffer(areaBytes);
+  std::unique_ptr<uint8_t[]> expected = ExactBuffer(outBytes);
+  std::unique_ptr<uint8_t[]> got = ExactBuffer(outBytes);
+  ScalarBlockKernels<C>().decodeBlock(block, channels, sumDifference, frames, area.get(),
+                                      expected.get());
+  for (const TKernelTarget& target : KernelTargets()) {
+    ForceKernelTarget(target.id);
+    std::memset(got.get(), kFill, outBytes);
+    BlockKernels<C>().decodeBlock(block, channels, sumDifference, frames, area.get(), got.get());
+    Check(outBytes == 0 || std::memcmp(got.get(), expected.get(), outBytes) == 0);
+  }
+  ForceKernelTarget(0);
+}
+
 // One block of the values (repeated to 512) through every step, on each instruction set against
 // the reference: gathering one channel of `channels` from `available` frames, differences,
 // packing at `width` (cut to the container) and unpacking the packed stream at hand.
@@ -117,6 +155,7 @@ void CheckBlockKernels(FuzzedDataProvider& in, const uint8_t* values, int count,
                                                 C::kBytes) == 0);
   }
   ForceKernelTarget(0);
+  CheckBlockDecoding<C>(in, values, count, stream, unpackWidth);
 }
 
 template <class C>

@@ -1,6 +1,7 @@
 // The per-block work of the codec, one table of kernels per sample container: taking one
 // channel out of interleaved frames, differences and their width, packing 512 fields, unpacking
-// and summing them back, and interleaving channels again.
+// and summing them back, interleaving channels again, and a whole block's channels unpacked
+// into frames in one pass.
 //
 // Two implementations give the same bytes: the scalar one, the reference, and vector ones
 // compiled for every instruction set the build supports, of which the best the processor runs is
@@ -26,6 +27,16 @@ constexpr int kBlockValues = 512;
 template <class C>
 using TWork = std::conditional_t<C::kBytes == 1, int8_t,
                                  std::conditional_t<C::kBytes == 2, int16_t, int32_t>>;
+
+// One channel block of a block being decoded: 512 samples as they are (`delta` false, 512
+// containers at `payload`), or differences of `width` bits (0 to the container's) summed from
+// `base` (see unpackDeltas).
+struct TChannelPayload {
+  const uint8_t* payload;
+  int width;
+  bool delta;
+  int32_t base;
+};
 
 template <class C>
 struct TBlockKernels {
@@ -53,6 +64,14 @@ struct TBlockKernels {
   // `frames` (0 to 512) frames of `channels` channels into `out`, sample j of channel ch taken
   // from area + (ch * 512 + j) * C::kBytes.
   void (*interleave)(const uint8_t* area, size_t channels, size_t frames, uint8_t* out);
+
+  // The first `frames` (0 to 512) frames of a block of `channels` (1 or more) channel blocks
+  // into `out`: what unpacking each into `area` (scratch of channels * 512 * C::kBytes bytes)
+  // and interleaving them gives, or with `sumDifference` (2 channels only) the pair's sums and
+  // differences, a + b and a - b wrapped to the container. Where the instruction set allows,
+  // it unpacks, sums and interleaves in one pass without the area.
+  void (*decodeBlock)(const TChannelPayload* channels, size_t channelCount, bool sumDifference,
+                      size_t frames, uint8_t* area, uint8_t* out);
 };
 
 // The table of the best instruction set the processor offers (or the one a test has forced).

@@ -95,9 +95,48 @@ void Interleave(const uint8_t* area, size_t channels, size_t frames, uint8_t* ou
   }
 }
 
+// A sum/difference pair: channel 0 = a + b, channel 1 = a - b, wrapping at the container.
 template <class C>
-constexpr TBlockKernels<C> kScalar{&GatherChannel<C>, &MakeDeltas<C>, &PackFields<C>,
-                                   &UnpackDeltas<C>, &Interleave<C>};
+void CombineSumDifference(const uint8_t* area, size_t frames, uint8_t* out) {
+  const uint8_t* first = area;
+  const uint8_t* second = area + kBlockValues * C::kBytes;
+  for (size_t j = 0; j < frames; ++j) {
+    const uint32_t a = C::Load(first + j * C::kBytes);
+    const uint32_t b = C::Load(second + j * C::kBytes);
+    C::Store(out, a + b);
+    C::Store(out + C::kBytes, a - b);
+    out += 2 * C::kBytes;
+  }
+}
+
+// The definition: every channel into the area, then the frames out of it. A whole mono block
+// is its frames and goes straight there.
+template <class C>
+void DecodeBlock(const TChannelPayload* channels, size_t channelCount, bool sumDifference,
+                 size_t frames, uint8_t* area, uint8_t* out) {
+  constexpr size_t kChannelStride = kBlockValues * C::kBytes;
+  const bool direct = channelCount == 1 && frames == kBlockValues;
+  if (direct) area = out;
+  for (size_t ch = 0; ch < channelCount; ++ch) {
+    const TChannelPayload& channel = channels[ch];
+    uint8_t* samples = area + ch * kChannelStride;
+    if (channel.delta) {
+      UnpackDeltas<C>(channel.payload, channel.width, channel.base, samples);
+    } else {
+      std::memcpy(samples, channel.payload, kChannelStride);
+    }
+  }
+  if (direct) return;
+  if (sumDifference) {
+    CombineSumDifference<C>(area, frames, out);
+  } else {
+    Interleave<C>(area, channelCount, frames, out);
+  }
+}
+
+template <class C>
+constexpr TBlockKernels<C> kScalar{&GatherChannel<C>, &MakeDeltas<C>,   &PackFields<C>,
+                                   &UnpackDeltas<C>,  &Interleave<C>,   &DecodeBlock<C>};
 
 }  // namespace
 

@@ -6,12 +6,16 @@
 // lands in the stream at chunk * fields * width bits. That position is a whole byte but for 32-bit
 // lanes of odd width, where every other chunk starts at bit 4 of a byte. Unpacking gives each
 // field its own lane with a byte shuffle and a shift, then sums the differences within the
-// block and carries the block's total on.
+// block and carries the block's total on. Decoding a whole block of one or two channels does
+// both channels' unpacking and summing a vector at a time and stores the frames interleaved,
+// asking for the next blocks' bytes meanwhile.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "bits/BlockKernelsVector.cpp"
 #include <hwy/foreach_target.h>  // includes this file again once per target
+#include <hwy/cache_control.h>
 #include <hwy/highway.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
@@ -62,11 +66,13 @@ constexpr TSpreadTable MakeSpread(int width, int offset, int first, int laneByte
 constexpr int kSpreadMax8 = 7;    // 8 fields = width bytes, in 16-bit lanes
 constexpr int kSpreadMax16 = 15;  // 8 fields = width bytes, two blocks of 32-bit lanes
 constexpr int kSpreadMax32 = 25;  // 4 fields, starting at bit 0 or 4
+// 16-bit samples this narrow go in 16-bit lanes as 8-bit ones do: half the work.
+constexpr int kSpreadNarrow16 = 9;
 
 // [width]: the 8 fields of a group in 16-bit lanes.
 constexpr auto kSpread8 = [] {
-  std::array<TSpreadTable, kSpreadMax8 + 1> tables{};
-  for (int w = 1; w <= kSpreadMax8; ++w) tables[w] = MakeSpread(w, 0, 0, 2);
+  std::array<TSpreadTable, kSpreadNarrow16 + 1> tables{};
+  for (int w = 1; w <= kSpreadNarrow16; ++w) tables[w] = MakeSpread(w, 0, 0, 2);
   return tables;
 }();
 // [width][half]: fields 0-3 and 4-7 of a group in 32-bit lanes.
@@ -348,6 +354,7 @@ HWY_INLINE hn::Vec<hn::Full128<W>> SpreadFields(F&& window, size_t first, int wi
     const auto high = hn::DemoteTo(half, Spread16(window(first / 8 * w + w), table, width));
     return hn::Combine(hn::Full128<int8_t>(), high, low);
   } else if constexpr (sizeof(W) == 2) {
+    if (width <= kSpreadNarrow16) return Spread16(window(first / 8 * w), kSpread8[w], width);
     const hn::Full64<int16_t> half;
     const uint8_t* at = window(first / 8 * w);
     const auto low = hn::DemoteTo(half, Spread32(at, kSpread16[w][0], width));
@@ -359,9 +366,10 @@ HWY_INLINE hn::Vec<hn::Full128<W>> SpreadFields(F&& window, size_t first, int wi
   }
 }
 
-// Stores the 16 bytes of values of one block as samples i onwards: as they are, or 24-bit ones
-// as the low three bytes of each lane, which must stop at their 12 in the last block.
-template <class C>
+// Stores the 16 bytes of values of one block as values i onwards of an array of kCount: as they
+// are, or 24-bit ones as the low three bytes of each lane, which must stop at their 12 in the
+// array's last block.
+template <class C, size_t kCount = kBlockValues>
 HWY_INLINE void StoreBlock(hn::Vec<hn::Full128<TWork<C>> > values, uint8_t* samples, size_t i) {
   using W = TWork<C>;
   constexpr size_t kLanes = 16 / sizeof(W);
@@ -372,7 +380,7 @@ HWY_INLINE void StoreBlock(hn::Vec<hn::Full128<TWork<C>> > values, uint8_t* samp
     alignas(16) static constexpr uint8_t kPack[16] = {0,  1,  2,  4,  5, 6, 8, 9,
                                                       10, 12, 13, 14, 0, 0, 0, 0};
     const auto packed = hn::TableLookupBytes(hn::BitCast(d8, values), hn::Load(d8, kPack));
-    if (i + kLanes < kBlockValues) {
+    if (i + kLanes < kCount) {
       hn::StoreU(packed, d8, samples + 3 * i);
     } else {
       alignas(16) uint8_t last[16];
@@ -420,6 +428,11 @@ HWY_INLINE hn::Vec<hn::Full256<W>> SpreadFields256(F&& window, size_t first, int
     if constexpr (sizeof(W) == 2) {
       const size_t group = first / 8;
       const auto window2 = load2(group * w, group * w + w);
+      if (width <= kSpreadNarrow16) {  // 16-bit lanes; the factors are in shifts[0]
+        const hn::Full256<int16_t> d16;
+        const auto lanes = hn::BitCast(d16, hn::TableLookupBytes(window2, bytes[0]));
+        return hn::ShiftRightSame(hn::Mul(lanes, hn::BitCast(d16, shifts[0])), 16 - width);
+      }
       return hn::ReorderDemote2To(hn::Full256<int16_t>(), spread(window2, 0), spread(window2, 1));
     } else {
       const size_t bit = first * w;  // a multiple of 8: `first` is a multiple of 8 here
@@ -427,118 +440,175 @@ HWY_INLINE hn::Vec<hn::Full256<W>> SpreadFields256(F&& window, size_t first, int
     }
   }
 }
-
-// `payload` holds 64 * width bytes; `tail` its last ones from `tailStart` on, with zeros after.
-template <class C>
-void UnpackSpread256(const uint8_t* payload, const uint8_t* tail, size_t tailStart, int width,
-                     int32_t base, uint8_t* samples) {
-  using W = TWork<C>;
-  const hn::Full256<W> d;
-  const hn::Full256<uint8_t> d8;
-  const hn::Full256<uint32_t> du;
-  constexpr size_t kLanes = 32 / sizeof(W);
-  const size_t w = static_cast<size_t>(width);
-  // The tables, the same for both blocks but for 32-bit lanes of an odd width, whose second
-  // block starts at bit 4.
-  hn::Vec<decltype(d8)> bytes[2];
-  hn::Vec<decltype(du)> shifts[2];
-  if constexpr (sizeof(W) == 1) {
-    bytes[0] = hn::LoadDup128(d8, kSpread8[w].bytes);
-  } else if constexpr (sizeof(W) == 2) {
-    for (size_t half = 0; half < 2; ++half) {
-      bytes[half] = hn::LoadDup128(d8, kSpread16[w][half].bytes);
-      shifts[half] = hn::LoadDup128(du, kSpread16[w][half].shifts);
-    }
-  } else {
-    const TSpreadTable& low = kSpread32[w][0];
-    const TSpreadTable& high = kSpread32[w][w % 2];
-    const hn::Full128<uint8_t> h8;
-    const hn::Full128<uint32_t> hu;
-    bytes[0] = hn::Combine(d8, hn::LoadU(h8, high.bytes), hn::LoadU(h8, low.bytes));
-    shifts[0] = hn::Combine(du, hn::LoadU(hu, high.shifts), hn::LoadU(hu, low.shifts));
-  }
-  auto carry = hn::Set(d, static_cast<W>(base));
-  auto step = [&](auto&& window, size_t i) HWY_ATTR {
-    const auto fields = SpreadFields256<W>(window, i, width, bytes, shifts);
-    // Sums within the register first, so that the carry waits for one addition only.
-    const auto inclusive = InclusiveSums(d, fields);  // within each block
-    const auto firstTotal = hn::ConcatLowerLower(d, BroadcastLast(d, inclusive), hn::Zero(d));
-    const auto sums = hn::Add(inclusive, firstTotal);
-    const auto values = hn::Add(hn::Sub(sums, fields), carry);  // each before its own difference
-    const auto last = BroadcastLast(d, sums);
-    carry = hn::Add(carry, hn::ConcatUpperUpper(d, last, last));
-    if constexpr (C::kBytes == sizeof(W)) {
-      hn::StoreU(values, d, reinterpret_cast<W*>(samples) + i);
-    } else {
-      StoreBlock<C>(hn::LowerHalf(values), samples, i);
-      StoreBlock<C>(hn::UpperHalf(hn::Full128<W>(), values), samples, i + kLanes / 2);
-    }
-  };
-  // The first byte of the last 16-byte load of the step at value i.
-  auto lastLoad = [&](size_t i) {
-    if constexpr (sizeof(W) == 1) return (i / 8 + 3) * w;
-    if constexpr (sizeof(W) == 2) return (i / 8 + 1) * w;
-    return (i * w + 4 * w) / 8;
-  };
-  // Straight from the payload while the loads stay in it, then from the tail.
-  const size_t payloadBytes = 64 * w;
-  size_t i = 0;
-  for (; i < kBlockValues && lastLoad(i) + 16 <= payloadBytes; i += kLanes) {
-    step([payload](size_t byte) { return payload + byte; }, i);
-  }
-  for (; i < kBlockValues; i += kLanes) {
-    step([tail, tailStart](size_t byte) { return tail + (byte - tailStart); }, i);
-  }
-}
 #endif
 
+// One channel block's 512 values, a vector at a time and in order: rebuilt from differences
+// by spreading (widths 1 to kSpreadMax), or loaded as they are (plain blocks of 1-, 2- and
+// 4-byte containers). The running sum is the caller's, so that it stays in a register.
 template <class C>
-void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samples) {
+class TChannelReader {
+ public:
   using W = TWork<C>;
-  constexpr int kSpreadMax = sizeof(W) == 1   ? kSpreadMax8
-                             : sizeof(W) == 2 ? kSpreadMax16
-                                              : kSpreadMax32;
-  // Fields wider than a lane can spread (26 bits and more of 32-bit samples) gain nothing here.
-  if (width <= 0 || width > kSpreadMax) {
-    return ScalarBlockKernels<C>().unpackDeltas(payload, width, base, samples);
-  }
-  // Blocks are loaded whole: those that would reach past the payload come from a copy of its
-  // last bytes with zeros after them.
-  const size_t bytes = 64 * static_cast<size_t>(width);  // 64 at least
-  const size_t tailStart = bytes - 32;
-  alignas(16) uint8_t tail[32 + 16];
-  std::memcpy(tail, payload + tailStart, 32);
-  std::memset(tail + 32, 0, 16);
 #if HWY_TARGET <= HWY_AVX2
-  return UnpackSpread256<C>(payload, tail, tailStart, width, base, samples);
+  using D = hn::Full256<W>;
+  static constexpr size_t kLanes = 32 / sizeof(W);
 #else
-  const hn::Full128<W> d;
-  constexpr size_t kLanes = 16 / sizeof(W);
-  const size_t w = static_cast<size_t>(width);
-  auto carry = hn::Set(d, static_cast<W>(base));
-  auto step = [&](auto&& window, size_t i) HWY_ATTR {
-    const auto fields = SpreadFields<W>(window, i, width);
+  using D = hn::Full128<W>;
+  static constexpr size_t kLanes = 16 / sizeof(W);
+#endif
+  using V = hn::Vec<D>;
+  static constexpr int kSpreadMax = sizeof(W) == 1   ? kSpreadMax8
+                                    : sizeof(W) == 2 ? kSpreadMax16
+                                                     : kSpreadMax32;
+
+  // Widths outside these (26 bits and more of 32-bit samples, 0, or what the encoder never
+  // writes) gain nothing by spreading; 24-bit plain blocks have no lanes of their own size.
+  static bool Takes(const TChannelPayload& channel) {
+    if (!channel.delta) return C::kBytes == sizeof(W);
+    return channel.width >= 1 && channel.width <= kSpreadMax;
+  }
+
+  // `channel` is one Takes() accepts.
+  explicit TChannelReader(const TChannelPayload& channel)
+      : fPayload(channel.payload),
+        fWidth(channel.width),
+        fPlain(!channel.delta),
+        fBase(static_cast<W>(channel.base)) {
+    if (fPlain) return;
+    const size_t w = static_cast<size_t>(fWidth);
+    // Blocks are loaded whole: those that would reach past the payload come from a copy of its
+    // last bytes with zeros after them.
+    const size_t bytes = 64 * w;  // 64 at least
+    fTailStart = bytes - 32;
+    std::memcpy(fTail, fPayload + fTailStart, 32);
+    std::memset(fTail + 32, 0, 16);
+    // Only the last steps or so reach past it.
+    while (fDirectEnd > 0 && LastLoad(fDirectEnd - kLanes) + 16 > bytes) fDirectEnd -= kLanes;
+#if HWY_TARGET <= HWY_AVX2
+    // The tables, the same for both blocks but for 32-bit lanes of an odd width, whose second
+    // block starts at bit 4.
+    const hn::Full256<uint8_t> d8;
+    const hn::Full256<uint32_t> du;
+    if constexpr (sizeof(W) == 1) {
+      fBytes[0] = hn::LoadDup128(d8, kSpread8[w].bytes);
+    } else if constexpr (sizeof(W) == 2) {
+      if (fWidth <= kSpreadNarrow16) {
+        fBytes[0] = hn::LoadDup128(d8, kSpread8[w].bytes);
+        fShifts[0] = hn::BitCast(du, hn::LoadDup128(hn::Full256<uint16_t>(), kSpread8[w].factors));
+        return;
+      }
+      for (size_t half = 0; half < 2; ++half) {
+        fBytes[half] = hn::LoadDup128(d8, kSpread16[w][half].bytes);
+        fShifts[half] = hn::LoadDup128(du, kSpread16[w][half].shifts);
+      }
+    } else {
+      const TSpreadTable& low = kSpread32[w][0];
+      const TSpreadTable& high = kSpread32[w][w % 2];
+      const hn::Full128<uint8_t> h8;
+      const hn::Full128<uint32_t> hu;
+      fBytes[0] = hn::Combine(d8, hn::LoadU(h8, high.bytes), hn::LoadU(h8, low.bytes));
+      fShifts[0] = hn::Combine(du, hn::LoadU(hu, high.shifts), hn::LoadU(hu, low.shifts));
+    }
+#endif
+  }
+
+  // The running sum to start from.
+  V Start() const { return hn::Set(D(), fBase); }
+
+  // The first value from which the loads reach past the payload and come from the tail (512
+  // for a plain block).
+  size_t DirectEnd() const { return fDirectEnd; }
+
+  // Values i .. i + kLanes - 1 rebuilt from the stream bytes `window(byte)` gives (16 readable
+  // from stream byte `byte` on), `carry` holding the sum before value i in every lane.
+  template <class F>
+  HWY_INLINE V Step(F&& window, size_t i, V& carry) const {
+    const D d;
+#if HWY_TARGET <= HWY_AVX2
+    const auto fields = SpreadFields256<W>(window, i, fWidth, fBytes, fShifts);
+    // Sums within the register first, so that the carry waits for one addition only.
+    const auto inclusive = InclusiveSums(d, fields);  // within each block
+    const auto totals = BroadcastLast(d, inclusive);  // each block's total in its lanes
+    const auto sums = hn::Add(inclusive, hn::ConcatLowerLower(d, totals, hn::Zero(d)));
+    const auto values = hn::Add(hn::Sub(sums, fields), carry);  // each before its own difference
+    // Both blocks' totals in every lane: the halves added to themselves swapped.
+    carry = hn::Add(carry, hn::Add(totals, hn::ConcatLowerUpper(d, totals, totals)));
+#else
+    const auto fields = SpreadFields<W>(window, i, fWidth);
     // Sums within the block first, so that the carry waits for one addition only.
     const auto sums = InclusiveSums(d, fields);
     const auto values = hn::Add(hn::Sub(sums, fields), carry);  // each before its own difference
     carry = hn::Add(carry, BroadcastLast(d, sums));
-    StoreBlock<C>(values, samples, i);
-  };
+#endif
+    return values;
+  }
+
+  // Values i .. i + kLanes - 1, for i = 0, kLanes, 2 * kLanes, ... in turn: below DirectEnd()
+  // straight from the payload, from there on from the tail.
+  HWY_INLINE V Direct(size_t i, V& carry) const {
+    if (fPlain) return hn::LoadU(D(), reinterpret_cast<const W*>(fPayload) + i);
+    return Step([this](size_t byte) { return fPayload + byte; }, i, carry);
+  }
+  HWY_INLINE V FromTail(size_t i, V& carry) const {
+    return Step([this](size_t byte) { return fTail + (byte - fTailStart); }, i, carry);
+  }
+
+ private:
   // The first byte of the last 16-byte load of the step at value i.
-  auto lastLoad = [&](size_t i) {
+  size_t LastLoad(size_t i) const {
+    const size_t w = static_cast<size_t>(fWidth);
+#if HWY_TARGET <= HWY_AVX2
+    if constexpr (sizeof(W) == 1) return (i / 8 + 3) * w;
+    if constexpr (sizeof(W) == 2) return (i / 8 + 1) * w;
+    return (i * w + 4 * w) / 8;
+#else
     if constexpr (sizeof(W) == 1) return (i / 8 + 1) * w;
     if constexpr (sizeof(W) == 2) return i / 8 * w;
     return i * w / 8;
-  };
+#endif
+  }
+
+  const uint8_t* fPayload;
+  int fWidth;
+  bool fPlain;
+  W fBase;
+  size_t fTailStart = 0;
+  size_t fDirectEnd = kBlockValues;
+  alignas(16) uint8_t fTail[32 + 16];
+#if HWY_TARGET <= HWY_AVX2
+  hn::Vec<hn::Full256<uint8_t>> fBytes[2];
+  hn::Vec<hn::Full256<uint32_t>> fShifts[2];
+#endif
+};
+
+// Stores one vector of a channel's values as values i onwards of an array of kCount.
+template <class C, size_t kCount = kBlockValues>
+HWY_INLINE void StoreValues(typename TChannelReader<C>::V values, uint8_t* samples, size_t i) {
+  using W = TWork<C>;
+  using R = TChannelReader<C>;
+  if constexpr (C::kBytes == sizeof(W)) {
+    hn::StoreU(values, typename R::D(), reinterpret_cast<W*>(samples) + i);
+  } else {
+#if HWY_TARGET <= HWY_AVX2
+    StoreBlock<C, kCount>(hn::LowerHalf(values), samples, i);
+    StoreBlock<C, kCount>(hn::UpperHalf(hn::Full128<W>(), values), samples, i + R::kLanes / 2);
+#else
+    StoreBlock<C, kCount>(values, samples, i);
+#endif
+  }
+}
+
+template <class C>
+void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samples) {
+  using R = TChannelReader<C>;
+  const TChannelPayload channel{payload, width, true, base};
+  if (!R::Takes(channel)) return ScalarBlockKernels<C>().unpackDeltas(payload, width, base, samples);
+  const R reader(channel);
+  auto carry = reader.Start();
   // Straight from the payload while the loads stay in it, then from the tail.
   size_t i = 0;
-  for (; i < kBlockValues && lastLoad(i) + 16 <= bytes; i += kLanes) {
-    step([payload](size_t byte) { return payload + byte; }, i);
-  }
-  for (; i < kBlockValues; i += kLanes) {
-    step([&tail, tailStart](size_t byte) { return tail + (byte - tailStart); }, i);
-  }
-#endif
+  for (; i < reader.DirectEnd(); i += R::kLanes) StoreValues<C>(reader.Direct(i, carry), samples, i);
+  for (; i < kBlockValues; i += R::kLanes) StoreValues<C>(reader.FromTail(i, carry), samples, i);
 }
 
 // ---- Interleaving ----
@@ -595,9 +665,132 @@ void Interleave(const uint8_t* area, size_t channels, size_t frames, uint8_t* ou
   }
 }
 
+// ---- Decoding a block in one pass ----
+
+// 24-bit frames j .. j + 3 of a stereo block out of four values of each channel: the lanes of
+// both in frame order, two frames (12 bytes) per block.
+template <class C>
+HWY_INLINE void StoreFourFrames24(hn::Vec<hn::Full128<int32_t>> a, hn::Vec<hn::Full128<int32_t>> b,
+                                  uint8_t* out, size_t j) {
+  const hn::Full128<int32_t> h;
+  StoreBlock<C, 2 * kBlockValues>(hn::InterleaveLower(h, a, b), out, 2 * j);
+  StoreBlock<C, 2 * kBlockValues>(hn::InterleaveUpper(h, a, b), out, 2 * j + 4);
+}
+
+// Frames i .. i + kLanes - 1 of a stereo block out of the two channels' values.
+template <class C>
+HWY_INLINE void StoreFrames2(typename TChannelReader<C>::V first,
+                             typename TChannelReader<C>::V second, uint8_t* out, size_t i) {
+  using W = TWork<C>;
+  using D = typename TChannelReader<C>::D;
+  if constexpr (C::kBytes == sizeof(W)) {
+    const hn::RebindToUnsigned<D> du;
+    hn::StoreInterleaved2(hn::BitCast(du, first), hn::BitCast(du, second), du,
+                          reinterpret_cast<std::make_unsigned_t<W>*>(out) + 2 * i);
+  } else {
+#if HWY_TARGET <= HWY_AVX2
+    const hn::Full128<int32_t> h;
+    StoreFourFrames24<C>(hn::LowerHalf(first), hn::LowerHalf(second), out, i);
+    StoreFourFrames24<C>(hn::UpperHalf(h, first), hn::UpperHalf(h, second), out, i + 4);
+#else
+    StoreFourFrames24<C>(first, second, out, i);
+#endif
+  }
+}
+
+// The blocks of a run lie one after another in memory: the 2 KiB from 1 KiB past the end of
+// this one are asked for while it is worked on, one 64-byte line per 16 values, so that the
+// next blocks come from the cache rather than from memory. A hint only: it reads nothing and
+// cannot fault.
+template <size_t kLanes>
+HWY_INLINE void PrefetchAhead(const uint8_t* end, size_t i) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(end) + 1024 + 64 * (i / 16);
+  hwy::Prefetch(reinterpret_cast<const uint8_t*>(at));
+  if constexpr (kLanes > 16) hwy::Prefetch(reinterpret_cast<const uint8_t*>(at + 64));
+}
+
+// Both channels of a whole stereo block, a vector of each at a time, straight into the frames.
+template <class C, bool kSumDifference>
+void DecodeStereo(const TChannelPayload* channels, uint8_t* out) {
+  using R = TChannelReader<C>;
+  const R first(channels[0]);
+  const R second(channels[1]);
+  auto firstCarry = first.Start();
+  auto secondCarry = second.Start();
+  const size_t lastBytes =
+      channels[1].delta ? 64 * static_cast<size_t>(channels[1].width) : kBlockValues * C::kBytes;
+  const uint8_t* end = channels[1].payload + lastBytes;  // where the next block starts
+  // Values from..to of both channels, each from the payload or the tail as `a` and `b` say.
+  auto run = [&](size_t from, size_t to, auto a, auto b) HWY_ATTR {
+    for (size_t i = from; i < to; i += R::kLanes) {
+      PrefetchAhead<R::kLanes>(end, i);
+      auto x = a(first, i, firstCarry);
+      auto y = b(second, i, secondCarry);
+      if constexpr (kSumDifference) {
+        const auto sum = hn::Add(x, y);  // wraps in the lanes; 24-bit keeps the low 3 bytes
+        y = hn::Sub(x, y);
+        x = sum;
+      }
+      StoreFrames2<C>(x, y, out, i);
+    }
+  };
+  auto direct = [](const R& r, size_t i, typename R::V& carry) HWY_ATTR {
+    return r.Direct(i, carry);
+  };
+  auto fromTail = [](const R& r, size_t i, typename R::V& carry) HWY_ATTR {
+    return r.FromTail(i, carry);
+  };
+  // Both straight from their payloads, then one of them from its tail, then both.
+  const size_t both = std::min(first.DirectEnd(), second.DirectEnd());
+  const size_t either = std::max(first.DirectEnd(), second.DirectEnd());
+  run(0, both, direct, direct);
+  if (first.DirectEnd() > both) {
+    run(both, either, direct, fromTail);
+  } else {
+    run(both, either, fromTail, direct);
+  }
+  run(either, kBlockValues, fromTail, fromTail);
+}
+
+template <class C>
+void DecodeBlock(const TChannelPayload* channels, size_t channelCount, bool sumDifference,
+                 size_t frames, uint8_t* area, uint8_t* out) {
+  using R = TChannelReader<C>;
+  constexpr size_t kChannelStride = kBlockValues * C::kBytes;
+  const bool whole = frames == kBlockValues;
+  if (whole && channelCount == 1) {  // a whole mono block is its frames
+    if (channels[0].delta) {
+      UnpackDeltas<C>(channels[0].payload, channels[0].width, channels[0].base, out);
+    } else {
+      std::memcpy(out, channels[0].payload, kChannelStride);
+    }
+    return;
+  }
+  if (whole && channelCount == 2 && R::Takes(channels[0]) && R::Takes(channels[1])) {
+    if (sumDifference) return DecodeStereo<C, true>(channels, out);
+    return DecodeStereo<C, false>(channels, out);
+  }
+  // The last block of a file, more channels, other widths: through the area. Sum/difference
+  // pairs, which the encoder does not write, take the reference there.
+  if (sumDifference) {
+    return ScalarBlockKernels<C>().decodeBlock(channels, channelCount, sumDifference, frames,
+                                               area, out);
+  }
+  for (size_t ch = 0; ch < channelCount; ++ch) {
+    const TChannelPayload& channel = channels[ch];
+    uint8_t* samples = area + ch * kChannelStride;
+    if (channel.delta) {
+      UnpackDeltas<C>(channel.payload, channel.width, channel.base, samples);
+    } else {
+      std::memcpy(samples, channel.payload, kChannelStride);
+    }
+  }
+  Interleave<C>(area, channelCount, frames, out);
+}
+
 template <class C>
 const TBlockKernels<C> kVector{&GatherChannel<C>, &MakeDeltas<C>, &PackFields<C>, &UnpackDeltas<C>,
-                               &Interleave<C>};
+                               &Interleave<C>,    &DecodeBlock<C>};
 
 const TKernelSet* KernelSet() {
   static const TKernelSet set{hwy::TargetName(HWY_TARGET), &kVector<TSample8>, &kVector<TSample16>,

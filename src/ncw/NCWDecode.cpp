@@ -41,20 +41,6 @@ struct TBlockBytes {
   uint16_t channelMode = 0;  // the last channel block's: 1 for a sum/difference pair
 };
 
-// A sum/difference pair: channel 0 = a + b, channel 1 = a - b, wrapping at the container.
-template <class C>
-void CombineSumDifference(const uint8_t* area, size_t frames, uint8_t* out) {
-  const uint8_t* first = area;
-  const uint8_t* second = area + kFramesPerBlock * C::kBytes;
-  for (size_t j = 0; j < frames; ++j) {
-    uint32_t a = C::Load(first + j * C::kBytes);
-    uint32_t b = C::Load(second + j * C::kBytes);
-    C::Store(out, a + b);
-    C::Store(out + C::kBytes, a - b);
-    out += 2 * C::kBytes;
-  }
-}
-
 // One run of blocks of one file, decoded for container C.
 template <class C>
 class TRunDecoder {
@@ -197,34 +183,22 @@ class TRunDecoder {
     }
   }
 
-  // Unpacks a checked block: each channel into the block area, then the area's channels into
-  // the interleaved frames (as they are, or as a sum/difference pair). A whole mono block needs
-  // no interleaving and is unpacked straight into the frames.
+  // Unpacks a checked block into the interleaved frames (as they are, or as a sum/difference
+  // pair), in one pass where the kernels can, else through the block area.
   void DecodeBlock(TBlockBytes bytes, size_t frames, uint8_t* out) {
-    const TBlockKernels<C>& kernels = BlockKernels<C>();
     const size_t channels = fHeader.Channels;
-    const bool direct = channels == 1 && frames == kFramesPerBlock;
-    if (!direct) fMemory.area.Reserve(channels * kFramesPerBlock * C::kBytes);
-    uint8_t* area = direct ? out : fMemory.area.Data();
+    fMemory.channels.resize(channels);
     const uint8_t* p = bytes.data;
     for (size_t ch = 0; ch < channels; ++ch) {
       const TChannelBlockHeader header = TChannelBlockHeader::FromImage(p);
       const TChannelBlockKind kind = KindOf(header.Bits, C::kBits);
       const uint8_t* payload = p + kChannelBlockHeaderBytes;
       p = payload + PayloadBytes(kind.width);
-      uint8_t* samples = area + ch * kFramesPerBlock * C::kBytes;
-      if (kind.delta) {
-        kernels.unpackDeltas(payload, kind.width, header.BaseValue, samples);
-      } else {
-        std::memcpy(samples, payload, kFramesPerBlock * C::kBytes);
-      }
+      fMemory.channels[ch] = {payload, kind.width, kind.delta, header.BaseValue};
     }
-    if (direct) return;
-    if (bytes.channelMode == 1) {
-      CombineSumDifference<C>(area, frames, out);
-    } else {
-      kernels.interleave(area, channels, frames, out);
-    }
+    fMemory.area.Reserve(channels * kFramesPerBlock * C::kBytes);
+    BlockKernels<C>().decodeBlock(fMemory.channels.data(), channels, bytes.channelMode == 1, frames,
+                                  fMemory.area.Data(), out);
   }
 
   const TNcwHeader& fHeader;

@@ -70,6 +70,7 @@ void TNcwReader::OpenSource(std::unique_ptr<TByteSource> source, const std::stri
 void TNcwReader::OpenBytes(const uint8_t* bytes, size_t size, const std::string& name) {
   fBytes.assign(bytes, bytes + size);
   OpenSource(std::make_unique<TMemorySource>(fBytes), name);
+  fHead = fBytes;  // all of it, read by no one else: decoding needs no copy of its blocks
 }
 
 // The header and the extent of the block table are checked here, before any output exists; the

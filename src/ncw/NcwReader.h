@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bits/BlockKernels.h"
 #include "ncw/NCWFormat.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/FileStream.h"
@@ -26,6 +27,7 @@ struct TNcwDecodeMemory {
   TAlignedBuffer block;        // one block that lies apart from the others
   TAlignedBuffer area;         // a block's channels side by side, before they are interleaved
   std::vector<uint8_t> table;  // the run's block table entries, as stored
+  std::vector<TChannelPayload> channels;  // where a block's channel blocks are, and how they read
 };
 
 class TNcwReader {
@@ -46,8 +48,8 @@ class TNcwReader {
   // The same on a copy of bytes in memory.
   void OpenBytes(const uint8_t* bytes, size_t size, const std::string& name);
 
-  // The file's first bytes as read into the head at opening (empty without a head), and the
-  // end of their use by the source (see TFileSource::ForgetHead).
+  // The file's first bytes as read into the head at opening (empty without a head; all of
+  // them after OpenBytes), and the end of their use by the source (see TFileSource::ForgetHead).
   std::span<const uint8_t> Head() const { return fHead; }
   void ForgetHead();
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <climits>
 #include <random>
@@ -364,12 +365,90 @@ TYPED_TEST(BlockKernelsTest, InterleavingMatchesTheReference) {
   });
 }
 
+// A block's channel blocks for the decoding kernel, each payload exactly as long as it reads:
+// `kinds` holds a field width (0 to the container's) per channel, or kPlainBlock.
+constexpr int kPlainBlock = -1;
+
+struct TBlockPayloads {
+  std::vector<Bytes> payloads;
+  std::vector<TChannelPayload> channels;
+};
+
+template <class C>
+TBlockPayloads MakeBlock(std::mt19937& rng, const std::vector<int>& kinds, uint8_t fill) {
+  TBlockPayloads block;
+  const int32_t bases[] = {0, -1, INT32_MIN, INT32_MAX, static_cast<int32_t>(C::kMask >> 1)};
+  for (size_t ch = 0; ch < kinds.size(); ++ch) {
+    const bool delta = kinds[ch] != kPlainBlock;
+    const size_t bytes = delta ? 64 * static_cast<size_t>(kinds[ch]) : kBlockValues * C::kBytes;
+    block.payloads.push_back(fill == 0 ? Random(rng, bytes) : Bytes(bytes, fill));
+    const int32_t base = ch < std::size(bases) ? bases[(ch + kinds.size()) % std::size(bases)]
+                                               : static_cast<int32_t>(rng());
+    block.channels.push_back(
+        {block.payloads.back().data(), delta ? kinds[ch] : C::kBits, delta, base});
+  }
+  return block;
+}
+
+TYPED_TEST(BlockKernelsTest, DecodingABlockMatchesTheReference) {
+  using C = TypeParam;
+  std::mt19937 rng(17);
+  // Every width against itself, another and a plain block in stereo, as they are and as a
+  // sum/difference pair (random fields, all -1, all the most negative step: sums that wrap),
+  // then 1 to 6 channels of mixed kinds for every frame count of a block's tail.
+  struct TCase {
+    std::vector<int> kinds;
+    bool sumDifference;
+    size_t frames;
+    uint8_t fill;
+  };
+  std::vector<TCase> cases;
+  for (int width = kPlainBlock; width <= C::kBits; ++width) {
+    for (int other : {width, (width + 7) % (C::kBits + 1), kPlainBlock}) {
+      const auto fill = static_cast<uint8_t>(std::array{0x00, 0xFF, 0x80}[(width + 1) % 3]);
+      for (bool sumDifference : {false, true}) {
+        for (size_t frames : {size_t{512}, size_t{511}, size_t{0}}) {
+          cases.push_back({{width, other}, sumDifference, frames, fill});
+        }
+      }
+    }
+  }
+  const int kinds[] = {kPlainBlock, 3, C::kBits, 1, C::kBits - 1, 0, 7};
+  for (size_t channels = 1; channels <= 6; ++channels) {
+    for (size_t frames : kAvailable) {
+      std::vector<int> mixed;
+      for (size_t ch = 0; ch < channels; ++ch) mixed.push_back(kinds[(ch + frames) % 7]);
+      cases.push_back({mixed, false, frames, 0});
+    }
+  }
+  ForEachTarget([&] {
+    for (const TCase& c : cases) {
+      std::string kindsText;
+      for (int kind : c.kinds) kindsText += (kind == kPlainBlock ? "plain" : std::to_string(kind)) + " ";
+      SCOPED_TRACE("kinds " + kindsText + (c.sumDifference ? "sum/difference, " : "") +
+                   std::to_string(c.frames) + " frames, fill " + std::to_string(c.fill));
+      const TBlockPayloads block = MakeBlock<C>(rng, c.kinds, c.fill);
+      const size_t channels = c.kinds.size();
+      // Exactly the frames asked for: ASan reports a write past them.
+      Bytes area(channels * kBlockValues * C::kBytes);
+      Bytes expected(c.frames * channels * C::kBytes, 1), got(expected.size(), 2);
+      ScalarBlockKernels<C>().decodeBlock(block.channels.data(), channels, c.sumDifference,
+                                          c.frames, area.data(), expected.data());
+      BlockKernels<C>().decodeBlock(block.channels.data(), channels, c.sumDifference, c.frames,
+                                    area.data(), got.data());
+      ASSERT_EQ(got, expected);
+    }
+  });
+}
+
 TYPED_TEST(BlockKernelsTest, PackedDifferencesUnpackToTheSamples) {
   using C = TypeParam;
   std::mt19937 rng(16);
   const std::vector<Block<C>> blocks = SampleBlocks<C>(rng);
   ForEachTarget([&] {
     const TBlockKernels<C>& kernels = BlockKernels<C>();
+    std::vector<Bytes> streams;
+    std::vector<int> widths;
     for (size_t b = 0; b < blocks.size(); ++b) {
       SCOPED_TRACE("block " + std::to_string(b));
       Block<C> deltas(kBlockValues);
@@ -382,6 +461,22 @@ TYPED_TEST(BlockKernelsTest, PackedDifferencesUnpackToTheSamples) {
       kernels.unpackDeltas(stream.data(), width, blocks[b][0], samples.data());
       for (int i = 0; i < kBlockValues; ++i) {
         ASSERT_EQ(C::LoadSigned(samples.data() + i * C::kBytes), blocks[b][i]) << "sample " << i;
+      }
+      streams.push_back(std::move(stream));
+      widths.push_back(width);
+    }
+    // Neighbouring blocks as the two channels of a stereo block: the frames hold both.
+    for (size_t b = 0; b + 1 < blocks.size(); ++b) {
+      SCOPED_TRACE("blocks " + std::to_string(b) + " and " + std::to_string(b + 1));
+      const TChannelPayload channels[2] = {{streams[b].data(), widths[b], true, blocks[b][0]},
+                                           {streams[b + 1].data(), widths[b + 1], true,
+                                            blocks[b + 1][0]}};
+      Bytes area(2 * kBlockValues * C::kBytes), frames(2 * kBlockValues * C::kBytes);
+      kernels.decodeBlock(channels, 2, false, kBlockValues, area.data(), frames.data());
+      for (int i = 0; i < kBlockValues; ++i) {
+        ASSERT_EQ(C::LoadSigned(frames.data() + 2 * i * C::kBytes), blocks[b][i]) << "frame " << i;
+        ASSERT_EQ(C::LoadSigned(frames.data() + (2 * i + 1) * C::kBytes), blocks[b + 1][i])
+            << "frame " << i;
       }
     }
   });
