@@ -18,7 +18,7 @@
 #include "bits/BitPacking.h"
 #include "bits/BlockKernels.h"
 #include "bits/SampleContainers.h"
-#include "ncw/NCWFormat.h"
+#include "ncw/NcwFormat.h"
 #include "ncw/NcwReader.h"
 #include "ncw/NcwWriter.h"
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "ncw/NCWFormat.h"
+#include "ncw/NcwFormat.h"
 #include "platform/FileStream.h"
 #include "wav/WavReader.h"
 

@@ -17,7 +17,7 @@
 #include <array>
 #include <cstdint>
 
-#include "ncw/NCWFormat.h"
+#include "ncw/NcwFormat.h"
 
 namespace tarvix {
 

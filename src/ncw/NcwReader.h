@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bits/BlockKernels.h"
-#include "ncw/NCWFormat.h"
+#include "ncw/NcwFormat.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/FileStream.h"
 

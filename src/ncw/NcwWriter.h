@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "ncw/NCWFormat.h"
+#include "ncw/NcwFormat.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/FileStream.h"
 

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "ncw/NCWFormat.h"
+#include "ncw/NcwFormat.h"
 #include "platform/Errors.h"
 #include "support/Fixtures.h"
 #include "support/ProcessHarness.h"

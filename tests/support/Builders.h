@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "ncw/NCWFormat.h"
+#include "ncw/NcwFormat.h"
 
 namespace tarvix::test {
 

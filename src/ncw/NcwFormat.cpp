@@ -1,4 +1,4 @@
-#include "ncw/NCWFormat.h"
+#include "ncw/NcwFormat.h"
 
 #include <algorithm>
 #include <cstring>
