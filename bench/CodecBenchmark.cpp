@@ -361,9 +361,10 @@ void BM_Decode(benchmark::State& state, TCase c, int64_t target, bool read) {
   for (size_t first = 0; first < blocks; first += run) {
     const size_t count = std::min(run, blocks - first);
     ncw.DecodeBlocks(first, count, head, memory, out.data());
-    decoded.insert(decoded.end(), out.begin(),
-                   out.begin() + static_cast<ptrdiff_t>(std::min<size_t>(
-                                     count * kFramesPerBlock * frameBytes, pcm.size() - decoded.size())));
+    decoded.insert(
+        decoded.end(), out.begin(),
+        out.begin() + static_cast<ptrdiff_t>(std::min<size_t>(count * kFramesPerBlock * frameBytes,
+                                                              pcm.size() - decoded.size())));
   }
   if (decoded != pcm) {
     state.SkipWithError("decoded samples differ from the encoded ones");
@@ -386,14 +387,14 @@ void BM_Decode(benchmark::State& state, TCase c, int64_t target, bool read) {
 template <class C>
 void RegisterStream(const std::string& name, TCase c) {
   for (const TKernelTarget& target : MeasuredTargets()) {
-    benchmark::RegisterBenchmark(("BM_Encode/" + name + "/" + target.name).c_str(), BM_Encode<C>,
-                                 c, target.id)
+    benchmark::RegisterBenchmark(("BM_Encode/" + name + "/" + target.name).c_str(), BM_Encode<C>, c,
+                                 target.id)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
   }
   for (const TKernelTarget& target : MeasuredTargets()) {
-    benchmark::RegisterBenchmark(("BM_Decode/" + name + "/" + target.name).c_str(), BM_Decode<C>,
-                                 c, target.id, false)
+    benchmark::RegisterBenchmark(("BM_Decode/" + name + "/" + target.name).c_str(), BM_Decode<C>, c,
+                                 target.id, false)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
   }

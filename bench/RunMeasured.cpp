@@ -1,6 +1,7 @@
 // Runs a command and writes one line to a report file: wall seconds, peak resident memory in
-// KiB, minor and major page faults, and CPU seconds (user and system). The exit status is the command's (127 if it cannot start).
-// Used by run.sh so that timing and memory come from one process and need no extra package.
+// KiB, minor and major page faults, and CPU seconds (user and system). The exit status is the
+// command's (127 if it cannot start). Used by run.sh so that timing and memory come from one
+// process and need no extra package.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -80,8 +80,8 @@ void CheckBlockDecoding(FuzzedDataProvider& in, const uint8_t* values, int count
                         const uint8_t* stream, int width) {
   const size_t channels = in.ConsumeIntegralInRange<size_t>(1, 6);
   const bool sumDifference = channels == 2 && in.ConsumeBool();
-  const size_t frames = in.ConsumeBool() ? kBlockValues
-                                         : in.ConsumeIntegralInRange<size_t>(0, kBlockValues);
+  const size_t frames =
+      in.ConsumeBool() ? kBlockValues : in.ConsumeIntegralInRange<size_t>(0, kBlockValues);
   std::unique_ptr<uint8_t[]> plain = ExactBuffer(kBlockValues * C::kBytes);
   for (int i = 0; i < kBlockValues; ++i) {
     std::memcpy(plain.get() + i * C::kBytes, values + (i % count) * C::kBytes, C::kBytes);
@@ -118,9 +118,8 @@ void CheckBlockKernels(FuzzedDataProvider& in, const uint8_t* values, int count,
                        const uint8_t* stream, size_t streamBytes) {
   using W = TWork<C>;
   const size_t channels = in.ConsumeIntegralInRange<size_t>(1, 6);
-  const size_t available =
-      std::min<size_t>(in.ConsumeIntegralInRange<size_t>(0, kBlockValues),
-                       static_cast<size_t>(count) / channels);
+  const size_t available = std::min<size_t>(in.ConsumeIntegralInRange<size_t>(0, kBlockValues),
+                                            static_cast<size_t>(count) / channels);
   const int32_t base = in.ConsumeIntegral<int32_t>();
   const int packWidth = std::clamp(width, 1, C::kBits);
   // Widths the stream at hand holds whole, for 512 fields.
@@ -141,8 +140,8 @@ void CheckBlockKernels(FuzzedDataProvider& in, const uint8_t* values, int count,
   };
   W gathered[2][kBlockValues], deltas[2][kBlockValues];
   uint8_t packed[2][64 * 32], unpacked[2][kBlockValues * 4], frames[2][kBlockValues * 4];
-  const uint32_t expected = run(ScalarBlockKernels<C>(), gathered[0], deltas[0], packed[0],
-                                unpacked[0], frames[0]);
+  const uint32_t expected =
+      run(ScalarBlockKernels<C>(), gathered[0], deltas[0], packed[0], unpacked[0], frames[0]);
   for (const TKernelTarget& target : KernelTargets()) {
     ForceKernelTarget(target.id);
     Check(run(BlockKernels<C>(), gathered[1], deltas[1], packed[1], unpacked[1], frames[1]) ==
@@ -151,8 +150,8 @@ void CheckBlockKernels(FuzzedDataProvider& in, const uint8_t* values, int count,
     Check(std::memcmp(deltas[0], deltas[1], sizeof deltas[0]) == 0);
     Check(std::memcmp(packed[0], packed[1], 64 * static_cast<size_t>(packWidth)) == 0);
     Check(std::memcmp(unpacked[0], unpacked[1], kBlockValues * C::kBytes) == 0);
-    Check(std::memcmp(frames[0], frames[1], (static_cast<size_t>(count) % kBlockValues) *
-                                                C::kBytes) == 0);
+    Check(std::memcmp(frames[0], frames[1],
+                      (static_cast<size_t>(count) % kBlockValues) * C::kBytes) == 0);
   }
   ForceKernelTarget(0);
   CheckBlockDecoding<C>(in, values, count, stream, unpackWidth);
@@ -216,10 +215,11 @@ void Run(FuzzedDataProvider& in) {
   if (C::kBits < 32) base |= baseHighBits << C::kBits;
   std::unique_ptr<uint8_t[]> unpacked = ExactBuffer(valueBytes);
   TBitPacking::UnpackBits<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
-                         unpacked.get(), true);
+                             unpacked.get(), true);
   Check(std::memcmp(unpacked.get(), values.get(), valueBytes) == 0);
 
-  CheckBlockKernels<C>(in, values.get(), count, width, packed.get(), PackedBytes(fields, deltaWidth));
+  CheckBlockKernels<C>(in, values.get(), count, width, packed.get(),
+                       PackedBytes(fields, deltaWidth));
 
   // The same into every other slot of an interleaved pair, as the decoder fills one channel of
   // stereo frames: the values land there, the other slots stay untouched.
@@ -227,7 +227,7 @@ void Run(FuzzedDataProvider& in) {
   std::unique_ptr<uint8_t[]> frames = ExactBuffer(2 * valueBytes);
   std::memset(frames.get(), 0xA5, 2 * valueBytes);
   TBitPacking::UnpackBitsStrided<C>(count, deltaWidth, packed.get(), static_cast<int32_t>(base),
-                                frames.get(), stride, true);
+                                    frames.get(), stride, true);
   for (int i = 0; i < count; ++i) {
     Check(std::memcmp(frames.get() + i * stride, values.get() + i * C::kBytes, C::kBytes) == 0);
     for (int b = 0; b < C::kBytes; ++b) Check(frames[i * stride + C::kBytes + b] == 0xA5);

@@ -77,9 +77,9 @@ bool WavReaderTakes(const TNcwHeader& header) {
 void CheckWavOutput(const TNcwReader& ncw, const Bytes& samples, bool extended) {
   const TNcwHeader& header = ncw.Header;
   TMemorySink file;
-  TWavWriter writer({header.Channels, header.SampleRate, header.BitsPerSample, header.NumSamples,
-                     extended},
-                    file);
+  TWavWriter writer(
+      {header.Channels, header.SampleRate, header.BitsPerSample, header.NumSamples, extended},
+      file);
   // One run of every frame, as a conversion of one run writes it.
   Bytes run(writer.PrefixBytes(0) + samples.size());
   std::copy(samples.begin(), samples.end(), run.begin() + writer.PrefixBytes(0));

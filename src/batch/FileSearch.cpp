@@ -73,8 +73,9 @@ bool TFileSearch::ListFolderAtIndex() {
   const TSystemResult read = OpenFirstFile(found);
   // Readable when the tree was walked, no longer now (removed, replaced, its permission taken
   // away): noted as any folder that cannot be read, never taken as empty.
-  const bool noted = std::any_of(fUnreadFolders.begin(), fUnreadFolders.end(),
-                                 [&](const TUnreadFolder& unread) { return unread.folder == fCurDir; });
+  const bool noted =
+      std::any_of(fUnreadFolders.begin(), fUnreadFolders.end(),
+                  [&](const TUnreadFolder& unread) { return unread.folder == fCurDir; });
   if (!read.Ok() && !noted) fUnreadFolders.push_back({fCurDir, read.Reason()});
   if (!found) return false;
   fFoundFile = fCurDir + fSearchRec.Current().name;

@@ -199,13 +199,13 @@ void TBitPacking::PackBits(int32_t count, int32_t width, const uint8_t* source, 
 
 template <class C>
 void TBitPacking::UnpackBits(int32_t count, int32_t width, const uint8_t* source, int32_t baseValue,
-                         uint8_t* dest, bool delta) {
+                             uint8_t* dest, bool delta) {
   UnpackBitsStrided<C>(count, width, source, baseValue, dest, C::kBytes, delta);
 }
 
 template <class C>
 void TBitPacking::UnpackBitsStrided(int32_t count, int32_t width, const uint8_t* source,
-                                int32_t baseValue, uint8_t* dest, size_t stride, bool delta) {
+                                    int32_t baseValue, uint8_t* dest, size_t stride, bool delta) {
   if (count <= 0) return;
   if (!delta) {
     if (stride == C::kBytes) {
@@ -237,20 +237,20 @@ template void TBitPacking::PackBits<TSample16>(int32_t, int32_t, const uint8_t*,
 template void TBitPacking::PackBits<TSample24>(int32_t, int32_t, const uint8_t*, uint8_t*);
 template void TBitPacking::PackBits<TSample32>(int32_t, int32_t, const uint8_t*, uint8_t*);
 template void TBitPacking::UnpackBits<TSample8>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
-                                            bool);
-template void TBitPacking::UnpackBits<TSample16>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
-                                             bool);
-template void TBitPacking::UnpackBits<TSample24>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
-                                             bool);
-template void TBitPacking::UnpackBits<TSample32>(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*,
-                                             bool);
+                                                bool);
+template void TBitPacking::UnpackBits<TSample16>(int32_t, int32_t, const uint8_t*, int32_t,
+                                                 uint8_t*, bool);
+template void TBitPacking::UnpackBits<TSample24>(int32_t, int32_t, const uint8_t*, int32_t,
+                                                 uint8_t*, bool);
+template void TBitPacking::UnpackBits<TSample32>(int32_t, int32_t, const uint8_t*, int32_t,
+                                                 uint8_t*, bool);
 template void TBitPacking::UnpackBitsStrided<TSample8>(int32_t, int32_t, const uint8_t*, int32_t,
-                                                   uint8_t*, size_t, bool);
+                                                       uint8_t*, size_t, bool);
 template void TBitPacking::UnpackBitsStrided<TSample16>(int32_t, int32_t, const uint8_t*, int32_t,
-                                                    uint8_t*, size_t, bool);
+                                                        uint8_t*, size_t, bool);
 template void TBitPacking::UnpackBitsStrided<TSample24>(int32_t, int32_t, const uint8_t*, int32_t,
-                                                    uint8_t*, size_t, bool);
+                                                        uint8_t*, size_t, bool);
 template void TBitPacking::UnpackBitsStrided<TSample32>(int32_t, int32_t, const uint8_t*, int32_t,
-                                                    uint8_t*, size_t, bool);
+                                                        uint8_t*, size_t, bool);
 
 }  // namespace tarvix

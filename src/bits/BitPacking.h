@@ -31,12 +31,12 @@ void PackBits(int32_t count, int32_t width, const uint8_t* source, uint8_t* dest
 // !delta: copies count*container bytes from `source`; width and base are not used.
 template <class C>
 void UnpackBits(int32_t count, int32_t width, const uint8_t* source, int32_t baseValue,
-                       uint8_t* dest, bool delta);
+                uint8_t* dest, bool delta);
 // The same, writing value i to dest + i * stride (stride in bytes, at least the container's),
 // so that one channel of interleaved frames is filled in place.
 template <class C>
-void UnpackBitsStrided(int32_t count, int32_t width, const uint8_t* source,
-                              int32_t baseValue, uint8_t* dest, size_t stride, bool delta);
+void UnpackBitsStrided(int32_t count, int32_t width, const uint8_t* source, int32_t baseValue,
+                       uint8_t* dest, size_t stride, bool delta);
 
 }  // namespace TBitPacking
 

@@ -135,8 +135,8 @@ void DecodeBlock(const TChannelPayload* channels, size_t channelCount, bool sumD
 }
 
 template <class C>
-constexpr TBlockKernels<C> kScalar{&GatherChannel<C>, &MakeDeltas<C>,   &PackFields<C>,
-                                   &UnpackDeltas<C>,  &Interleave<C>,   &DecodeBlock<C>};
+constexpr TBlockKernels<C> kScalar{&GatherChannel<C>, &MakeDeltas<C>, &PackFields<C>,
+                                   &UnpackDeltas<C>,  &Interleave<C>, &DecodeBlock<C>};
 
 }  // namespace
 

@@ -9,11 +9,14 @@
 // block and carries the block's total on. Decoding a whole block of one or two channels does
 // both channels' unpacking and summing a vector at a time and stores the frames interleaved,
 // asking for the next blocks' bytes meanwhile.
+// foreach_target.h includes this file again once per target: it comes first.
+// clang-format off
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "bits/BlockKernelsVector.cpp"
 #include <hwy/foreach_target.h>  // includes this file again once per target
 #include <hwy/cache_control.h>
 #include <hwy/highway.h>
+// clang-format on
 
 #include <algorithm>
 #include <array>
@@ -320,7 +323,7 @@ HWY_INLINE hn::Vec<D> BroadcastLast(D d, hn::Vec<D> v) {
 // Fields of `width` bits at the start of `window` (and bit `offset`), one per 32-bit lane,
 // sign-extended.
 HWY_INLINE hn::Vec<hn::Full128<int32_t>> Spread32(const uint8_t* window, const TSpreadTable& table,
-                                                   int width) {
+                                                  int width) {
   const hn::Full128<uint8_t> d8;
   const hn::Full128<uint32_t> du;
   const hn::Full128<int32_t> di;
@@ -332,7 +335,7 @@ HWY_INLINE hn::Vec<hn::Full128<int32_t>> Spread32(const uint8_t* window, const T
 
 // The same in 16-bit lanes, shifted up by a multiplication.
 HWY_INLINE hn::Vec<hn::Full128<int16_t>> Spread16(const uint8_t* window, const TSpreadTable& table,
-                                                   int width) {
+                                                  int width) {
   const hn::Full128<uint8_t> d8;
   const hn::Full128<int16_t> di;
   const auto lanes =
@@ -370,7 +373,7 @@ HWY_INLINE hn::Vec<hn::Full128<W>> SpreadFields(F&& window, size_t first, int wi
 // are, or 24-bit ones as the low three bytes of each lane, which must stop at their 12 in the
 // array's last block.
 template <class C, size_t kCount = kBlockValues>
-HWY_INLINE void StoreBlock(hn::Vec<hn::Full128<TWork<C>> > values, uint8_t* samples, size_t i) {
+HWY_INLINE void StoreBlock(hn::Vec<hn::Full128<TWork<C>>> values, uint8_t* samples, size_t i) {
   using W = TWork<C>;
   constexpr size_t kLanes = 16 / sizeof(W);
   if constexpr (C::kBytes == sizeof(W)) {
@@ -397,8 +400,8 @@ HWY_INLINE void StoreBlock(hn::Vec<hn::Full128<TWork<C>> > values, uint8_t* samp
 
 template <class W, class F>
 HWY_INLINE hn::Vec<hn::Full256<W>> SpreadFields256(F&& window, size_t first, int width,
-                                                    const hn::Vec<hn::Full256<uint8_t>>* bytes,
-                                                    const hn::Vec<hn::Full256<uint32_t>>* shifts) {
+                                                   const hn::Vec<hn::Full256<uint8_t>>* bytes,
+                                                   const hn::Vec<hn::Full256<uint32_t>>* shifts) {
   const hn::Full256<uint8_t> d8;
   const hn::Full128<uint8_t> h8;
   const size_t w = static_cast<size_t>(width);
@@ -513,11 +516,15 @@ class TChannelReader {
   }
 
   // The running sum to start from.
-  V Start() const { return hn::Set(D(), fBase); }
+  V Start() const {
+    return hn::Set(D(), fBase);
+  }
 
   // The first value from which the loads reach past the payload and come from the tail (512
   // for a plain block).
-  size_t DirectEnd() const { return fDirectEnd; }
+  size_t DirectEnd() const {
+    return fDirectEnd;
+  }
 
   // Values i .. i + kLanes - 1 rebuilt from the stream bytes `window(byte)` gives (16 readable
   // from stream byte `byte` on), `carry` holding the sum before value i in every lane.
@@ -602,12 +609,14 @@ template <class C>
 void UnpackDeltas(const uint8_t* payload, int width, int32_t base, uint8_t* samples) {
   using R = TChannelReader<C>;
   const TChannelPayload channel{payload, width, true, base};
-  if (!R::Takes(channel)) return ScalarBlockKernels<C>().unpackDeltas(payload, width, base, samples);
+  if (!R::Takes(channel))
+    return ScalarBlockKernels<C>().unpackDeltas(payload, width, base, samples);
   const R reader(channel);
   auto carry = reader.Start();
   // Straight from the payload while the loads stay in it, then from the tail.
   size_t i = 0;
-  for (; i < reader.DirectEnd(); i += R::kLanes) StoreValues<C>(reader.Direct(i, carry), samples, i);
+  for (; i < reader.DirectEnd(); i += R::kLanes)
+    StoreValues<C>(reader.Direct(i, carry), samples, i);
   for (; i < kBlockValues; i += R::kLanes) StoreValues<C>(reader.FromTail(i, carry), samples, i);
 }
 
@@ -734,12 +743,10 @@ void DecodeStereo(const TChannelPayload* channels, uint8_t* out) {
       StoreFrames2<C>(x, y, out, i);
     }
   };
-  auto direct = [](const R& r, size_t i, typename R::V& carry) HWY_ATTR {
-    return r.Direct(i, carry);
-  };
-  auto fromTail = [](const R& r, size_t i, typename R::V& carry) HWY_ATTR {
-    return r.FromTail(i, carry);
-  };
+  auto direct = [](const R& r, size_t i, typename R::V& carry)
+                    HWY_ATTR { return r.Direct(i, carry); };
+  auto fromTail = [](const R& r, size_t i, typename R::V& carry)
+                      HWY_ATTR { return r.FromTail(i, carry); };
   // Both straight from their payloads, then one of them from its tail, then both.
   const size_t both = std::min(first.DirectEnd(), second.DirectEnd());
   const size_t either = std::max(first.DirectEnd(), second.DirectEnd());
@@ -773,8 +780,8 @@ void DecodeBlock(const TChannelPayload* channels, size_t channelCount, bool sumD
   // The last block of a file, more channels, other widths: through the area. Sum/difference
   // pairs, which the encoder does not write, take the reference there.
   if (sumDifference) {
-    return ScalarBlockKernels<C>().decodeBlock(channels, channelCount, sumDifference, frames,
-                                               area, out);
+    return ScalarBlockKernels<C>().decodeBlock(channels, channelCount, sumDifference, frames, area,
+                                               out);
   }
   for (size_t ch = 0; ch < channelCount; ++ch) {
     const TChannelPayload& channel = channels[ch];
@@ -789,8 +796,8 @@ void DecodeBlock(const TChannelPayload* channels, size_t channelCount, bool sumD
 }
 
 template <class C>
-const TBlockKernels<C> kVector{&GatherChannel<C>, &MakeDeltas<C>, &PackFields<C>, &UnpackDeltas<C>,
-                               &Interleave<C>,    &DecodeBlock<C>};
+const TBlockKernels<C> kVector{&GatherChannel<C>, &MakeDeltas<C>, &PackFields<C>,
+                               &UnpackDeltas<C>,  &Interleave<C>, &DecodeBlock<C>};
 
 const TKernelSet* KernelSet() {
   static const TKernelSet set{hwy::TargetName(HWY_TARGET), &kVector<TSample8>, &kVector<TSample16>,

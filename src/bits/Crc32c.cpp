@@ -4,10 +4,13 @@
 // The instruction takes three cycles but can start one every cycle, so longer pieces are cut in
 // three that are worked on side by side; their CRCs are joined by the operator that appends a
 // fixed number of zero bytes, as tables (the register's CRC is linear in its start value).
+// foreach_target.h includes this file again once per target: it comes first.
+// clang-format off
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "bits/Crc32c.cpp"
 #include <hwy/foreach_target.h>  // includes this file again once per target
 #include <hwy/highway.h>
+// clang-format on
 
 #include <array>
 #include <cstring>

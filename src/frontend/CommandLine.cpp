@@ -251,5 +251,4 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TRunOptions&
   return Validate(options, console);
 }
 
-
 }  // namespace tarvix

@@ -75,11 +75,11 @@ class TConsole final : public TRunStatus {
   int fFd;
   bool fIsTerminal;
   bool fQuiet = false;
-  int fFixedWidth;       // > 0: the width to use instead of asking the terminal
-  int fWidth;            // the width last asked for
-  std::string fPending;  // written but not yet flushed
-  TPosition fCursor;     // where the terminal's cursor is
-  TPosition fSaved;      // the status line's start
+  int fFixedWidth;        // > 0: the width to use instead of asking the terminal
+  int fWidth;             // the width last asked for
+  std::string fPending;   // written but not yet flushed
+  TPosition fCursor;      // where the terminal's cursor is
+  TPosition fSaved;       // the status line's start
   std::string fProgress;  // the last progress text as given, for the percentage after it
 };
 

@@ -50,7 +50,6 @@ constexpr std::array<std::string_view, 34> kUsageLines = {
 
 constexpr std::string_view kUsageHint = "tarvix -h for more detailed help";
 
-
 constexpr std::array<std::string_view, 105> kHelpLines = {
     "SAMPLE USAGE:",
     "  tarvix PIANO.WAV",

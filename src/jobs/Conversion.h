@@ -5,9 +5,9 @@
 #pragma once
 
 #include <condition_variable>
-#include <exception>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -134,7 +134,7 @@ class TConversion {
   std::vector<std::string> fNotes;  // set by Open only
   bool fCutShort = false;           // set by Open only
   bool fWithoutChecksums = false;   // set by Open only
-  std::span<const uint8_t> fHead;  // the source's first bytes, for run 0 on the opening thread
+  std::span<const uint8_t> fHead;   // the source's first bytes, for run 0 on the opening thread
 };
 
 // The conversion jobs of the two directions, and the one of an item's direction.

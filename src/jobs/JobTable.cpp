@@ -267,9 +267,8 @@ void TJobTable::WorkerLoop(size_t worker) {
     std::optional<TClaim> claim;
     // A worker with nothing to do while others wait for memory gives its buffers back.
     auto givesBack = [&] { return fWaitingForMemory && fWorkerBytes[worker] != 0; };
-    fWorkReady.wait(lock, [&] {
-      return fStopping || (claim = Claim(worker)).has_value() || givesBack();
-    });
+    fWorkReady.wait(
+        lock, [&] { return fStopping || (claim = Claim(worker)).has_value() || givesBack(); });
     if (fStopping) return;
     if (!claim) {
       fWorkerBytesTotal -= std::exchange(fWorkerBytes[worker], 0);

@@ -59,7 +59,7 @@ struct TJob {
   // Set by the keeper before the job enters the window; only read afterwards, by anyone.
   size_t index = 0;
   TWorkItem item;
-  TItemNames names;             // what decides whether it may depend on earlier items
+  TItemNames names;  // what decides whether it may depend on earlier items
   // -keeptime: the source's times, read before any thread read the source (which may change
   // its access time); unset when the source did not exist yet then.
   std::optional<TFileTimes> sourceTimes;
@@ -81,9 +81,9 @@ struct TJob {
   bool abandoned = false;     // a run gave up: the output is incomplete
   size_t failedRun = kNoRun;  // the first run that failed (kNoRun: none); the open counts as 0
   std::optional<TItemFailure> failure;  // its error, classified where it was caught
-  size_t parkedBytes = 0;      // what its NCW writer holds parked, as last seen; in the budget
-  size_t runsDone = 0;         // runs back without failing, verification runs included
-  size_t progressRuns = 0;     // the runs that make 100%: known once opened
+  size_t parkedBytes = 0;   // what its NCW writer holds parked, as last seen; in the budget
+  size_t runsDone = 0;      // runs back without failing, verification runs included
+  size_t progressRuns = 0;  // the runs that make 100%: known once opened
 
   // Set under the table lock by the thread that opened it. The object itself is used without
   // the lock: each run by the thread that claimed it, Finish and BeginVerify by the claimant of
@@ -170,7 +170,7 @@ class TJobTable {
   const TRunOptions& fOptions;
   const TCheck fCheck;
   const size_t fMemoryBudget;  // what every buffer of the run together may hold
-  TWorkerMemory fMemory;  // the calling thread's, when there are no workers
+  TWorkerMemory fMemory;       // the calling thread's, when there are no workers
 
   // Lock order: the table's lock, then a conversion's own (the NCW writer's, which places
   // runs in order). No lock is taken while the NCW writer's is held, and nothing that touches
@@ -186,10 +186,10 @@ class TJobTable {
   // hold for the piece it claimed; runs parked in NCW writers count apart, per job.
   std::vector<size_t> fWorkerBytes;  // per worker (one for the calling thread without workers)
   size_t fWorkerBytesTotal = 0;
-  size_t fParkedBytesTotal = 0;    // the sum of the jobs' parkedBytes
-  size_t fPiecesOut = 0;           // pieces of work claimed and not yet back
-  bool fWaitingForMemory = false;  // work was not handed out for want of memory
-  bool fMemoryReturned = false;    // memory came back while work waited for it: wake them
+  size_t fParkedBytesTotal = 0;       // the sum of the jobs' parkedBytes
+  size_t fPiecesOut = 0;              // pieces of work claimed and not yet back
+  bool fWaitingForMemory = false;     // work was not handed out for want of memory
+  bool fMemoryReturned = false;       // memory came back while work waited for it: wake them
   std::vector<std::thread> fWorkers;  // last: they start once everything above exists
 };
 

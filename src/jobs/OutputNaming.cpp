@@ -39,8 +39,8 @@ std::unique_ptr<TTempFile> MakeTempFileName(const std::string& outputName) {
   TSystemResult made = temp->Creation();
   // The folder is missing: made only now, so that a folder that exists costs nothing. Made
   // again should another process move it away right after it was made.
-  for (int attempt = 0; attempt < kFolderAttempts && !dir.empty() &&
-                        made.Why() == TSystemResult::TWhy::kNotFound;
+  for (int attempt = 0;
+       attempt < kFolderAttempts && !dir.empty() && made.Why() == TSystemResult::TWhy::kNotFound;
        ++attempt) {
     made = ForceDirectoryPath(dir);
     if (made.Ok()) {

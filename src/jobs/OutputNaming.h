@@ -37,10 +37,10 @@ enum class TNameRule {
 
 struct TPlacement {
   bool placed = false;
-  bool nameTaken = false;  // under kKeep: the name was taken, the output discarded
+  bool nameTaken = false;   // under kKeep: the name was taken, the output discarded
   bool folderGone = false;  // the output's folder was moved or removed since the file was made
-  std::string finalName;  // the name the output got, or the one that could not be used
-  std::string reason;     // why it could not be placed
+  std::string finalName;    // the name the output got, or the one that could not be used
+  std::string reason;       // why it could not be placed
 };
 
 // Moves the finished temporary file to its final name. Except under kReplace nothing of an

@@ -3,9 +3,9 @@
 // Nothing here holds a whole file: callers stream through buffers of their own, and several
 // threads may decode different runs of one file at once. (TNcwWriter writes them.)
 //
-// Errors are raised as TError, the source's fault. A file that is damaged or holds what the encoder never writes
-// (field widths beyond the container, sum/difference blocks outside stereo, a block table or
-// blocks reaching past the end) is refused when the damaged block is reached, naming it.
+// Errors are raised as TError, the source's fault. A file that is damaged or holds what the encoder
+// never writes (field widths beyond the container, sum/difference blocks outside stereo, a block
+// table or blocks reaching past the end) is refused when the damaged block is reached, naming it.
 #pragma once
 
 #include <cstdint>

@@ -81,7 +81,7 @@ TSystemResult::TWhy TSystemResult::Why() const {
       return TWhy::kNoSpace;
     default:
       return FaultOfErrorNumber(fCode, TFault::kSource) == TFault::kResource ? TWhy::kShortOf
-                                                                              : TWhy::kOther;
+                                                                             : TWhy::kOther;
   }
 }
 

@@ -80,8 +80,8 @@ class TTempFile {
   std::string fDir;
   std::string fDisplayName;
   std::string fName;
-  int fFd = -1;    // open until Close; an unnamed file needs it to be placed
-  int fSlot = -1;  // the entry the signal handler removes a named file by
+  int fFd = -1;             // open until Close; an unnamed file needs it to be placed
+  int fSlot = -1;           // the entry the signal handler removes a named file by
   TSystemResult fCreation;  // why the file could not be made
   std::unique_ptr<TFileSink> fSink;
 };

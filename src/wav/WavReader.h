@@ -130,7 +130,7 @@ class TWavReader {
   // writer that streams does: the file was cut short. fDeclaredFrames is what it declares.
   bool fCutShort = false;
   uint64_t fDeclaredFrames = 0;
-  TWavExtras fExtras;        // what the file holds besides its samples
+  TWavExtras fExtras;  // what the file holds besides its samples
 
  private:
   using TChunkId = char[5];
@@ -164,9 +164,9 @@ class TWavReader {
   void NoteChunksAfterData(uint64_t body, uint32_t statedSize);
   bool ParseSteps();
 
-  std::string fOpenFailure;  // the system's reason why OpenFile failed
-  uint64_t fRiffEnd = 0;     // where the chunks end: the RIFF chunk's end or the file's
-  bool fRf64 = false;        // an RF64 file: its true sizes are in the ds64 chunk
+  std::string fOpenFailure;    // the system's reason why OpenFile failed
+  uint64_t fRiffEnd = 0;       // where the chunks end: the RIFF chunk's end or the file's
+  bool fRf64 = false;          // an RF64 file: its true sizes are in the ds64 chunk
   uint64_t fRf64DataSize = 0;  // the data chunk's size from the ds64 chunk
   bool fRf64Streamed = false;  // the ds64 sizes are a streaming writer's placeholders
 };

@@ -22,8 +22,7 @@ TWavHeader HeaderOf(const TWavFormat& format, uint32_t dataBytes) {
   header.nChannels = format.channels;
   header.nSamplesPerSec = format.sampleRate;
   header.wBitsPerSample = format.bitsPerSample;
-  header.nBlockAlign =
-      static_cast<uint16_t>(uint32_t{format.channels} * format.bitsPerSample / 8);
+  header.nBlockAlign = static_cast<uint16_t>(uint32_t{format.channels} * format.bitsPerSample / 8);
   header.nAvgBytesPerSec = uint32_t{header.nBlockAlign} * format.sampleRate;
   if (format.extensible) {
     header.RiffSize = dataBytes + 60;

@@ -75,12 +75,16 @@ TEST_F(FileSearchTest, FoldersThatCannotBeReadAreNotedWithTheReason) {
       {fDir / "missing/*.wav", true, {{fDir / "missing/", "No such file or directory"}}, {}},
       {fDir / "missing/*.wav", false, {{fDir / "missing/", "No such file or directory"}}, {}},
       {fRoot + "b.wav/*.wav", false, {{fRoot + "b.wav/", "Not a directory"}}, {}},
-      {fRoot + "*.wav", true, {{fRoot + "C/", "Not a directory"}},
+      {fRoot + "*.wav",
+       true,
+       {{fRoot + "C/", "Not a directory"}},
        [&] {
          std::filesystem::remove_all(root + "C");
          fDir.WriteFile("R/C", "");
        }},
-      {fRoot + "*.wav", true, {{fRoot + "A/A1/", "No such file or directory"}},
+      {fRoot + "*.wav",
+       true,
+       {{fRoot + "A/A1/", "No such file or directory"}},
        [&] { std::filesystem::remove_all(root + "A/A1"); }},
   };
   for (const auto& c : cases) {

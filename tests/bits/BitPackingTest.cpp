@@ -192,8 +192,8 @@ TYPED_TEST(BitsProperties, DifferencesThatFitRoundTripThroughPackAndUnpack) {
       Bytes stream((static_cast<size_t>(count) * width + 7) / 8);
       TBitPacking::PackBits<C>(count, width, deltas.data(), stream.data());
       Bytes out(values.size());
-      TBitPacking::UnpackBits<C>(count, width, stream.data(), C::LoadSigned(values.data()), out.data(),
-                             true);
+      TBitPacking::UnpackBits<C>(count, width, stream.data(), C::LoadSigned(values.data()),
+                                 out.data(), true);
       ASSERT_EQ(out, values);
     }
   }
@@ -212,7 +212,6 @@ TYPED_TEST(BitsProperties, PlainPackAtContainerWidthUnpacksToTheSameBytes) {
 }
 
 // ---- Block kernels: every instruction set against the scalar reference ----
-
 
 template <class C>
 using Block = std::vector<TWork<C>>;
@@ -264,8 +263,8 @@ void ForEachTarget(F&& check) {
   }
 }
 
-const size_t kAvailable[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65,
-                             100, 255, 256, 257, 500, 509, 510, 511, 512};
+const size_t kAvailable[] = {0,  1,  2,  3,  4,   5,   7,   8,   9,   15,  16,  17,  31, 32,
+                             33, 63, 64, 65, 100, 255, 256, 257, 500, 509, 510, 511, 512};
 
 TYPED_TEST(BlockKernelsTest, GatheringAChannelMatchesTheReference) {
   using C = TypeParam;
@@ -297,7 +296,8 @@ TYPED_TEST(BlockKernelsTest, DifferencesAndTheirWidthMatchTheReference) {
     for (size_t b = 0; b < blocks.size(); ++b) {
       SCOPED_TRACE("block " + std::to_string(b));
       Block<C> expected(kBlockValues, 1), got(kBlockValues, 2);
-      uint32_t expectedWidth = ScalarBlockKernels<C>().makeDeltas(blocks[b].data(), expected.data());
+      uint32_t expectedWidth =
+          ScalarBlockKernels<C>().makeDeltas(blocks[b].data(), expected.data());
       ASSERT_EQ(BlockKernels<C>().makeDeltas(blocks[b].data(), got.data()), expectedWidth);
       ASSERT_EQ(got, expected);
     }
@@ -325,8 +325,13 @@ TYPED_TEST(BlockKernelsTest, PackingMatchesTheReferenceAtEveryWidth) {
 TYPED_TEST(BlockKernelsTest, UnpackingMatchesTheReferenceAtEveryWidth) {
   using C = TypeParam;
   std::mt19937 rng(14);
-  const int32_t bases[] = {0, -1, INT32_MIN, INT32_MAX, static_cast<int32_t>(rng()),
-                           static_cast<int32_t>(C::kMask >> 1), static_cast<int32_t>(C::kMask)};
+  const int32_t bases[] = {0,
+                           -1,
+                           INT32_MIN,
+                           INT32_MAX,
+                           static_cast<int32_t>(rng()),
+                           static_cast<int32_t>(C::kMask >> 1),
+                           static_cast<int32_t>(C::kMask)};
   ForEachTarget([&] {
     for (int width = 0; width <= C::kBits; ++width) {
       for (int32_t base : bases) {
@@ -424,7 +429,8 @@ TYPED_TEST(BlockKernelsTest, DecodingABlockMatchesTheReference) {
   ForEachTarget([&] {
     for (const TCase& c : cases) {
       std::string kindsText;
-      for (int kind : c.kinds) kindsText += (kind == kPlainBlock ? "plain" : std::to_string(kind)) + " ";
+      for (int kind : c.kinds)
+        kindsText += (kind == kPlainBlock ? "plain" : std::to_string(kind)) + " ";
       SCOPED_TRACE("kinds " + kindsText + (c.sumDifference ? "sum/difference, " : "") +
                    std::to_string(c.frames) + " frames, fill " + std::to_string(c.fill));
       const TBlockPayloads block = MakeBlock<C>(rng, c.kinds, c.fill);
@@ -468,9 +474,9 @@ TYPED_TEST(BlockKernelsTest, PackedDifferencesUnpackToTheSamples) {
     // Neighbouring blocks as the two channels of a stereo block: the frames hold both.
     for (size_t b = 0; b + 1 < blocks.size(); ++b) {
       SCOPED_TRACE("blocks " + std::to_string(b) + " and " + std::to_string(b + 1));
-      const TChannelPayload channels[2] = {{streams[b].data(), widths[b], true, blocks[b][0]},
-                                           {streams[b + 1].data(), widths[b + 1], true,
-                                            blocks[b + 1][0]}};
+      const TChannelPayload channels[2] = {
+          {streams[b].data(), widths[b], true, blocks[b][0]},
+          {streams[b + 1].data(), widths[b + 1], true, blocks[b + 1][0]}};
       Bytes area(2 * kBlockValues * C::kBytes), frames(2 * kBlockValues * C::kBytes);
       kernels.decodeBlock(channels, 2, false, kBlockValues, area.data(), frames.data());
       for (int i = 0; i < kBlockValues; ++i) {

@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <functional>
@@ -256,11 +256,17 @@ TEST(WavToNcwNotes, FollowTheProgressTextInEveryModeAndTheSamplesAreTheSame) {
     std::string outputFolder;
     std::vector<std::string> lines;
   } cases[] = {
-      {"file", {"Kit/plain.wav", "Kit/tagged.wav"}, "Kit",
+      {"file",
+       {"Kit/plain.wav", "Kit/tagged.wav"},
+       "Kit",
        {"[1 from 2]  Kit/plain.wav...", "[2 from 2]  Kit/tagged.wav...", note, count}},
-      {"directory", {"-w2n", "Kit", "Out"}, "Out",
+      {"directory",
+       {"-w2n", "Kit", "Out"},
+       "Out",
        {"Kit/plain.wav...", "Kit/tagged.wav...", note, count}},
-      {"list", {"-l", "list.txt"}, "Kit",
+      {"list",
+       {"-l", "list.txt"},
+       "Kit",
        {"[1 from 2]  Kit/plain.wav...", "[2 from 2]  Kit/tagged.wav...", note, count}},
   };
   const test::Bytes plain = test::MakeWavBytes(16, 2, 44100, 1500);
@@ -382,12 +388,11 @@ TEST(JobFaults, FailuresAreRetriedAloneOnlyWhereOthersCouldHaveCausedThem) {
       {"a refused source", std::make_exception_ptr(TSourceRefused{{"  ERROR: x"}}), A::kReport,
        A::kReport},
       {"no descriptor to open the source",
-       std::make_exception_ptr(TFileError(TFileErrorKind::kCannotOpen, "Can't open file", "x",
-                                          EMFILE)),
+       std::make_exception_ptr(
+           TFileError(TFileErrorKind::kCannotOpen, "Can't open file", "x", EMFILE)),
        A::kRetryAlone, A::kReportShort},
       {"no descriptor in the system",
-       std::make_exception_ptr(TError("Can't create temporary file", "d/",
-                                      SystemReason(ENFILE),
+       std::make_exception_ptr(TError("Can't create temporary file", "d/", SystemReason(ENFILE),
                                       FaultOfErrorNumber(ENFILE, TFault::kOutput))),
        A::kRetryAlone, A::kReportShort},
       {"no memory", std::make_exception_ptr(std::bad_alloc()), A::kRetryAlone, A::kReportShort},
@@ -400,8 +405,8 @@ TEST(JobFaults, FailuresAreRetriedAloneOnlyWhereOthersCouldHaveCausedThem) {
            TFileError(TFileErrorKind::kWrite, "Error while writing the file", "x", EIO)),
        A::kEndRun, A::kEndRun},
       {"a source over the format's limit",
-       std::make_exception_ptr(TError("The NCW file would exceed the format's limit of 2 GiB",
-                                      {}, {}, TFault::kSource)),
+       std::make_exception_ptr(TError("The NCW file would exceed the format's limit of 2 GiB", {},
+                                      {}, TFault::kSource)),
        A::kEndRun, A::kEndRun},
       {"an NCW source that cannot be opened",
        std::make_exception_ptr(

@@ -149,9 +149,9 @@ TEST(Threads, ListModeLooksTheSameWithAnyNumberOfThreads) {
 void NcwLibrary(const test::TTempDir& dir) {
   const test::Bytes good = NcwOf(16, 2, 300000, 5);
   for (int i = 0; i < 6; ++i) {
-    dir.WriteFile("Ncw/" + std::to_string(i) + "good.ncw", NcwOf(8 + 8 * (i % 3), 1 + i % 2,
-                                                                 1000 + 5000 * static_cast<size_t>(i),
-                                                                 static_cast<unsigned>(i)));
+    dir.WriteFile("Ncw/" + std::to_string(i) + "good.ncw",
+                  NcwOf(8 + 8 * (i % 3), 1 + i % 2, 1000 + 5000 * static_cast<size_t>(i),
+                        static_cast<unsigned>(i)));
   }
   test::Bytes signature = good;
   signature[0] ^= 0xFF;
@@ -289,8 +289,8 @@ TEST(ConcurrentRuns, OneTreeIntoOneDestinationWithSkip) {
     std::vector<std::unique_ptr<test::TChildProcess>> runs;
     for (int i = 0; i < 4; ++i) {
       runs.push_back(std::make_unique<test::TChildProcess>(
-          test::TarvixBinary(), std::vector<std::string>{"-j2", "-skip", "-w2n", "-rec", "Lib", "Out"},
-          options));
+          test::TarvixBinary(),
+          std::vector<std::string>{"-j2", "-skip", "-w2n", "-rec", "Lib", "Out"}, options));
     }
     for (std::unique_ptr<test::TChildProcess>& run : runs) {
       const test::TProcessResult result = run->Wait();

@@ -269,9 +269,9 @@ TEST(FaultInjection, VerifyAcceptsEveryOutputTheWriterMakes) {
   };
   test::TTempDir dir;
   std::vector<std::string> sources;
-  for (const TShape& shape : {TShape{7, 16, 44100}, TShape{8, 24, 96000},
-                              TShape{8, 32, 1'000'000'000}, TShape{65535, 8, 1'000'000'000},
-                              TShape{2, 16, 44100}}) {
+  for (const TShape& shape :
+       {TShape{7, 16, 44100}, TShape{8, 24, 96000}, TShape{8, 32, 1'000'000'000},
+        TShape{65535, 8, 1'000'000'000}, TShape{2, 16, 44100}}) {
     test::TNcwImage image;
     image.header.Channels = shape.channels;
     image.header.BitsPerSample = shape.bits;

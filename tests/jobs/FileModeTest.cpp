@@ -193,8 +193,8 @@ TEST_F(FileModeEndToEnd, ADamagedNcwIsRefusedAndTheRunGoesOn) {
                 "3 files: 2 converted, 0 skipped, 1 refused; 1 under a "
                 "numbered name"}));
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(fDir.List(), (std::vector<std::string>{"a.ncw", "a.wav", "a3.wav", "a_1.wav",
-                                                   "bad.ncw"}));
+  EXPECT_EQ(fDir.List(),
+            (std::vector<std::string>{"a.ncw", "a.wav", "a3.wav", "a_1.wav", "bad.ncw"}));
 }
 
 TEST_F(FileModeEndToEnd, OutputsGetTheModeOfANormallyCreatedFile) {

@@ -19,7 +19,7 @@ struct TProcessOptions {
   std::optional<mode_t> umask;                 // set: the child's umask
   bool asUnprivileged = false;                 // when run as root: the child runs as nobody
   std::vector<std::pair<std::string, std::string>> environment;  // set in the child
-  double timeoutSeconds = 120;                 // the child is killed after this long
+  double timeoutSeconds = 120;  // the child is killed after this long
 };
 
 struct TProcessResult {

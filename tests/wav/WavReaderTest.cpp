@@ -8,9 +8,9 @@
 
 #include "platform/Errors.h"
 #include "support/Builders.h"
-#include "wav/WavNote.h"
 #include "support/Fixtures.h"
 #include "support/TempDir.h"
+#include "wav/WavNote.h"
 
 namespace tarvix {
 namespace {
@@ -148,8 +148,8 @@ TEST(WavReader, EveryHeaderFaultHasItsMessage) {
        "Non supported format (GUID)"},
       {"RF64 without ds64", [](TWavImage& w) { w.rf64DataSize = 40; },
        "Wrong format or bad file header (ds64)"},
-      {"RF64 ds64 too short for its sizes", [](TWavImage& w) { w.rf64DataSize = 40, w.ds64Size = 8; },
-       "Wrong file size or bad header"},
+      {"RF64 ds64 too short for its sizes",
+       [](TWavImage& w) { w.rf64DataSize = 40, w.ds64Size = 8; }, "Wrong file size or bad header"},
       {"extensible block align",
        [](TWavImage& w) {
          w = Extensible(16, 16);
@@ -242,7 +242,7 @@ TEST(WavReader, AcceptedLayouts) {
     std::string name;
     std::function<void(TWavImage&)> change;  // to 16-bit stereo, 10 frames
     uint64_t dataOffset;
-    size_t dataSize;  // the bytes that exist; whole frames of them are the samples
+    size_t dataSize;          // the bytes that exist; whole frames of them are the samples
     uint64_t cutShortOf = 0;  // the frames a file cut short declares (0: it is not)
   };
   // The file of the pad-byte report: an odd LIST chunk without its pad byte right before the
@@ -316,8 +316,8 @@ TEST(WavReader, AcceptedLayouts) {
       {"data size past the RIFF chunk, bytes after it",
        [&](TWavImage& w) { w.dataSize = 1000, w.trailing = tag, w.riffSizeAdjust = -6; }, 44, 40,
        250},
-      {"data size past the end of the file, exact RIFF size",
-       [](TWavImage& w) { w.dataSize = 44; }, 44, 40, 11},
+      {"data size past the end of the file, exact RIFF size", [](TWavImage& w) { w.dataSize = 44; },
+       44, 40, 11},
       {"sox's streaming size for 6 channels of 24 bits: whole frames below 0x7FFFF000",
        [](TWavImage& w) { w = Pcm(24, 6), w.riffSize = 0x7FFFF01A, w.dataSize = 0x7FFFEFF6; }, 44,
        180},
@@ -368,10 +368,10 @@ TEST(WavReader, AcceptedLayouts) {
     test::TProcessResult result = test::RunTarvixIn(dir, {"x.wav"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(test::Lines(result.out),
-              (std::vector<std::string>{"[1 from 1]  x.wav...",
-                                        "  WARNING: 'x.wav' is cut short: " +
-                                            std::to_string(wav.fFrameCount) + " of " +
-                                            std::to_string(c.cutShortOf) + " frames are there"}));
+              (std::vector<std::string>{
+                  "[1 from 1]  x.wav...",
+                  "  WARNING: 'x.wav' is cut short: " + std::to_string(wav.fFrameCount) + " of " +
+                      std::to_string(c.cutShortOf) + " frames are there"}));
     EXPECT_EQ(test::NcwSampleBytes(dir / "x.ncw"), samples);
   }
 }
@@ -447,8 +447,8 @@ TEST(WavReader, NamesWhatNcwCannotKeep) {
       {"chunks that frame the samples or fill space",
        [](TWavImage& w) {
          w.chunksBeforeFmt = {{"JUNK", Bytes(28)}};
-         w.chunksBeforeData = {{"fact", Bytes(4)}, {"PAD ", Bytes(6)}, {"FLLR", Bytes(2)},
-                               {"junk", Bytes(3)}};
+         w.chunksBeforeData = {
+             {"fact", Bytes(4)}, {"PAD ", Bytes(6)}, {"FLLR", Bytes(2)}, {"junk", Bytes(3)}};
        },
        ""},
       {"metadata around the data, in file order, each once",
@@ -461,7 +461,10 @@ TEST(WavReader, NamesWhatNcwCannotKeep) {
          for (uint8_t b : Chunk("inst", Bytes(7))) w.trailing.push_back(b);
        },
        "bext, LIST, cue, smpl, inst chunks"},
-      {"one chunk", [](TWavImage& w) { w.chunksBeforeData = {{"iXML", Bytes(9, 'x')}}; },
+      {"one chunk",
+       [](TWavImage& w) {
+         w.chunksBeforeData = {{"iXML", Bytes(9, 'x')}};
+       },
        "iXML chunk"},
       {"identifiers that could mislead a terminal or the list",
        [](TWavImage& w) {
@@ -492,7 +495,8 @@ TEST(WavReader, NamesWhatNcwCannotKeep) {
       {"no mask", [](TWavImage& w) { w = Extensible(16, 16), w.channelMask = 0; }, ""},
       {"stereo on the side speakers",
        [](TWavImage& w) { w = Extensible(16, 16), w.channelMask = 0x600; }, "speaker mask 0x600"},
-      {"mono on the left", [](TWavImage& w) { w = Extensible(8, 8), w.channels = 1, w.channelMask = 1; },
+      {"mono on the left",
+       [](TWavImage& w) { w = Extensible(8, 8), w.channels = 1, w.channelMask = 1; },
        "speaker mask 0x1"},
       {"5.1 of 24 bits in 32, with loop points",
        [&](TWavImage& w) {
