@@ -408,7 +408,7 @@ TEST(JobFaults, FailuresAreRetriedAloneOnlyWhereOthersCouldHaveCausedThem) {
        std::make_exception_ptr(TError("The NCW file would exceed the format's limit of 2 GiB", {},
                                       {}, TFault::kSource)),
        A::kEndRun, A::kEndRun},
-      {"an NCW source that cannot be opened",
+      {"a name that cannot be opened, as the file layer raises it",
        std::make_exception_ptr(
            TFileError(TFileErrorKind::kCannotOpen, "Can't open file", "x", ENOENT)),
        A::kEndRun, A::kEndRun},
