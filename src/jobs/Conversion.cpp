@@ -28,17 +28,16 @@ uint64_t RunsOf(uint64_t units, uint64_t perRun) {
   return (units + perRun - 1) / perRun;
 }
 
-[[noreturn]] void RefuseNcw(const std::string& source, const std::string& reason) {
-  throw TSourceRefused{
-      {"  ERROR: " + source + " is not a correct NCW file", "  NCWPARSER: " + reason}};
-}
-
+// Runs `step`, which reads an output back: what the reader raises about the bytes it found is
+// a mismatch; what the file layer raises (a failing disk, a lack of descriptors) keeps its way.
 template <class Step>
-void RefusingDamage(const std::string& source, Step step) {
+void ReadingBack(Step&& step) {
   try {
     step();
+  } catch (const TFileError&) {
+    throw;
   } catch (const TError& error) {
-    RefuseNcwSource(source, error);
+    throw TOutputMismatch{error.Message()};
   }
 }
 
@@ -145,13 +144,7 @@ class TWavToNcwConversion final : public TConversion {
 
   size_t BeginVerify() override {
     fBack = std::make_unique<TNcwReader>();
-    try {
-      fBack->OpenSource(fTemp->OpenForReading(), fItem.output);
-    } catch (const TFileError&) {
-      throw;
-    } catch (const TError& error) {
-      throw TOutputMismatch{error.Message()};
-    }
+    ReadingBack([&] { fBack->OpenSource(fTemp->OpenForReading(), fItem.output); });
     const TNcwHeader& written = fNcw->Header();
     const TNcwHeader& read = fBack->Header;
     if (read.Channels != written.Channels || read.BitsPerSample != written.BitsPerSample ||
@@ -166,14 +159,10 @@ class TWavToNcwConversion final : public TConversion {
     const size_t frames = fNcw->FramesOfRun(k);
     const size_t blocks = (frames + kFramesPerBlock - 1) / kFramesPerBlock;
     memory.output.Reserve(blocks * kFramesPerBlock * fFrameBytes);
-    try {
+    ReadingBack([&] {
       fBack->DecodeBlocks(k * fNcw->RunFrames() / kFramesPerBlock, blocks, {}, memory.decode,
                           memory.output.Data());
-    } catch (const TFileError&) {
-      throw;
-    } catch (const TError& error) {
-      throw TOutputMismatch{error.Message()};
-    }
+    });
     // The decoded run must give the fingerprint its source samples had, so the source is not
     // read a second time; only a mismatch reads it again, to name the first frame that differs.
     const size_t bytes = frames * fFrameBytes;
@@ -184,10 +173,7 @@ class TWavToNcwConversion final : public TConversion {
   }
 
  private:
-  [[noreturn]] void Refuse(const std::string& reason) {
-    throw TSourceRefused{
-        {"  ERROR: " + fItem.source + " is not a correct WAV file", "  WAVPARSER: " + reason}};
-  }
+  [[noreturn]] void Refuse(const std::string& reason) { RefuseSource(fItem.source, "WAV", reason); }
 
   // The samples of run k: from the head where run 0 lies wholly in it, else read.
   const uint8_t* ReadSamples(size_t k, TWorkerMemory& memory) {
@@ -231,13 +217,13 @@ class TNcwToWavConversion final : public TConversion {
 
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kHeadBytes);
-    RefusingDamage(fItem.source, [&] {
+    RefusingNcwDamage(fItem.source, [&] {
       fNcw.Open(fItem.SourcePath(), {memory.head.Data(), memory.head.Capacity()});
     });
     const TNcwHeader& header = fNcw.Header;
     // Refused before any output exists.
     if (!IsNcwSampleWidth(header.BitsPerSample))
-      RefuseNcw(fItem.source, "Unsupported BitsPerSample");
+      RefuseSource(fItem.source, "NCW", "Unsupported BitsPerSample");
     fHead = fNcw.Head();
     fNcw.ForgetHead();  // the head's memory is this thread's; other threads read the file
     fFrameBytes = fNcw.FrameBytes();
@@ -266,7 +252,7 @@ class TNcwToWavConversion final : public TConversion {
     const size_t prefix = fWav->PrefixBytes(firstFrame);
     memory.output.Reserve(prefix + count * kFramesPerBlock * fFrameBytes);
     uint8_t* out = memory.output.Data();
-    RefusingDamage(fItem.source, [&] {
+    RefusingNcwDamage(fItem.source, [&] {
       fNcw.DecodeBlocks(first, count, k == 0 ? fHead : std::span<const uint8_t>(), memory.decode,
                         out + prefix);
     });
@@ -382,10 +368,17 @@ std::unique_ptr<TConversion> ConvertNcwToWav(const TWorkItem& item, const TRunOp
 // A damaged NCW file is refused like a damaged WAV file, and so is one that cannot be opened or
 // read (no permission, a failing disk, a folder by that name): the reason is named. Only a
 // resource that ran short keeps its own way, to be retried.
+void RefuseSource(const std::string& source, const char* format, const std::string& reason) {
+  const std::string parser = std::string(format) + "PARSER";
+  throw TSourceRefused{{"  ERROR: " + source + " is not a correct " + format + " file",
+                        "  " + parser + ": " + reason}};
+}
+
 void RefuseNcwSource(const std::string& source, const TError& error) {
   if (error.Fault() != TFault::kSource) throw;
-  RefuseNcw(source, error.Reason().empty() ? error.Message()
-                                           : error.Message() + " (" + error.Reason() + ")");
+  RefuseSource(
+      source, "NCW",
+      error.Reason().empty() ? error.Message() : error.Message() + " (" + error.Reason() + ")");
 }
 
 std::string CutShortLine(const std::string& source, const TWavReader& wav) {

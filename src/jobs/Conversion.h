@@ -146,9 +146,24 @@ std::unique_ptr<TConversion> MakeConversion(const TWorkItem& item, const TRunOpt
 // writes nothing (jobs/SourceCheck.cpp).
 std::unique_ptr<TConversion> CheckSource(const TWorkItem& item, const TRunOptions& options);
 
+// Refuses `source`, a file of `format` ("WAV" or "NCW"), for `reason`: the two lines a refused
+// source prints (TSourceRefused).
+[[noreturn]] void RefuseSource(const std::string& source, const char* format,
+                               const std::string& reason);
+
 // Called in a handler of `error`, raised while the NCW file `source` was read: the source is
 // refused (TSourceRefused), unless the error is no fault of the source's, which goes on as it is.
 [[noreturn]] void RefuseNcwSource(const std::string& source, const TError& error);
+
+// Runs `step`, which reads an NCW file: what the reader raises about the file refuses `source`.
+template <class Step>
+void RefusingNcwDamage(const std::string& source, Step&& step) {
+  try {
+    step();
+  } catch (const TError& error) {
+    RefuseNcwSource(source, error);
+  }
+}
 
 // The line of a WAV source that holds fewer frames than it declares.
 std::string CutShortLine(const std::string& source, const TWavReader& wav);

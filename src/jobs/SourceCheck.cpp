@@ -19,10 +19,8 @@ class TSourceCheck : public TConversion {
   void VerifyRun(size_t, TWorkerMemory&) override {}
 
  protected:
-  [[noreturn]] void Refuse(const std::string& kind, const std::string& parser,
-                           const std::string& reason) const {
-    throw TSourceRefused{{"  ERROR: " + fItem.source + " is not a correct " + kind + " file",
-                          "  " + parser + ": " + reason}};
+  [[noreturn]] void Refuse(const char* format, const std::string& reason) const {
+    RefuseSource(fItem.source, format, reason);
   }
 };
 
@@ -33,14 +31,12 @@ class TNcwSourceCheck final : public TSourceCheck {
 
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kOpeningMemoryBytes);
-    try {
+    RefusingNcwDamage(fItem.source, [&] {
       fNcw.Open(fItem.source, {memory.head.Data(), memory.head.Capacity()});
-    } catch (const TError& error) {
-      RefuseNcwSource(fItem.source, error);
-    }
+    });
     const TNcwHeader& header = fNcw.Header;
     if (!IsNcwSampleWidth(header.BitsPerSample)) {
-      Refuse("NCW", "NCWPARSER", "Unsupported BitsPerSample");
+      Refuse("NCW", "Unsupported BitsPerSample");
     }
     fWithoutChecksums = !fNcw.CarriesChecksums();
     fHead = fNcw.Head();
@@ -58,12 +54,10 @@ class TNcwSourceCheck final : public TSourceCheck {
     const size_t first = k * fRunBlocks;
     const size_t count = std::min(fRunBlocks, fBlocks - first);
     memory.output.Reserve(count * kFramesPerBlock * fFrameBytes);
-    try {
+    RefusingNcwDamage(fItem.source, [&] {
       fNcw.DecodeBlocks(first, count, k == 0 ? fHead : std::span<const uint8_t>(), memory.decode,
                         memory.output.Data());
-    } catch (const TError& error) {
-      RefuseNcwSource(fItem.source, error);
-    }
+    });
   }
 
   void Finish() override {
@@ -90,10 +84,10 @@ class TWavSourceCheck final : public TSourceCheck {
     if (openFault == TFault::kResource) {
       throw TError("Can't open file", fItem.source, SystemReason(fWav.fOpenErrorNumber), openFault);
     }
-    if (!fWav.ParseHeader()) Refuse("WAV", "WAVPARSER", fWav.fErrorText);
+    if (!fWav.ParseHeader()) Refuse("WAV", fWav.fErrorText);
     const TStreamDescription stream = fWav.StreamDescription();
     if (!IsNcwSampleWidth(stream.wBitsPerSample)) {
-      Refuse("WAV", "WAVPARSER", "Unsupported container size (8,16,24 and 32 bits allowed)");
+      Refuse("WAV", "Unsupported container size (8,16,24 and 32 bits allowed)");
     }
     fCutShort = fWav.fCutShort;
     if (fCutShort) fNotes.push_back(CutShortLine(fItem.source, fWav));
@@ -117,11 +111,10 @@ class TWavSourceCheck final : public TSourceCheck {
                                  bytes);
     } catch (const TFileError& error) {
       if (error.Fault() == TFault::kResource) throw;
-      Refuse("WAV", "WAVPARSER",
-             TWavReader::ErrorText("Error while reading the file", error.Reason()));
+      Refuse("WAV", TWavReader::ErrorText("Error while reading the file", error.Reason()));
     }
     if (got != bytes) {
-      Refuse("WAV", "WAVPARSER",
+      Refuse("WAV",
              TWavReader::ErrorText("Error while reading the file", "cut short while it was read"));
     }
   }

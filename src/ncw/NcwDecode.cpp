@@ -63,9 +63,7 @@ class TRunDecoder {
   }
 
  private:
-  [[noreturn]] void Refuse(const std::string& message) const {
-    throw TError(message, fFileName, {}, TFault::kSource);
-  }
+  [[noreturn]] void Refuse(const std::string& message) const { RefuseNcwBytes(fFileName, message); }
 
   int32_t Entry(size_t i) const { return LoadLE<int32_t>(fMemory.table.data() + 4 * i); }
 

@@ -5,6 +5,7 @@
 
 #include "bits/LittleEndian.h"
 #include "bits/SampleContainers.h"
+#include "platform/Errors.h"
 
 namespace tarvix {
 
@@ -74,6 +75,10 @@ bool IsNcwSampleWidth(int bitsPerSample) {
 size_t BlocksPerRun(size_t frameBytes, size_t pcmBytes) {
   const size_t blockBytes = std::max<size_t>(1, frameBytes) * kFramesPerBlock;
   return std::max<size_t>(1, pcmBytes / blockBytes);
+}
+
+void RefuseNcwBytes(const std::string& fileName, const std::string& message) {
+  throw TError(message, fileName, {}, TFault::kSource);
 }
 
 }  // namespace tarvix

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace tarvix {
 
@@ -70,6 +71,10 @@ constexpr size_t kRunPcmBytes = size_t{1} << 20;
 
 // True for the container widths NCW files hold samples in: 8, 16, 24 and 32 bits.
 bool IsNcwSampleWidth(int bitsPerSample);
+
+// Raises the error of an NCW file whose bytes are not as the format has them: the source's
+// fault, naming the file.
+[[noreturn]] void RefuseNcwBytes(const std::string& fileName, const std::string& message);
 
 // How many blocks of frames of `frameBytes` make about `pcmBytes` of PCM (at least one).
 size_t BlocksPerRun(size_t frameBytes, size_t pcmBytes);

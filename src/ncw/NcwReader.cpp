@@ -31,7 +31,7 @@ void TNcwReader::Close() {
 }
 
 void TNcwReader::Refuse(const std::string& message) const {
-  throw TError(message, fFileName, {}, TFault::kSource);
+  RefuseNcwBytes(fFileName, message);
 }
 
 void TNcwReader::Open(const std::string& fileName, std::span<uint8_t> head) {
