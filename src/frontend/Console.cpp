@@ -1,11 +1,7 @@
 #include "frontend/Console.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "frontend/TextWidth.h"
+#include "platform/Terminal.h"
 
 namespace tarvix {
 
@@ -20,7 +16,7 @@ bool IsControlCharacter(char c) {
 
 }  // namespace
 
-TConsole::TConsole(int fd) : fFd(fd), fIsTerminal(::isatty(fd) == 1), fFixedWidth(0) {
+TConsole::TConsole(int fd) : fFd(fd), fIsTerminal(tarvix::IsTerminal(fd)), fFixedWidth(0) {
   fWidth = Width();
 }
 
@@ -35,15 +31,14 @@ TConsole::~TConsole() {
 
 int TConsole::Width() const {
   if (fFixedWidth > 0) return fFixedWidth;
-  struct winsize size = {};
-  if (::ioctl(fFd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return kDefaultWidth;
+  const int columns = TerminalColumns(fFd);
+  return columns > 0 ? columns : kDefaultWidth;
 }
 
 void TConsole::RedirectTo(int fd) {
   Flush();
   fFd = fd;
-  fIsTerminal = ::isatty(fd) == 1;
+  fIsTerminal = tarvix::IsTerminal(fd);
   fWidth = Width();
 }
 
@@ -95,13 +90,7 @@ void TConsole::WriteRaw(std::string_view bytes) {
 }
 
 void TConsole::Flush() {
-  size_t done = 0;
-  while (done < fPending.size()) {
-    ssize_t n = ::write(fFd, fPending.data() + done, fPending.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // a console that cannot be written must not stop the conversions
-    done += static_cast<size_t>(n);
-  }
+  WriteAll(fFd, fPending.data(), fPending.size());  // a failure must not stop the conversions
   fPending.clear();
 }
 

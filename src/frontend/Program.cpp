@@ -1,7 +1,5 @@
 #include "frontend/Program.h"
 
-#include <unistd.h>
-
 #include <new>
 
 #include "batch/DirectoryMode.h"
@@ -10,6 +8,7 @@
 #include "frontend/Console.h"
 #include "jobs/FileMode.h"
 #include "platform/Errors.h"
+#include "platform/Terminal.h"
 
 namespace tarvix {
 
@@ -30,8 +29,7 @@ int ExitStatusOf(TRunOutcome outcome) {
 void ReportError(TConsole& console, int errorFd, const std::string& report) {
   console.EndLineForReport();
   std::string line = "ERROR: " + report + "\n";
-  ssize_t ignored = ::write(errorFd, line.data(), line.size());
-  (void)ignored;
+  WriteAll(errorFd, line.data(), line.size());
 }
 
 }  // namespace

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <string>
 #include <vector>
 
@@ -7,11 +5,12 @@
 #include "frontend/Program.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFileCleanup.h"
+#include "platform/Terminal.h"
 
 int main(int argc, char** argv) {
   tarvix::PrepareForManyThreads();
   tarvix::InstallTempFileCleanup();
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  tarvix::TConsole console(STDOUT_FILENO);
-  return tarvix::RunTarvix(args, console, STDERR_FILENO);
+  tarvix::TConsole console(tarvix::StandardOutput());
+  return tarvix::RunTarvix(args, console, tarvix::StandardError());
 }
