@@ -167,6 +167,12 @@ def case_backslashes_and_drive_letters(c):
     c.expect_equal(status, 0, "directory mode status")
     c.expect(b"Kit\\KICK.wav..." in out, f"found paths are written with '\\': {out!r}")
     c.expect(os.path.exists(os.path.join(wdir, "Out", "Deeper", "KICK.ncw")), "mirrored output")
+    # A drive alone is its current folder: the found names keep that form.
+    drive_only = c.folder("drive-only")
+    write(os.path.join(drive_only, "x.wav"), wav_bytes(16, 1, 100, 8))
+    status, out, _ = c.p.run_windows(["-w2n", "Z:"], drive_only)
+    c.expect_equal((status, out.splitlines()[0]), (0, b"Z:x.wav..."), "directory mode on 'Z:'")
+    c.expect(os.path.exists(os.path.join(drive_only, "x.ncw")), "output in the drive's folder")
 
 
 def case_letter_case_collisions(c):
