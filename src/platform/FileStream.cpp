@@ -12,6 +12,16 @@ size_t TMemorySource::ReadAt(uint64_t position, void* dest, size_t count) const 
   return n;
 }
 
+size_t TFileSource::ReadAt(uint64_t position, void* dest, size_t count) const {
+  if (position >= fSize) return 0;
+  count = std::min<uint64_t>(count, fSize - position);  // what the file held when opened
+  if (position + count <= fHeadLength) {
+    std::memcpy(dest, fHead.data() + position, count);
+    return count;
+  }
+  return ReadFully(fFd, position, dest, count, fName);
+}
+
 void TMemorySink::WriteAt(uint64_t position, const void* data, size_t count) {
   if (count == 0) return;
   std::lock_guard lock(fMutex);

@@ -75,6 +75,11 @@ class TFileSource final : public TByteSource {
   const std::string& Name() const { return fName; }
 
  private:
+  // Reads until `count` bytes or the end of the file, each system in its own way; raises
+  // TFileError naming `name`.
+  static size_t ReadFully(TFileHandle file, uint64_t position, void* dest, size_t count,
+                          const std::string& name);
+
   std::string fName;
   TFileHandle fFd = kNoFileHandle;
   bool fOwnsFd = true;

@@ -31,4 +31,7 @@ bool WriteAll(TFileHandle stream, const char* data, size_t size);
 // console's own calls on a Windows console.
 void MoveTerminalCursor(TFileHandle stream, int64_t rowsUp, int column);
 
+// The control sequences a terminal moves its cursor by, as MoveTerminalCursor writes them.
+std::string CursorMoveSequence(int64_t rowsUp, int column);
+
 }  // namespace tarvix

@@ -100,6 +100,11 @@ class Case:
                              [a.replace("\\", "/") for a in windows_args], ldir, stdin)
         return w, l, wdir, ldir
 
+    def again(self, args, wdir, ldir):
+        """Both programs once more, in the folders of an earlier run."""
+        return (self.p.run_windows(args, wdir),
+                self.p.run_linux([a.replace("\\", "/") for a in args], ldir))
+
     def expect_same_messages(self, w, l, what):
         self.expect_equal(w[0], l[0], what + " status")
         self.expect_equal(w[1].replace(b"\\", b"/"), l[1], what + " standard output")
@@ -139,9 +144,8 @@ def make_corpus(base):
 def case_corpus_is_byte_identical(c):
     w, l, wdir, ldir = c.both(make_corpus, ["-w2n", "-rec", "corpus", "ncw"])
     c.expect_same_messages(w, l, "to NCW")
-    w2 = c.p.run_windows(["-n2w", "-verify", "-rec", "ncw", "back"], wdir)
-    l2 = c.p.run_linux(["-n2w", "-verify", "-rec", "ncw", "back"], ldir)
-    c.expect_same_messages(w2, l2, "back to WAV")
+    c.expect_same_messages(*c.again(["-n2w", "-verify", "-rec", "ncw", "back"], wdir, ldir),
+                           "back to WAV")
     c.expect_same_trees(wdir, ldir, "corpus")
     for name in os.listdir(os.path.join(wdir, "corpus")):
         c.expect(read(os.path.join(wdir, "corpus", name)) ==
@@ -251,8 +255,7 @@ def case_read_only_target_with_rw(c):
 def case_skip_reruns(c):
     w, l, wdir, ldir = c.both(make_corpus, ["-w2n", "-rec", "corpus", "out"])
     c.expect_same_messages(w, l, "first run")
-    w = c.p.run_windows(["-skip", "-w2n", "-rec", "corpus", "out"], wdir)
-    l = c.p.run_linux(["-skip", "-w2n", "-rec", "corpus", "out"], ldir)
+    w, l = c.again(["-skip", "-w2n", "-rec", "corpus", "out"], wdir, ldir)
     c.expect_same_messages(w, l, "rerun with -skip")
     c.expect(f"{len(CORPUS)} skipped".encode() in w[1], f"everything skipped: {w[1][-200:]!r}")
     c.expect_same_trees(wdir, ldir, "after the rerun")

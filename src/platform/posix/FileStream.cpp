@@ -17,9 +17,11 @@ namespace {
 // The kernel moves at most this much per read or write call anyway.
 constexpr size_t kMaxIoChunk = 0x7ffff000;
 
-// Reads until `count` bytes or the end of the file; retries interrupted and partial reads.
-size_t PreadFully(TFileHandle fd, uint64_t position, void* dest, size_t count,
-                  const std::string& name) {
+}  // namespace
+
+// Retries interrupted and partial reads.
+size_t TFileSource::ReadFully(TFileHandle fd, uint64_t position, void* dest, size_t count,
+                              const std::string& name) {
   auto* out = static_cast<uint8_t*>(dest);
   size_t done = 0;
   while (done < count) {
@@ -34,8 +36,6 @@ size_t PreadFully(TFileHandle fd, uint64_t position, void* dest, size_t count,
   }
   return done;
 }
-
-}  // namespace
 
 TFileSource::TFileSource(const std::string& name, std::span<uint8_t> head)
     : fName(name), fHead(head) {
@@ -56,8 +56,7 @@ TFileSource::TFileSource(const std::string& name, std::span<uint8_t> head)
   fSize = static_cast<uint64_t>(info.st_size);
   if (!fHead.empty()) {
     try {
-      fHeadLength =
-          PreadFully(fFd, 0, fHead.data(), std::min<uint64_t>(fHead.size(), fSize), fName);
+      fHeadLength = ReadFully(fFd, 0, fHead.data(), std::min<uint64_t>(fHead.size(), fSize), fName);
     } catch (...) {
       ::close(fFd);
       throw;
@@ -76,16 +75,6 @@ TFileSource::TFileSource(TFileHandle borrowedFd, const std::string& name)
 
 TFileSource::~TFileSource() {
   if (fFd >= 0 && fOwnsFd) ::close(fFd);
-}
-
-size_t TFileSource::ReadAt(uint64_t position, void* dest, size_t count) const {
-  if (position >= fSize) return 0;
-  count = std::min<uint64_t>(count, fSize - position);  // what the file held when opened
-  if (position + count <= fHeadLength) {
-    std::memcpy(dest, fHead.data() + position, count);
-    return count;
-  }
-  return PreadFully(fFd, position, dest, count, fName);
 }
 
 TFileSink::TFileSink(const std::string& name) : fName(name) {

@@ -45,10 +45,7 @@ bool WriteAll(TFileHandle stream, const char* data, size_t size) {
 }
 
 void MoveTerminalCursor(TFileHandle stream, int64_t rowsUp, int column) {
-  std::string move = "\r";
-  if (rowsUp > 0) move += "\x1b[" + std::to_string(rowsUp) + "A";
-  if (rowsUp < 0) move += "\x1b[" + std::to_string(-rowsUp) + "B";
-  if (column > 0) move += "\x1b[" + std::to_string(column) + "C";
+  const std::string move = CursorMoveSequence(rowsUp, column);
   WriteAll(stream, move.data(), move.size());
 }
 

@@ -25,8 +25,19 @@ OVERLAPPED At(uint64_t position) {
   return at;
 }
 
-size_t ReadFully(HANDLE file, uint64_t position, void* dest, size_t count,
-                 const std::string& name) {
+uint64_t SizeOf(HANDLE file, const std::string& name) {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file, &size)) {
+    throw TFileError(TFileErrorKind::kCannotOpen, "Can't open file", name, LastErrorCode());
+  }
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
+}  // namespace
+
+size_t TFileSource::ReadFully(TFileHandle handle, uint64_t position, void* dest, size_t count,
+                              const std::string& name) {
+  HANDLE file = AsHandle(handle);
   auto* out = static_cast<uint8_t*>(dest);
   size_t done = 0;
   while (done < count) {
@@ -44,16 +55,6 @@ size_t ReadFully(HANDLE file, uint64_t position, void* dest, size_t count,
   }
   return done;
 }
-
-uint64_t SizeOf(HANDLE file, const std::string& name) {
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(file, &size)) {
-    throw TFileError(TFileErrorKind::kCannotOpen, "Can't open file", name, LastErrorCode());
-  }
-  return static_cast<uint64_t>(size.QuadPart);
-}
-
-}  // namespace
 
 TFileSource::TFileSource(const std::string& name, std::span<uint8_t> head)
     : fName(name), fHead(head) {
@@ -79,8 +80,7 @@ TFileSource::TFileSource(const std::string& name, std::span<uint8_t> head)
     }
     fSize = SizeOf(file, name);
     if (!fHead.empty()) {
-      fHeadLength =
-          ReadFully(file, 0, fHead.data(), std::min<uint64_t>(fHead.size(), fSize), fName);
+      fHeadLength = ReadFully(fFd, 0, fHead.data(), std::min<uint64_t>(fHead.size(), fSize), fName);
     }
   } catch (...) {
     ::CloseHandle(file);
@@ -96,16 +96,6 @@ TFileSource::TFileSource(TFileHandle borrowed, const std::string& name)
 
 TFileSource::~TFileSource() {
   if (fFd != kNoFileHandle && fOwnsFd) ::CloseHandle(AsHandle(fFd));
-}
-
-size_t TFileSource::ReadAt(uint64_t position, void* dest, size_t count) const {
-  if (position >= fSize) return 0;
-  count = std::min<uint64_t>(count, fSize - position);  // what the file held when opened
-  if (position + count <= fHeadLength) {
-    std::memcpy(dest, fHead.data() + position, count);
-    return count;
-  }
-  return ReadFully(AsHandle(fFd), position, dest, count, fName);
 }
 
 TFileSink::TFileSink(const std::string& name) : fName(name) {

@@ -104,10 +104,7 @@ void MoveTerminalCursor(TFileHandle stream, int64_t rowsUp, int column) {
   }
   // No console: a terminal that reads control sequences from a pipe (mintty, a terminal
   // emulator over ssh) moves its cursor as a POSIX terminal does.
-  std::string move = "\r";
-  if (rowsUp > 0) move += "\x1b[" + std::to_string(rowsUp) + "A";
-  if (rowsUp < 0) move += "\x1b[" + std::to_string(-rowsUp) + "B";
-  if (column > 0) move += "\x1b[" + std::to_string(column) + "C";
+  const std::string move = CursorMoveSequence(rowsUp, column);
   WriteBytes(handle, move.data(), move.size());
 }
 
