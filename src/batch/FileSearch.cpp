@@ -19,7 +19,7 @@ TFileSearch::TFileSearch(const std::string& searchSpec, bool recursive) : fRecur
 // Names are taken as they are: on this system a folder's name may begin or end with blanks.
 void TFileSearch::CollectFolders(const std::string& folder, std::vector<TFileId>& path) {
   std::string dir = folder;
-  if (dir.empty() || dir.back() != kPathDelimiter) dir += kPathDelimiter;
+  if (!EndsInDelimiter(dir)) dir += kPathDelimiter;
   fFolders.push_back(dir);
   // Without recursion only the root is listed, for its files; it is read here all the same, so
   // that a root that cannot be read is told like any other folder.

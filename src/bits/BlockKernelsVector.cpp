@@ -847,6 +847,16 @@ const TBlockKernels<TSample32>& BlockKernels<TSample32>() {
   return *Chosen().k32;
 }
 
+#if defined(HWY_COMPILE_ONLY_STATIC)
+// Built for one instruction set (no run-time choice): that one and the reference.
+std::vector<TKernelTarget> KernelTargets() {
+  return {{hwy::TargetName(HWY_STATIC_TARGET), HWY_STATIC_TARGET}};
+}
+
+void ForceKernelTarget(int64_t id) {
+  gReferenceForced.store(id == kReferenceKernels, std::memory_order_relaxed);
+}
+#else
 std::vector<TKernelTarget> KernelTargets() {
   std::vector<TKernelTarget> targets;
   for (int64_t id : hwy::SupportedAndGeneratedTargets()) {
@@ -859,6 +869,7 @@ void ForceKernelTarget(int64_t id) {
   gReferenceForced.store(id == kReferenceKernels, std::memory_order_relaxed);
   hwy::SetSupportedTargetsForTest(id == kReferenceKernels ? 0 : id);
 }
+#endif
 
 std::string CurrentKernelTarget() {
   return Chosen().name;

@@ -16,11 +16,11 @@ bool IsControlCharacter(char c) {
 
 }  // namespace
 
-TConsole::TConsole(int fd) : fFd(fd), fIsTerminal(tarvix::IsTerminal(fd)), fFixedWidth(0) {
+TConsole::TConsole(TFileHandle fd) : fFd(fd), fIsTerminal(tarvix::IsTerminal(fd)), fFixedWidth(0) {
   fWidth = Width();
 }
 
-TConsole::TConsole(int fd, bool isTerminal, int width)
+TConsole::TConsole(TFileHandle fd, bool isTerminal, int width)
     : fFd(fd), fIsTerminal(isTerminal), fFixedWidth(width) {
   fWidth = Width();
 }
@@ -35,7 +35,7 @@ int TConsole::Width() const {
   return columns > 0 ? columns : kDefaultWidth;
 }
 
-void TConsole::RedirectTo(int fd) {
+void TConsole::RedirectTo(TFileHandle fd) {
   Flush();
   fFd = fd;
   fIsTerminal = tarvix::IsTerminal(fd);
@@ -85,10 +85,6 @@ void TConsole::WriteLine(std::string_view text) {
   Write("\n");
 }
 
-void TConsole::WriteRaw(std::string_view bytes) {
-  fPending.append(bytes);
-}
-
 void TConsole::Flush() {
   WriteAll(fFd, fPending.data(), fPending.size());  // a failure must not stop the conversions
   fPending.clear();
@@ -100,13 +96,8 @@ void TConsole::SaveStatusPosition() {
 }
 
 void TConsole::MoveCursorTo(TPosition target) {
-  WriteRaw("\r");
-  if (target.row < fCursor.row) {
-    WriteRaw("\x1b[" + std::to_string(fCursor.row - target.row) + "A");
-  } else if (target.row > fCursor.row) {
-    WriteRaw("\x1b[" + std::to_string(target.row - fCursor.row) + "B");
-  }
-  if (target.column > 0) WriteRaw("\x1b[" + std::to_string(target.column) + "C");
+  Flush();  // the text before the move must reach the terminal before the cursor moves
+  MoveTerminalCursor(fFd, fCursor.row - target.row, target.column);
   fCursor = target;
 }
 

@@ -1,10 +1,11 @@
 // The console of standard output and its status line: each file's progress text is written at
 // one remembered position, the previous one blanked first, and error lines stay visible below.
 //
-// On a terminal the cursor is moved with the terminal's control sequences; the unit follows the
-// cursor through everything it writes, so it knows where the remembered position lies without
-// asking the terminal. Anything else (a pipe, a log file) gets no status line: each progress
-// text becomes a line of its own, so a log shows one line per file with its errors below it.
+// On a terminal the cursor is moved by the terminal's control sequences, or by the console's own
+// calls on Windows; the unit follows the cursor through everything it writes, so it knows where the
+// remembered position lies without asking the terminal. Anything else (a pipe, a log file) gets no
+// status line: each progress text becomes a line of its own, so a log shows one line per file with
+// its errors below it.
 #pragma once
 
 #include <cstdint>
@@ -12,15 +13,16 @@
 #include <string_view>
 
 #include "jobs/RunContext.h"
+#include "platform/FileHandle.h"
 
 namespace tarvix {
 
 class TConsole final : public TRunStatus {
  public:
   // Binds to `fd` and asks whether it is a terminal.
-  explicit TConsole(int fd);
+  explicit TConsole(TFileHandle fd);
   // For tests: behaves as a terminal of `width` columns (or as no terminal) whatever `fd` is.
-  TConsole(int fd, bool isTerminal, int width);
+  TConsole(TFileHandle fd, bool isTerminal, int width);
   ~TConsole() override;
   TConsole(const TConsole&) = delete;
   TConsole& operator=(const TConsole&) = delete;
@@ -29,7 +31,7 @@ class TConsole final : public TRunStatus {
   // -q: no progress texts and no status line; the lines that stay are still written.
   void SetQuiet(bool quiet) { fQuiet = quiet; }
   // From now on writes to `fd` instead (standard error, when standard output carries data).
-  void RedirectTo(int fd);
+  void RedirectTo(TFileHandle fd);
 
   void Write(std::string_view text);
   void WriteLine(std::string_view text) override;
@@ -70,9 +72,8 @@ class TConsole final : public TRunStatus {
   void Track(std::string_view text, int width);  // moves fCursor as the terminal would
   void ShowProgress(std::string_view text);      // fitted to the line, without a line end
   void MoveCursorTo(TPosition target);
-  void WriteRaw(std::string_view bytes);  // control sequences: not tracked, not filtered
 
-  int fFd;
+  TFileHandle fFd;
   bool fIsTerminal;
   bool fQuiet = false;
   int fFixedWidth;        // > 0: the width to use instead of asking the terminal

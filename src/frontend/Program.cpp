@@ -26,7 +26,7 @@ int ExitStatusOf(TRunOutcome outcome) {
   return kExitFailure;
 }
 
-void ReportError(TConsole& console, int errorFd, const std::string& report) {
+void ReportError(TConsole& console, TFileHandle errorFd, const std::string& report) {
   console.EndLineForReport();
   std::string line = "ERROR: " + report + "\n";
   WriteAll(errorFd, line.data(), line.size());
@@ -85,7 +85,7 @@ TRunOutcome RunDriver(TRunContext& context) {
   return TRunOutcome::kRefused;
 }
 
-int RunTarvix(const std::vector<std::string>& args, TConsole& console, int errorFd) {
+int RunTarvix(const std::vector<std::string>& args, TConsole& console, TFileHandle errorFd) {
   try {
     TRunContext context{TRunOptions{}, console, TOutcomeCounts{}};
     switch (ParseCommandLine(args, context.options, console)) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "jobs/RunContext.h"
+#include "platform/FileHandle.h"
 
 namespace tarvix {
 
@@ -32,6 +33,6 @@ bool ShowsClosingCount(const TRunContext& context);
 
 // Parses `args` (the parameters after the program name), runs the chosen mode and returns the
 // exit status. An error that ends the run is reported as one line on `errorFd`.
-int RunTarvix(const std::vector<std::string>& args, TConsole& console, int errorFd);
+int RunTarvix(const std::vector<std::string>& args, TConsole& console, TFileHandle errorFd);
 
 }  // namespace tarvix

@@ -4,6 +4,8 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/FileNames.h"
+
 namespace tarvix {
 
 namespace {
@@ -152,15 +154,15 @@ std::string FitToColumns(std::string_view text, int columns) {
   if (columns < 1) return {};
   const int kept = columns - TextColumns(kEllipsis);
   // A path: its first folder, then as many of its last parts as fit, file name first.
-  const size_t first = text.find('/');
-  const size_t last = text.rfind('/');
+  const size_t first = text.find_first_of(kPathDelimiters);
+  const size_t last = text.find_last_of(kPathDelimiters);
   if (first != std::string_view::npos && first < last) {
     const std::string_view head = text.substr(0, first + 1);
     const int room = kept - TextColumns(head);
     size_t tail = last;
     if (TextColumns(text.substr(tail)) <= room) {
-      for (size_t before = text.rfind('/', tail - 1); before > first;
-           before = text.rfind('/', tail - 1)) {
+      for (size_t before = text.find_last_of(kPathDelimiters, tail - 1); before > first;
+           before = text.find_last_of(kPathDelimiters, tail - 1)) {
         if (TextColumns(text.substr(before)) > room) break;
         tail = before;
       }

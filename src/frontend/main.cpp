@@ -10,7 +10,7 @@
 int main(int argc, char** argv) {
   tarvix::PrepareForManyThreads();
   tarvix::InstallTempFileCleanup();
-  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const std::vector<std::string> args = tarvix::ProgramArguments(argc, argv);
   tarvix::TConsole console(tarvix::StandardOutput());
   return tarvix::RunTarvix(args, console, tarvix::StandardError());
 }

@@ -59,7 +59,7 @@ TRunOutcome RunFileMode(TRunContext& context) {
       throw TError("Can't create temporary file", TempFolder(), made.Reason(),
                    made.Fault(TFault::kResource));
     }
-    spool->FillFrom(kStandardInputFd, std::string(kPipeName));
+    spool->FillFrom(StandardInput(), std::string(kPipeName));
     items[0].readFrom = spool->ReadableName();
   }
   return ConvertWorkList(items, context);

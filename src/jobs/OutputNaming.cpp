@@ -57,7 +57,7 @@ std::unique_ptr<TTempFile> MakeTempFileName(const std::string& outputName) {
 
 TSystemResult ForceDirectoryPath(const std::string& path) {
   std::string dir = path;
-  if (dir.size() > 1 && dir.back() == kPathDelimiter) dir.pop_back();
+  if (dir.size() > 1 && IsPathDelimiter(dir.back())) dir.pop_back();
   if (DirectoryExists(dir)) return {};
   const TSystemResult made = CreateDir(dir);  // parents are made only when this fails
   if (made.Why() != TSystemResult::TWhy::kNotFound) return made;
@@ -82,7 +82,7 @@ TPlacement PlaceOutput(TTempFile& temp, const std::string& outputName, TNameRule
   placement.finalName = outputName;
   using TWhy = TSystemResult::TWhy;
   if (outputName == kPipeName) {
-    temp.CopyInto(kStandardOutputFd, outputName);
+    temp.CopyInto(StandardOutput(), outputName);
     placement.placed = true;
     return placement;
   }

@@ -1,16 +1,17 @@
 #include "platform/AlignedBuffer.h"
 
-#include <cstdlib>
 #include <new>
+
+#include "platform/SystemMemory.h"
 
 namespace tarvix {
 
 TAlignedBuffer::~TAlignedBuffer() {
-  std::free(fData);
+  FreeAligned(fData);
 }
 
 void TAlignedBuffer::Release() {
-  std::free(fData);
+  FreeAligned(fData);
   fData = nullptr;
   fCapacity = 0;
 }
@@ -21,9 +22,9 @@ void TAlignedBuffer::Reserve(size_t bytes) {
   // start over with fresh memory.
   size_t rounded = (bytes + bytes / 8 + kAlignment - 1) / kAlignment * kAlignment;
   if (rounded < bytes) throw std::bad_alloc();
-  void* memory = std::aligned_alloc(kAlignment, rounded);
+  void* memory = AllocateAligned(kAlignment, rounded);
   if (memory == nullptr) throw std::bad_alloc();
-  std::free(fData);
+  FreeAligned(fData);
   fData = static_cast<uint8_t*>(memory);
   fCapacity = rounded;
 }

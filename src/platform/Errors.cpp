@@ -1,8 +1,5 @@
 #include "platform/Errors.h"
 
-#include <cerrno>
-#include <cstring>
-
 namespace tarvix {
 
 namespace {
@@ -14,19 +11,6 @@ TFault SideOf(TFileErrorKind kind) {
 }
 
 }  // namespace
-
-TFault FaultOfErrorNumber(int errorNumber, TFault side) {
-  switch (errorNumber) {
-    case EMFILE:
-    case ENFILE:
-    case ENOMEM:
-    case EAGAIN:
-    case ENOBUFS:
-      return TFault::kResource;
-    default:
-      return side;
-  }
-}
 
 TError::TError(const std::string& message, std::string fileName, std::string reason, TFault fault)
     : std::runtime_error(message),
@@ -59,42 +43,12 @@ TSystemResult TSystemResult::FromSystemCode(int code) {
   return result;
 }
 
-TSystemResult::TWhy TSystemResult::Why() const {
-  switch (fCode) {
-    case 0:
-      return TWhy::kNone;
-    case EEXIST:
-    case ENOTEMPTY:
-      return TWhy::kNameTaken;
-    case ENOENT:
-      return TWhy::kNotFound;
-    case ENOTDIR:
-      return TWhy::kNotAFolder;
-    case EISDIR:
-      return TWhy::kIsAFolder;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return TWhy::kNoPermission;
-    case ENOSPC:
-    case EDQUOT:
-      return TWhy::kNoSpace;
-    default:
-      return FaultOfErrorNumber(fCode, TFault::kSource) == TFault::kResource ? TWhy::kShortOf
-                                                                             : TWhy::kOther;
-  }
-}
-
 std::string TSystemResult::Reason() const {
   return fCode == 0 ? std::string() : SystemReason(fCode);
 }
 
 TFault TSystemResult::Fault(TFault side) const {
   return FaultOfErrorNumber(fCode, side);
-}
-
-std::string SystemReason(int errorNumber) {
-  return std::strerror(errorNumber);
 }
 
 }  // namespace tarvix

@@ -1,17 +1,15 @@
 #include "platform/FileNames.h"
 
-#include "platform/FileSystem.h"
-
 namespace tarvix {
 
 namespace {
 
 // Position of the last "." that no delimiter follows, or npos.
 size_t ExtensionStart(std::string_view name) {
-  static constexpr char kStops[] = {'.', kPathDelimiter, '\0'};
-  size_t last = name.find_last_of(kStops);
-  if (last == std::string_view::npos || name[last] != '.') return std::string_view::npos;
-  return last;
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return dot;
+  return name.find_first_of(kNamePartStops, dot) == std::string_view::npos ? dot
+                                                                           : std::string_view::npos;
 }
 
 }  // namespace
@@ -28,8 +26,12 @@ std::string ChangeFileExt(std::string_view name, std::string_view extension) {
 }
 
 std::string ExtractFilePath(std::string_view name) {
-  size_t last = name.find_last_of(kPathDelimiter);
+  size_t last = name.find_last_of(kNamePartStops);
   return last == std::string_view::npos ? std::string() : std::string(name.substr(0, last + 1));
+}
+
+bool EndsInDelimiter(std::string_view path) {
+  return !path.empty() && kNamePartStops.find(path.back()) != std::string_view::npos;
 }
 
 std::string UpperCaseAscii(std::string_view text) {

@@ -4,7 +4,18 @@
 #include <string>
 #include <string_view>
 
+#include "SystemPathSyntax.h"  // each system's delimiters: kPathDelimiter, kPathDelimiters
+
 namespace tarvix {
+
+// True for a character that ends a folder's part of a name.
+constexpr bool IsPathDelimiter(char c) {
+  return kPathDelimiters.find(c) != std::string_view::npos;
+}
+
+// True when a folder's name can be followed by a file name as it stands: it ends in a
+// delimiter, or it is a drive alone ("D:").
+bool EndsInDelimiter(std::string_view path);
 
 // The extension: from the last "." to the end, provided no path delimiter follows that dot;
 // empty when there is none. "dir.x/name" has no extension.

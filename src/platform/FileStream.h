@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace tarvix {
+#include "platform/FileHandle.h"
 
-// The process's standard streams, as the pipe name "-" reaches them.
-constexpr int kStandardInputFd = 0;
-constexpr int kStandardOutputFd = 1;
+namespace tarvix {
 
 class TByteSource {
  public:
@@ -59,9 +57,9 @@ class TFileSource final : public TByteSource {
   // Raises TFileError: kCannotOpen when the name cannot be opened, kNotRegular for a
   // directory, FIFO or device (a FIFO is opened without waiting for a writer).
   explicit TFileSource(const std::string& name, std::span<uint8_t> head = {});
-  // Reads through a descriptor the caller keeps open (and closes): no descriptor more is
+  // Reads through a file the caller keeps open (and closes): no descriptor or handle more is
   // taken. Raises TFileError when it cannot be examined.
-  TFileSource(int borrowedFd, const std::string& name);
+  TFileSource(TFileHandle borrowed, const std::string& name);
   ~TFileSource() override;
   TFileSource(const TFileSource&) = delete;
   TFileSource& operator=(const TFileSource&) = delete;
@@ -78,7 +76,7 @@ class TFileSource final : public TByteSource {
 
  private:
   std::string fName;
-  int fFd = -1;
+  TFileHandle fFd = kNoFileHandle;
   bool fOwnsFd = true;
   uint64_t fSize = 0;        // length when opened
   std::span<uint8_t> fHead;  // lent by the caller
@@ -115,8 +113,8 @@ class TFileSink final : public TByteSink {
  public:
   // Creates the file, replacing the content of an existing one. Raises TFileError.
   explicit TFileSink(const std::string& name);
-  // Takes over an open descriptor; `name` is what errors call the file.
-  TFileSink(int fd, const std::string& name) : fName(name), fFd(fd) {}
+  // Takes over an open file; `name` is what errors call the file.
+  TFileSink(TFileHandle file, const std::string& name) : fName(name), fFd(file) {}
   ~TFileSink() override;  // closes without reporting; callers that care call Close first
   TFileSink(const TFileSink&) = delete;
   TFileSink& operator=(const TFileSink&) = delete;
@@ -129,7 +127,7 @@ class TFileSink final : public TByteSink {
 
  private:
   std::string fName;
-  int fFd = -1;
+  TFileHandle fFd = kNoFileHandle;
 };
 
 }  // namespace tarvix

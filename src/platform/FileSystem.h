@@ -1,18 +1,16 @@
 // The file-system services the program relies on, with the results its callers expect.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/Errors.h"
+#include "platform/FileHandle.h"
+#include "platform/FileNames.h"
 
 namespace tarvix {
-
-constexpr char kPathDelimiter = '/';
 
 // True only for an existing name that is not a directory; links are followed, so a dangling
 // link does not exist.
@@ -27,8 +25,8 @@ TSystemResult Examine(const std::string& name);
 
 // What tells one file or folder from every other while the run lasts.
 struct TFileId {
-  dev_t device = 0;
-  ino_t inode = 0;
+  uint64_t device = 0;  // the file system (its volume)
+  uint64_t inode = 0;   // the file within it
   bool operator==(const TFileId&) const = default;
 };
 
@@ -39,7 +37,8 @@ TSystemResult IdentifyFile(const std::string& name, TFileId& id);
 // leads nowhere), a FIFO, a device. Such a name is never written over silently.
 bool NameTaken(const std::string& name);
 
-// The path with one path delimiter appended unless it already ends in one; "" gives "/".
+// The path with one path delimiter appended unless it already ends in one (or is a drive
+// alone, "D:"); "" gives the delimiter alone.
 std::string AddTrailingDelimiter(const std::string& path);
 
 // True when the name itself is a symbolic link (not followed).
@@ -65,9 +64,10 @@ TSystemResult RenameNoReplace(const std::string& from, const std::string& to);
 // Creates a new, empty file with a unique name in directory `dir` ("" for the current
 // directory, else ending in the path delimiter) and stores its name in `name`. The name ends in
 // ".tmp", never in an extension the program converts, and the file has the permissions of a
-// normally created file. With `fd` the file stays open for writing and its descriptor is
-// stored there.
-TSystemResult CreateTempFile(const std::string& dir, std::string& name, int* fd = nullptr);
+// normally created file. With `file` the file stays open for writing and its handle is stored
+// there.
+TSystemResult CreateTempFile(const std::string& dir, std::string& name,
+                             TFileHandle* file = nullptr);
 
 // A name of that form in `dir`, not yet checked or created.
 std::string RandomTempName(const std::string& dir);
@@ -86,14 +86,14 @@ TSystemResult ReadFileTimes(const std::string& name, TFileTimes& times);
 // Gives the file `name` (not a link's target) those times.
 TSystemResult WriteFileTimes(const std::string& name, const TFileTimes& times);
 
-// The folder for temporary files that belong to no output: $TMPDIR, else /tmp; with a
-// trailing delimiter.
+// The folder for temporary files that belong to no output, with a trailing delimiter: $TMPDIR,
+// else /tmp, on POSIX systems; the user's temporary folder on Windows.
 std::string TempFolder();
 
 // The processor cores this process may run on (at least 1).
 int AvailableCores();
 
-// How many files this process may have open at once (its descriptor limit).
+// How many files this process may have open at once (its descriptor or handle limit).
 size_t DescriptorLimit();
 
 // Keeps what each further thread costs in address space small: threads share a few memory

@@ -1,10 +1,10 @@
 // The temporary files of the conversions in progress, and their removal on every way out:
 // normal return, an error unwinding a job, or an interrupting signal.
 //
-// Where the file system allows it, a temporary file has no name at all until it is placed: the
-// system removes it by itself whatever ends the process, even SIGKILL, and no folder listing
-// ever shows it. Elsewhere it is a named file ("tarvix-XXXXXX.tmp") that the signal handler
-// removes.
+// Where the system allows it, the system itself removes a temporary file whatever ends the
+// process, even SIGKILL: on Linux it has no name at all until it is placed, and no folder
+// listing ever shows it; on Windows it is marked for deletion until the moment it is placed.
+// Elsewhere it is a named file ("tarvix-XXXXXX.tmp") that the signal handler removes.
 #pragma once
 
 #include <memory>
@@ -18,10 +18,12 @@ namespace tarvix {
 // How many named temporary files may exist at once.
 constexpr int kMaxTempFiles = 1024;
 
-// Installs handlers for SIGINT, SIGTERM, SIGHUP and SIGPIPE that remove every named temporary
-// file in progress and then end the process as the signal would have (so the exit status is the
-// conventional one). Also ignores SIGXFSZ, so that a file-size limit shows up as a failed write
-// (EFBIG) that is reported, not as a silent kill.
+// On POSIX systems, installs handlers for SIGINT, SIGTERM, SIGHUP and SIGPIPE that remove every
+// named temporary file in progress and then end the process as the signal would have (so the
+// exit status is the conventional one). Also ignores SIGXFSZ, so that a file-size limit shows up
+// as a failed write (EFBIG) that is reported, not as a silent kill. On Windows, installs a
+// console handler that lets a placement in progress finish before Ctrl-C, Ctrl-Break or closing
+// the console ends the process.
 void InstallTempFileCleanup();
 
 // Makes every later temporary file a named one, as on a file system without unnamed files; for
@@ -29,11 +31,13 @@ void InstallTempFileCleanup();
 void UseNamedTempFiles();
 
 // Keeps those signals away from the calling thread, so that they reach the thread that started
-// the run; worker threads call it first.
+// the run; worker threads call it first (nothing to do on Windows).
 void BlockCleanupSignalsInThisThread();
 
+struct TTempFileSystem;
+
 // Owns one temporary file from its creation to its placement under the final name, with its
-// descriptor open for writing until Close.
+// descriptor (or handle) open for writing until Close.
 class TTempFile {
  public:
   // Creates an empty file in `dir` ("" for the current directory, else ending in the
@@ -56,14 +60,14 @@ class TTempFile {
   // taken); the source must go before this object.
   std::unique_ptr<TFileSource> OpenForReading() const;
   // A name this process opens the file by while it exists (its entry in /proc while it has no
-  // name of its own).
-  std::string ReadableName() const;
+  // name of its own). The file stays one the system removes when the process ends.
+  std::string ReadableName();
 
   // Fills the empty file with everything that can be read from `fd` (a pipe: read once, in
   // order) and returns the byte count. Raises TFileError, read errors naming `sourceName`.
-  uint64_t FillFrom(int fd, const std::string& sourceName);
+  uint64_t FillFrom(TFileHandle fd, const std::string& sourceName);
   // Writes the whole file to `fd` in order. Raises TFileError naming `targetName`.
-  void CopyInto(int fd, const std::string& targetName) const;
+  void CopyInto(TFileHandle fd, const std::string& targetName);
 
   // Gives the file the name `target` unless that name exists (kNameTaken then); once done, the
   // file is placed.
@@ -72,17 +76,14 @@ class TTempFile {
   TSystemResult PlaceReplacing(const std::string& target);
 
  private:
-  void CreateNamed();
-  int LinkUnnamed(const std::string& target);
-  int NameUnnamed();
-  void Forget();
+  friend struct TTempFileSystem;  // each system's way of making and placing the file
 
   std::string fDir;
   std::string fDisplayName;
   std::string fName;
-  int fFd = -1;             // open until Close; an unnamed file needs it to be placed
-  int fSlot = -1;           // the entry the signal handler removes a named file by
-  TSystemResult fCreation;  // why the file could not be made
+  TFileHandle fFd = kNoFileHandle;  // open until Close; an unnamed file needs it to be placed
+  int fSlot = -1;                   // the entry the signal handler removes a named file by
+  TSystemResult fCreation;          // why the file could not be made
   std::unique_ptr<TFileSink> fSink;
 };
 

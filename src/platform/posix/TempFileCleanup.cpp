@@ -113,6 +113,14 @@ int CopyFileData(int from, int to) {
 
 }  // namespace
 
+// What only this system's implementation does with a temporary file.
+struct TTempFileSystem {
+  static void CreateNamed(TTempFile& file);
+  static int LinkUnnamed(const TTempFile& file, const std::string& target);
+  static int NameUnnamed(TTempFile& file);
+  static void Forget(TTempFile& file);
+};
+
 void InstallTempFileCleanup() {
   for (int signalNumber : kCleanupSignals) {
     struct sigaction action = {};
@@ -143,22 +151,23 @@ TTempFile::TTempFile(const std::string& dir, const std::string& displayName)
     }
   }
   if (fFd < 0) {
-    CreateNamed();  // the file system has no unnamed files, or refuses them
+    TTempFileSystem::CreateNamed(*this);  // the file system has no unnamed files, or refuses them
     return;
   }
   fSink = std::make_unique<TFileSink>(fFd, fDisplayName);
 }
 
-void TTempFile::CreateNamed() {
+void TTempFileSystem::CreateNamed(TTempFile& file) {
   TSignalsHeld held;
   gCreating.fetch_add(1);
   // What a dying process reports: the file was not made.
-  fCreation = TSystemResult::FromSystemCode(EINTR);
+  file.fCreation = TSystemResult::FromSystemCode(EINTR);
   if (gDying.load() == 0) {
-    fCreation = CreateTempFile(fDir, fName, &fFd);
-    if (fCreation.Ok()) {
-      fSlot = Arm(fName);
-      fSink = std::make_unique<TFileSink>(fFd, fDisplayName.empty() ? fName : fDisplayName);
+    file.fCreation = CreateTempFile(file.fDir, file.fName, &file.fFd);
+    if (file.fCreation.Ok()) {
+      file.fSlot = Arm(file.fName);
+      file.fSink = std::make_unique<TFileSink>(
+          file.fFd, file.fDisplayName.empty() ? file.fName : file.fDisplayName);
     }
   }
   gCreating.fetch_sub(1);
@@ -169,7 +178,7 @@ TTempFile::~TTempFile() {
   if (fName.empty()) return;
   TSignalsHeld held;
   DeleteFileName(fName);
-  Forget();
+  TTempFileSystem::Forget(*this);
 }
 
 void TTempFile::Close() {
@@ -184,12 +193,12 @@ std::unique_ptr<TFileSource> TTempFile::OpenForReading() const {
   return std::make_unique<TFileSource>(fName);
 }
 
-std::string TTempFile::ReadableName() const {
+std::string TTempFile::ReadableName() {
   // An unnamed file is reached through its descriptor's entry.
   return fName.empty() ? "/proc/self/fd/" + std::to_string(fFd) : fName;
 }
 
-uint64_t TTempFile::FillFrom(int fd, const std::string& sourceName) {
+uint64_t TTempFile::FillFrom(TFileHandle fd, const std::string& sourceName) {
   TAlignedBuffer buffer;
   buffer.Reserve(kPipeChunkBytes);
   uint64_t total = 0;
@@ -205,7 +214,7 @@ uint64_t TTempFile::FillFrom(int fd, const std::string& sourceName) {
   }
 }
 
-void TTempFile::CopyInto(int fd, const std::string& targetName) const {
+void TTempFile::CopyInto(TFileHandle fd, const std::string& targetName) {
   const int from = ::open(ReadableName().c_str(), O_RDONLY | O_CLOEXEC);
   if (from < 0) {
     throw TFileError(TFileErrorKind::kCannotOpen, "Can't open file", ReadableName(), errno);
@@ -238,31 +247,33 @@ void TTempFile::CopyInto(int fd, const std::string& targetName) const {
 
 // Links the unnamed file under `target`: through its descriptor where the system allows that,
 // else through its entry in /proc.
-int TTempFile::LinkUnnamed(const std::string& target) {
-  if (::linkat(fFd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) return 0;
+int TTempFileSystem::LinkUnnamed(const TTempFile& file, const std::string& target) {
+  const int fd = static_cast<int>(file.fFd);
+  if (::linkat(fd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) return 0;
   if (errno == EEXIST) return EEXIST;
-  const std::string self = "/proc/self/fd/" + std::to_string(fFd);
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
   if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
   return errno;
 }
 
 // An unnamed file that cannot be linked here becomes a named one, its data copied over; later
 // temporary files are named from the start.
-int TTempFile::NameUnnamed() {
+int TTempFileSystem::NameUnnamed(TTempFile& file) {
   gNamedOnly.store(true);
-  std::unique_ptr<TFileSink> unnamed = std::move(fSink);  // closes the unnamed file at the end
-  const int unnamedFd = fFd;
-  fFd = -1;
-  CreateNamed();
-  if (fName.empty()) {
-    fSink = std::move(unnamed);
-    fFd = unnamedFd;
-    return fCreation.SystemCode();
+  // Closes the unnamed file at the end.
+  std::unique_ptr<TFileSink> unnamed = std::move(file.fSink);
+  const TFileHandle unnamedFd = file.fFd;
+  file.fFd = kNoFileHandle;
+  CreateNamed(file);
+  if (file.fName.empty()) {
+    file.fSink = std::move(unnamed);
+    file.fFd = unnamedFd;
+    return file.fCreation.SystemCode();
   }
-  int error = CopyFileData(unnamedFd, fFd);
+  int error = CopyFileData(static_cast<int>(unnamedFd), static_cast<int>(file.fFd));
   if (error == 0) {
     try {
-      fSink->Close();
+      file.fSink->Close();
     } catch (const TFileError& closing) {
       error = closing.ErrorNumber() != 0 ? closing.ErrorNumber() : EIO;
     }
@@ -273,17 +284,19 @@ int TTempFile::NameUnnamed() {
 TSystemResult TTempFile::PlaceWithoutReplacing(const std::string& target) {
   TSignalsHeld held;
   if (fName.empty()) {
-    const int error = LinkUnnamed(target);
+    const int error = TTempFileSystem::LinkUnnamed(*this, target);
     if (error == 0 || error == EEXIST) {
-      if (error == 0) Forget();
+      if (error == 0) TTempFileSystem::Forget(*this);
       return TSystemResult::FromSystemCode(error);
     }
     // Any other failure may be this system's way of refusing the link itself: as a named file
     // the placement either works or reports the real reason.
-    if (const int naming = NameUnnamed(); naming != 0) return TSystemResult::FromSystemCode(naming);
+    if (const int naming = TTempFileSystem::NameUnnamed(*this); naming != 0) {
+      return TSystemResult::FromSystemCode(naming);
+    }
   }
   const TSystemResult renamed = RenameNoReplace(fName, target);
-  if (renamed.Ok()) Forget();
+  if (renamed.Ok()) TTempFileSystem::Forget(*this);
   return renamed;
 }
 
@@ -293,12 +306,12 @@ TSystemResult TTempFile::PlaceReplacing(const std::string& target) {
     // A name of its own first, then the one atomic rename over the target.
     for (int attempt = 0; attempt < 100 && fName.empty(); ++attempt) {
       const std::string name = RandomTempName(fDir);
-      const int error = LinkUnnamed(name);
+      const int error = TTempFileSystem::LinkUnnamed(*this, name);
       if (error == 0) {
         fName = name;
         fSlot = Arm(fName);
       } else if (error != EEXIST) {
-        if (const int naming = NameUnnamed(); naming != 0) {
+        if (const int naming = TTempFileSystem::NameUnnamed(*this); naming != 0) {
           return TSystemResult::FromSystemCode(naming);
         }
       }
@@ -306,14 +319,14 @@ TSystemResult TTempFile::PlaceReplacing(const std::string& target) {
     if (fName.empty()) return TSystemResult::FromSystemCode(EEXIST);
   }
   const TSystemResult renamed = RenameReplacing(fName, target);
-  if (renamed.Ok()) Forget();
+  if (renamed.Ok()) TTempFileSystem::Forget(*this);
   return renamed;
 }
 
-void TTempFile::Forget() {
-  Disarm(fSlot);
-  fSlot = -1;
-  fName.clear();
+void TTempFileSystem::Forget(TTempFile& file) {
+  Disarm(file.fSlot);
+  file.fSlot = -1;
+  file.fName.clear();
 }
 
 }  // namespace tarvix
