@@ -30,7 +30,11 @@ TSystemResult TDirListing::Open(const std::string& dir, std::string_view mask) {
   WIN32_FIND_DATAW found;
   // Every entry is asked for and matched here, so that masks mean what they mean elsewhere
   // (the system's own matching also takes the short 8.3 names into account).
-  HANDLE search = ::FindFirstFileExW((SystemName(prefix) + L"*").c_str(), FindExInfoBasic, &found,
+  // A drive alone ("D:") is its current folder, whose full name has no delimiter at its end.
+  std::wstring pattern = SystemName(prefix);
+  if (!pattern.ends_with(L'\\')) pattern += L'\\';
+  pattern += L'*';
+  HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (search == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();

@@ -28,9 +28,11 @@ static_assert(std::atomic<int>::is_always_lock_free);
 BOOL WINAPI LetPlacementsFinish(DWORD) {
   gDying.store(1);
   while (gPlacing.load() != 0) ::Sleep(1);
-  // Not handled: the system ends the process, closing every handle, and with them every
-  // temporary file still marked for deletion goes.
-  return FALSE;
+  // Ends the process as the console's own handler would, with the status every console
+  // program stopped so ends with. Every handle closes, and with them every temporary file still
+  // marked for deletion goes.
+  ::ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  return TRUE;
 }
 
 // One placement step that a dying process does not begin.
