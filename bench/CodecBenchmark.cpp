@@ -21,6 +21,7 @@
 #include "ncw/NcwFormat.h"
 #include "ncw/NcwReader.h"
 #include "ncw/NcwWriter.h"
+#include "support/WholeFiles.h"
 
 namespace tarvix {
 namespace {
@@ -350,13 +351,14 @@ void BM_Decode(benchmark::State& state, TCase c, int64_t target, bool read) {
     EncodeNcw(StreamOf<C>(c, pcm), source, 0, image);
   }
   TNcwReader ncw;
-  ncw.OpenBytes(image.Bytes().data(), image.Bytes().size(), "memory");
+  OpenNcwBytes(ncw, image.Bytes(), "memory");
   const size_t frameBytes = ncw.FrameBytes();
   const size_t run = BlocksPerRun(frameBytes, kRunPcmBytes);
   const size_t blocks = ncw.BlocksToDecode();
   Bytes out(run * kFramesPerBlock * frameBytes);
   TNcwDecodeMemory memory;
-  const std::span<const uint8_t> head = read ? std::span<const uint8_t>() : ncw.Head();
+  const std::span<const uint8_t> head =
+      read ? std::span<const uint8_t>() : std::span<const uint8_t>(image.Bytes());
   Bytes decoded;
   for (size_t first = 0; first < blocks; first += run) {
     const size_t count = std::min(run, blocks - first);

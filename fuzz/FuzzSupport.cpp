@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "ncw/NcwFormat.h"
+#include "platform/Errors.h"
 #include "platform/FileStream.h"
 #include "wav/WavReader.h"
 
@@ -23,9 +24,13 @@ namespace tarvix::fuzz {
 
 uint64_t ClaimedWavBytes(std::span<const uint8_t> bytes) {
   TWavReader wav;
-  wav.OpenSource(std::make_unique<TMemorySource>(bytes), "claimed.wav");
-  if (!wav.ParseHeader()) return 0;
-  return uint64_t{wav.fHeader.nChannels} * wav.fFrameCount * (wav.fHeader.wBitsPerSample / 8u);
+  try {
+    wav.OpenSource(std::make_unique<TMemorySource>(bytes), "claimed.wav");
+  } catch (const TError&) {
+    return 0;
+  }
+  const TWavHeader& header = wav.Header();
+  return uint64_t{header.nChannels} * wav.FrameCount() * (header.wBitsPerSample / 8u);
 }
 
 uint64_t ClaimedNcwBytes(std::span<const uint8_t> bytes) {

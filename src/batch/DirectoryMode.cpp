@@ -1,6 +1,8 @@
 #include "batch/DirectoryMode.h"
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "batch/FileSearch.h"
@@ -18,14 +20,13 @@ class TFoundWork final : public TWorkSource {
   explicit TFoundWork(const TRunOptions& options)
       : fOptions(options),
         fWavToNcw(options.direction == TConvertDirection::kWavToNcw),
-        fOutputExtension(fWavToNcw ? ".ncw" : ".wav") {
-    fSearch.fRecursive = options.recursive;
-    fSearch.InitSearch(options.sourceDirectory + (fWavToNcw ? "*.wav" : "*.ncw"));
-  }
+        fOutputExtension(fWavToNcw ? ".ncw" : ".wav"),
+        fSearch(options.sourceDirectory + (fWavToNcw ? "*.wav" : "*.ncw"), options.recursive) {}
 
   bool Next(TWorkItem& item) override {
-    if (!fSearch.GetNextFile()) return false;
-    item.source = fSearch.fFoundFile;
+    std::optional<std::string> found = fSearch.Next();
+    if (!found) return false;
+    item.source = std::move(*found);
     // Every found path starts with the source directory; what follows it is mirrored below
     // the destination.
     const std::string relative = item.source.substr(fOptions.sourceDirectory.size());
@@ -40,7 +41,7 @@ class TFoundWork final : public TWorkSource {
 
   bool ReportsMissingSources() const override { return false; }
 
-  const std::vector<TUnreadFolder>& UnreadFolders() const { return fSearch.fUnreadFolders; }
+  const std::vector<TUnreadFolder>& UnreadFolders() const { return fSearch.UnreadFolders(); }
 
  private:
   const TRunOptions& fOptions;
@@ -50,11 +51,9 @@ class TFoundWork final : public TWorkSource {
 };
 
 size_t CountFiles(const std::string& folder, const char* mask, bool recursive) {
-  TFileSearch search;
-  search.fRecursive = recursive;
-  search.InitSearch(folder + mask);
+  TFileSearch search(folder + mask, recursive);
   size_t count = 0;
-  while (search.GetNextFile()) ++count;
+  while (search.Next()) ++count;
   return count;
 }
 

@@ -7,6 +7,13 @@
 
 namespace tarvix {
 
+TFileSearch::TFileSearch(const std::string& searchSpec, bool recursive) : fRecursive(recursive) {
+  const std::string folder = ExtractFilePath(searchSpec);
+  fMask = searchSpec.substr(folder.size());
+  std::vector<TFileId> path;
+  CollectFolders(folder.empty() ? std::string(".") + kPathDelimiter : folder, path);
+}
+
 // Appends `folder` and, depth first, every folder below it. A folder that is already on the
 // path from the root (reached again through a link) is not entered, so a loop of links ends.
 // Names are taken as they are: on this system a folder's name may begin or end with blanks.
@@ -38,76 +45,36 @@ void TFileSearch::CollectFolders(const std::string& folder, std::vector<TFileId>
   path.pop_back();
 }
 
-void TFileSearch::InitSearch(const std::string& searchSpec) {
-  fSearchRec.Close();
-  fSearchSpec = searchSpec;
-  std::string folder = ExtractFilePath(searchSpec);
-  fCurDir = folder.empty() ? std::string(".") + kPathDelimiter : folder;
-  fMask = searchSpec.substr(folder.size());
-  fFolders.clear();
-  fUnreadFolders.clear();
-  std::vector<TFileId> path;
-  CollectFolders(fCurDir, path);
-  fFolderIndex = 0;
-  fIsFirstSearch = true;
-}
-
-TSystemResult TFileSearch::OpenFirstFile(bool& found) {
-  const TSystemResult read = fSearchRec.Open(fCurDir, fMask);
-  found = fSearchRec.AtEntry() && (!fSearchRec.Current().isDirectory || MoveToNextFile());
-  return read;
-}
-
 bool TFileSearch::MoveToNextFile() {
-  while (fSearchRec.Next()) {
-    if (!fSearchRec.Current().isDirectory) return true;
+  while (fListing.Next()) {
+    if (!fListing.Current().isDirectory) return true;
   }
   return false;
 }
 
-// Lists the folder at fFolderIndex; true when it holds a matching file.
-bool TFileSearch::ListFolderAtIndex() {
-  fCurDir = fFolders[static_cast<size_t>(fFolderIndex)];
-  fSearchRec.Close();
-  bool found = false;
-  const TSystemResult read = OpenFirstFile(found);
+// Opens the listing of the folder at `index` at its first file (not directory); true when it
+// has one.
+bool TFileSearch::ListFolder(size_t index) {
+  const std::string& folder = fFolders[index];
+  fListing.Close();
+  const TSystemResult read = fListing.Open(folder, fMask);
   // Readable when the tree was walked, no longer now (removed, replaced, its permission taken
   // away): noted as any folder that cannot be read, never taken as empty.
   const bool noted =
       std::any_of(fUnreadFolders.begin(), fUnreadFolders.end(),
-                  [&](const TUnreadFolder& unread) { return unread.folder == fCurDir; });
-  if (!read.Ok() && !noted) fUnreadFolders.push_back({fCurDir, read.Reason()});
-  if (!found) return false;
-  fFoundFile = fCurDir + fSearchRec.Current().name;
-  fIsFirstSearch = false;
-  return true;
+                  [&](const TUnreadFolder& unread) { return unread.folder == folder; });
+  if (!read.Ok() && !noted) fUnreadFolders.push_back({folder, read.Reason()});
+  return fListing.AtEntry() && (!fListing.Current().isDirectory || MoveToNextFile());
 }
 
-bool TFileSearch::GetNextFile() {
-  if (fFolders.empty()) return false;
-  const auto folderCount = static_cast<int32_t>(fFolders.size());
-  if (fIsFirstSearch) {
-    while (fFolderIndex < folderCount) {
-      if (ListFolderAtIndex()) return true;
-      if (!fRecursive) break;
-      ++fFolderIndex;
-    }
-    return false;
+std::optional<std::string> TFileSearch::Next() {
+  fAtFile = fAtFile && MoveToNextFile();
+  while (!fAtFile && fNextFolder < fFolders.size()) fAtFile = ListFolder(fNextFolder++);
+  if (!fAtFile) {
+    fListing.Close();
+    return std::nullopt;
   }
-  if (MoveToNextFile()) {
-    fFoundFile = fCurDir + fSearchRec.Current().name;
-    return true;
-  }
-  if (fRecursive) {
-    for (++fFolderIndex; fFolderIndex < folderCount; ++fFolderIndex) {
-      if (ListFolderAtIndex()) return true;
-    }
-  }
-  fSearchRec.Close();
-  fFoundFile.clear();
-  fIsFirstSearch = true;
-  fFolderIndex = folderCount;  // a further call finds nothing until the next InitSearch
-  return false;
+  return fFolders[fNextFolder - 1] + fListing.Current().name;
 }
 
 }  // namespace tarvix

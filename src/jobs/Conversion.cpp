@@ -93,24 +93,20 @@ class TWavToNcwConversion final : public TConversion {
 
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kHeadBytes);
-    fWav.OpenFile(fItem.SourcePath(), {memory.head.Data(), memory.head.Capacity()});
-    const TFault openFault = FaultOfErrorNumber(fWav.fOpenErrorNumber, TFault::kSource);
-    if (openFault == TFault::kResource) {
-      throw TError("Can't open file", fItem.source, SystemReason(fWav.fOpenErrorNumber), openFault);
-    }
-    // A failed open makes the parse fail with "File not opened".
-    if (!fWav.ParseHeader()) Refuse(fWav.fErrorText);
+    RefusingSourceFaults(fItem.source, "WAV", [&] {
+      fWav.Open(fItem.SourcePath(), {memory.head.Data(), memory.head.Capacity()});
+    });
     const TStreamDescription stream = fWav.StreamDescription();
     if (!IsNcwSampleWidth(stream.wBitsPerSample)) {
-      Refuse("Unsupported container size (8,16,24 and 32 bits allowed)");
+      RefuseSource(fItem.source, "WAV", "Unsupported container size (8,16,24 and 32 bits allowed)");
     }
-    const std::string note = WavNoteLine(fItem.source, fWav.fExtras);
+    const std::string note = WavNoteLine(fItem.source, fWav.Extras());
     if (!note.empty()) fNotes.push_back(note);
-    fCutShort = fWav.fCutShort;
+    fCutShort = fWav.CutShort();
     if (fCutShort) fNotes.push_back(CutShortLine(fItem.source, fWav));
-    fHead = fWav.fFile->Head();
-    fWav.fFile->ForgetHead();  // the head's memory is this thread's; other threads read the file
-    fFrameBytes = fWav.fHeader.nBlockAlign;
+    fHead = fWav.Head();
+    fWav.ForgetHead();  // the head's memory is this thread's; other threads read the file
+    fFrameBytes = fWav.FrameBytes();
     fTemp = MakeTempFileName(fItem.output);
     fNcw = std::make_unique<TNcwWriter>(
         TNcwStream{stream.nChannels, stream.wBitsPerSample, stream.nSamplesPerSec,
@@ -139,7 +135,7 @@ class TWavToNcwConversion final : public TConversion {
     ForgetHead();
     fNcw->Finish();
     fTemp->Close();
-    if (!fOptions.verify) fWav.CloseFile();  // else read again to compare
+    if (!fOptions.verify) fWav.Close();  // else read again to compare
   }
 
   size_t BeginVerify() override {
@@ -173,28 +169,15 @@ class TWavToNcwConversion final : public TConversion {
   }
 
  private:
-  [[noreturn]] void Refuse(const std::string& reason) { RefuseSource(fItem.source, "WAV", reason); }
-
   // The samples of run k: from the head where run 0 lies wholly in it, else read.
   const uint8_t* ReadSamples(size_t k, TWorkerMemory& memory) {
     const uint64_t firstFrame = uint64_t{k} * fNcw->RunFrames();
-    const uint64_t position = fWav.fDataOffset + firstFrame * fFrameBytes;
+    const uint64_t position = fWav.DataOffset() + firstFrame * fFrameBytes;
     const size_t bytes = fNcw->FramesOfRun(k) * fFrameBytes;
     if (k == 0 && position + bytes <= fHead.size()) return fHead.data() + position;
     memory.input.Reserve(bytes);
-    // Several runs of the file are read at once: their errors are worded here, not in the
-    // reader, whose error fields one thread at a time may set.
-    size_t got = 0;
-    try {
-      got = fWav.fStream->ReadAt(position, memory.input.Data(), bytes);
-    } catch (const TFileError& error) {
-      if (error.Fault() == TFault::kResource) throw;
-      Refuse(TWavReader::ErrorText("Error while reading the file", error.Reason()));
-    }
-    // The reader counted only frames the file held; fewer now means it was cut meanwhile.
-    if (got != bytes) {
-      Refuse(TWavReader::ErrorText("Error while reading the file", "cut short while it was read"));
-    }
+    RefusingSourceFaults(fItem.source, "WAV",
+                         [&] { fWav.ReadFrames(firstFrame, memory.input.Data(), bytes); });
     return memory.input.Data();
   }
 
@@ -217,7 +200,7 @@ class TNcwToWavConversion final : public TConversion {
 
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kHeadBytes);
-    RefusingNcwDamage(fItem.source, [&] {
+    RefusingSourceFaults(fItem.source, "NCW", [&] {
       fNcw.Open(fItem.SourcePath(), {memory.head.Data(), memory.head.Capacity()});
     });
     const TNcwHeader& header = fNcw.Header;
@@ -252,7 +235,7 @@ class TNcwToWavConversion final : public TConversion {
     const size_t prefix = fWav->PrefixBytes(firstFrame);
     memory.output.Reserve(prefix + count * kFramesPerBlock * fFrameBytes);
     uint8_t* out = memory.output.Data();
-    RefusingNcwDamage(fItem.source, [&] {
+    RefusingSourceFaults(fItem.source, "NCW", [&] {
       fNcw.DecodeBlocks(first, count, k == 0 ? fHead : std::span<const uint8_t>(), memory.decode,
                         out + prefix);
     });
@@ -374,16 +357,16 @@ void RefuseSource(const std::string& source, const char* format, const std::stri
                         "  " + parser + ": " + reason}};
 }
 
-void RefuseNcwSource(const std::string& source, const TError& error) {
+void RefuseSourceFault(const std::string& source, const char* format, const TError& error) {
   if (error.Fault() != TFault::kSource) throw;
   RefuseSource(
-      source, "NCW",
+      source, format,
       error.Reason().empty() ? error.Message() : error.Message() + " (" + error.Reason() + ")");
 }
 
 std::string CutShortLine(const std::string& source, const TWavReader& wav) {
-  return "  WARNING: '" + source + "' is cut short: " + std::to_string(wav.fFrameCount) + " of " +
-         std::to_string(wav.fDeclaredFrames) + " frames are there";
+  return "  WARNING: '" + source + "' is cut short: " + std::to_string(wav.FrameCount()) + " of " +
+         std::to_string(wav.DeclaredFrames()) + " frames are there";
 }
 
 std::unique_ptr<TConversion> MakeConversion(const TWorkItem& item, const TRunOptions& options) {

@@ -151,17 +151,20 @@ std::unique_ptr<TConversion> CheckSource(const TWorkItem& item, const TRunOption
 [[noreturn]] void RefuseSource(const std::string& source, const char* format,
                                const std::string& reason);
 
-// Called in a handler of `error`, raised while the NCW file `source` was read: the source is
-// refused (TSourceRefused), unless the error is no fault of the source's, which goes on as it is.
-[[noreturn]] void RefuseNcwSource(const std::string& source, const TError& error);
+// Called in a handler of `error`, raised while `source`, a file of `format`, was read: the
+// source is refused (TSourceRefused), unless the error is no fault of the source's, which goes
+// on as it is.
+[[noreturn]] void RefuseSourceFault(const std::string& source, const char* format,
+                                    const TError& error);
 
-// Runs `step`, which reads an NCW file: what the reader raises about the file refuses `source`.
+// Runs `step`, which reads `source`, a file of `format`: what the reader raises about the file
+// refuses it.
 template <class Step>
-void RefusingNcwDamage(const std::string& source, Step&& step) {
+void RefusingSourceFaults(const std::string& source, const char* format, Step&& step) {
   try {
     step();
   } catch (const TError& error) {
-    RefuseNcwSource(source, error);
+    RefuseSourceFault(source, format, error);
   }
 }
 

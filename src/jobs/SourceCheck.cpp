@@ -31,7 +31,7 @@ class TNcwSourceCheck final : public TSourceCheck {
 
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kOpeningMemoryBytes);
-    RefusingNcwDamage(fItem.source, [&] {
+    RefusingSourceFaults(fItem.source, "NCW", [&] {
       fNcw.Open(fItem.source, {memory.head.Data(), memory.head.Capacity()});
     });
     const TNcwHeader& header = fNcw.Header;
@@ -54,7 +54,7 @@ class TNcwSourceCheck final : public TSourceCheck {
     const size_t first = k * fRunBlocks;
     const size_t count = std::min(fRunBlocks, fBlocks - first);
     memory.output.Reserve(count * kFramesPerBlock * fFrameBytes);
-    RefusingNcwDamage(fItem.source, [&] {
+    RefusingSourceFaults(fItem.source, "NCW", [&] {
       fNcw.DecodeBlocks(first, count, k == 0 ? fHead : std::span<const uint8_t>(), memory.decode,
                         memory.output.Data());
     });
@@ -79,20 +79,17 @@ class TWavSourceCheck final : public TSourceCheck {
 
   void Open(TWorkerMemory& memory) override {
     memory.head.Reserve(kOpeningMemoryBytes);
-    fWav.OpenFile(fItem.source, {memory.head.Data(), memory.head.Capacity()});
-    const TFault openFault = FaultOfErrorNumber(fWav.fOpenErrorNumber, TFault::kSource);
-    if (openFault == TFault::kResource) {
-      throw TError("Can't open file", fItem.source, SystemReason(fWav.fOpenErrorNumber), openFault);
-    }
-    if (!fWav.ParseHeader()) Refuse("WAV", fWav.fErrorText);
+    RefusingSourceFaults(fItem.source, "WAV", [&] {
+      fWav.Open(fItem.source, {memory.head.Data(), memory.head.Capacity()});
+    });
     const TStreamDescription stream = fWav.StreamDescription();
     if (!IsNcwSampleWidth(stream.wBitsPerSample)) {
       Refuse("WAV", "Unsupported container size (8,16,24 and 32 bits allowed)");
     }
-    fCutShort = fWav.fCutShort;
+    fCutShort = fWav.CutShort();
     if (fCutShort) fNotes.push_back(CutShortLine(fItem.source, fWav));
-    fWav.fFile->ForgetHead();  // read like any file: the samples are all that is checked
-    fFrameBytes = fWav.fHeader.nBlockAlign;
+    fWav.ForgetHead();  // read like any file: the samples are all that is checked
+    fFrameBytes = fWav.FrameBytes();
     fRunFrames = BlocksPerRun(fFrameBytes, kRunPcmBytes) * kFramesPerBlock;
     fRuns = (uint64_t{stream.fFrameCount} + fRunFrames - 1) / fRunFrames;
     fRunMemoryBytes = fRunFrames * fFrameBytes;
@@ -102,26 +99,16 @@ class TWavSourceCheck final : public TSourceCheck {
   void ConvertRun(size_t k, TWorkerMemory& memory) override {
     const uint64_t firstFrame = uint64_t{k} * fRunFrames;
     const size_t bytes =
-        static_cast<size_t>(std::min<uint64_t>(fRunFrames, fWav.fFrameCount - firstFrame)) *
+        static_cast<size_t>(std::min<uint64_t>(fRunFrames, fWav.FrameCount() - firstFrame)) *
         fFrameBytes;
     memory.input.Reserve(bytes);
-    size_t got = 0;
-    try {
-      got = fWav.fStream->ReadAt(fWav.fDataOffset + firstFrame * fFrameBytes, memory.input.Data(),
-                                 bytes);
-    } catch (const TFileError& error) {
-      if (error.Fault() == TFault::kResource) throw;
-      Refuse("WAV", TWavReader::ErrorText("Error while reading the file", error.Reason()));
-    }
-    if (got != bytes) {
-      Refuse("WAV",
-             TWavReader::ErrorText("Error while reading the file", "cut short while it was read"));
-    }
+    RefusingSourceFaults(fItem.source, "WAV",
+                         [&] { fWav.ReadFrames(firstFrame, memory.input.Data(), bytes); });
   }
 
   // Read through: a file cut short is damaged, its warning line having said why.
   void Finish() override {
-    fWav.CloseFile();
+    fWav.Close();
     if (fCutShort) throw TSourceRefused({});
   }
 

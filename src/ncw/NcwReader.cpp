@@ -26,8 +26,6 @@ void TNcwReader::Close() {
   fFile = nullptr;
   fHead = {};
   fSource.reset();
-  fBytes.clear();
-  fBytes.shrink_to_fit();
 }
 
 void TNcwReader::Refuse(const std::string& message) const {
@@ -65,12 +63,6 @@ void TNcwReader::OpenSource(std::unique_ptr<TByteSource> source, const std::stri
   fHead = {};
   fSource = std::move(source);
   ReadHeader();
-}
-
-void TNcwReader::OpenBytes(const uint8_t* bytes, size_t size, const std::string& name) {
-  fBytes.assign(bytes, bytes + size);
-  OpenSource(std::make_unique<TMemorySource>(fBytes), name);
-  fHead = fBytes;  // all of it, read by no one else: decoding needs no copy of its blocks
 }
 
 // The header and the extent of the block table are checked here, before any output exists; the
@@ -155,22 +147,6 @@ size_t TNcwReader::BlocksToDecode() const {
 
 uint64_t TNcwReader::DecodedFrames() const {
   return std::min<uint64_t>(Header.NumSamples, uint64_t{BlocksToDecode()} * kFramesPerBlock);
-}
-
-void TNcwReader::Decode(TByteSink& out, uint64_t position) const {
-  const size_t blocks = BlocksToDecode();
-  const size_t frameBytes = FrameBytes();
-  const size_t run = BlocksPerRun(frameBytes, kRunPcmBytes);
-  TNcwDecodeMemory memory;
-  std::vector<uint8_t> pcm(run * kFramesPerBlock * frameBytes);
-  for (size_t first = 0; first < blocks; first += run) {
-    const size_t count = std::min(run, blocks - first);
-    DecodeBlocks(first, count, {}, memory, pcm.data());
-    const uint64_t firstFrame = uint64_t{first} * kFramesPerBlock;
-    const uint64_t frames =
-        std::min<uint64_t>(count * kFramesPerBlock, DecodedFrames() - firstFrame);
-    out.WriteAt(position + firstFrame * frameBytes, pcm.data(), frames * frameBytes);
-  }
 }
 
 }  // namespace tarvix

@@ -45,11 +45,9 @@ class TNcwReader {
   void Open(const std::string& fileName, std::span<uint8_t> head = {});
   // The same on any byte source; `name` is used in messages.
   void OpenSource(std::unique_ptr<TByteSource> source, const std::string& name);
-  // The same on a copy of bytes in memory.
-  void OpenBytes(const uint8_t* bytes, size_t size, const std::string& name);
 
-  // The file's first bytes as read into the head at opening (empty without a head; all of
-  // them after OpenBytes), and the end of their use by the source (see TFileSource::ForgetHead).
+  // The file's first bytes as read into the head at opening (empty without a head), and the
+  // end of their use by the source (see TFileSource::ForgetHead).
   std::span<const uint8_t> Head() const { return fHead; }
   void ForgetHead();
 
@@ -69,9 +67,6 @@ class TNcwReader {
   // rest is read from the source. Safe to call from several threads on different blocks.
   void DecodeBlocks(size_t first, size_t count, std::span<const uint8_t> head,
                     TNcwDecodeMemory& memory, uint8_t* out) const;
-  // Decodes every block into `out` at `position`, one run after another on the calling
-  // thread (the frames after the blocks, up to NumSamples, are not written).
-  void Decode(TByteSink& out, uint64_t position) const;
 
   TNcwHeader Header;
 
@@ -85,7 +80,6 @@ class TNcwReader {
   std::unique_ptr<TByteSource> fSource;  // the input
   TFileSource* fFile = nullptr;          // fSource, when it is a file
   std::span<const uint8_t> fHead;        // the file's first bytes, when read at opening
-  std::vector<uint8_t> fBytes;           // the input, when given as bytes
   bool fChecksums = false;               // set by opening
 };
 

@@ -193,22 +193,4 @@ void TNcwWriter::CheckEncodedSize(uint64_t dataBytes) const {
   }
 }
 
-TNcwHeader EncodeNcw(const TNcwStream& stream, const TByteSource& pcm, uint64_t position,
-                     TByteSink& sink, uint64_t maxFileBytes) {
-  const size_t frameBytes = size_t{stream.channels} * stream.bitsPerSample / 8;
-  TNcwWriter writer(stream, BlocksPerRun(frameBytes, kRunPcmBytes), sink, maxFileBytes);
-  TAlignedBuffer input;
-  input.Reserve(writer.RunFrames() * frameBytes);
-  TNcwRunMemory memory;
-  for (size_t k = 0; k < writer.RunCount(); ++k) {
-    const size_t want = writer.FramesOfRun(k) * frameBytes;
-    const uint64_t at = position + uint64_t{k} * writer.RunFrames() * frameBytes;
-    const size_t got = pcm.ReadAt(at, input.Data(), want);
-    std::fill(input.Data() + got, input.Data() + want, uint8_t{0});
-    writer.WriteRun(k, input.Data(), memory);
-  }
-  writer.Finish();
-  return writer.Header();
-}
-
 }  // namespace tarvix

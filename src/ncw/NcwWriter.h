@@ -112,9 +112,4 @@ class TNcwWriter {
   uint32_t fTableCrc = 0;  // -crc: of the block table entries placed so far, in order
 };
 
-// The whole NCW file of the PCM frames at `position` of `pcm`, written to `sink` one run after
-// another on the calling thread; returns its header.
-TNcwHeader EncodeNcw(const TNcwStream& stream, const TByteSource& pcm, uint64_t position,
-                     TByteSink& sink, uint64_t maxFileBytes = kMaxNcwFileBytes);
-
 }  // namespace tarvix

@@ -1,13 +1,11 @@
 #include "wav/WavReader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "bits/LittleEndian.h"
 #include "bits/SampleContainers.h"
 #include "platform/Errors.h"
-#include "platform/FileSystem.h"
 
 namespace tarvix {
 
@@ -49,48 +47,37 @@ std::array<uint8_t, TWavHeader::kExtendedBytes> TWavHeader::Image() const {
 
 TWavReader::~TWavReader() = default;
 
-std::string TWavReader::ErrorText(const std::string& message, const std::string& reason) {
-  return reason.empty() ? message : message + " (" + reason + ")";
-}
-
-void TWavReader::SetError(const std::string& message, const std::string& reason) {
-  fErrorText = ErrorText(message, reason);
-  fErrorMessage = message;
-  fErrorReason = reason;
-}
-
-bool TWavReader::Fail(const std::string& message, const std::string& reason) {
-  SetError(message, reason);
-  return false;
+void TWavReader::Refuse(const std::string& message, const std::string& reason, TFault fault) const {
+  throw TError(message, fFileName, reason, fault);
 }
 
 // ---- Reading ----
 
-bool TWavReader::OpenFile(const std::string& fileName, std::span<uint8_t> head) {
-  fOpened = false;
-  fOpenErrorNumber = 0;
+void TWavReader::Open(const std::string& fileName, std::span<uint8_t> head) {
+  Close();
+  fFileName = fileName;
+  std::unique_ptr<TFileSource> file;
   try {
-    auto file = std::make_unique<TFileSource>(fileName, head);
-    TFileSource* opened = file.get();
-    OpenSource(std::move(file), fileName);
-    fFile = opened;
-    return true;
+    file = std::make_unique<TFileSource>(fileName, head);
   } catch (const TFileError& error) {
-    SetError(error.CannotOpen() ? "Can't open file" : "Error while opening the file",
-             error.Reason());
-    fOpenFailure = error.Reason();  // the parse that follows says why the file is not open
-    fOpenErrorNumber = error.ErrorNumber();
-    return false;
+    // Worded as the file that is not open, whatever kept it from opening; a lack of
+    // descriptors or memory is no fault of the file's.
+    Refuse("File not opened", error.Reason(), error.Fault());
   }
+  TFileSource* opened = file.get();
+  OpenSource(std::move(file), fileName);
+  fFile = opened;
 }
 
-bool TWavReader::OpenSource(std::unique_ptr<TByteSource> source, const std::string& name) {
+void TWavReader::OpenSource(std::unique_ptr<TByteSource> source, const std::string& name) {
   fStream = std::move(source);
   fFile = nullptr;
-  fOpened = true;
   fFileName = name;
-  fOpenFailure.clear();
-  return true;
+  try {
+    Parse();
+  } catch (const TFileError& error) {
+    Refuse("Error while reading the file", error.Reason(), error.Fault());
+  }
 }
 
 uint16_t TWavReader::ReadU16() {
@@ -135,14 +122,14 @@ bool TWavReader::ReadRiffSize() {
 
 // An RF64 file's first chunk: the 64-bit sizes of the RIFF chunk and of the data chunk (then a
 // sample count and a table, which the sizes make needless). `position` moves past it.
-bool TWavReader::ReadDs64(uint64_t& position) {
+void TWavReader::ReadDs64(uint64_t& position) {
   fStream->Seek(position);
   // Without it the file's sizes are unknown.
-  if (!ReadTag("ds64")) return Fail("Wrong format or bad file header (ds64)");
+  if (!ReadTag("ds64")) Refuse("Wrong format or bad file header (ds64)");
   const uint32_t size = ReadU32();
   const uint64_t body = position + kChunkHeaderBytes;
   // Both sizes must be there, within the file.
-  if (size < 16 || body + size > fRiffEnd) return Fail("Wrong file size or bad header");
+  if (size < 16 || body + size > fRiffEnd) Refuse("Wrong file size or bad header");
   uint8_t sizes[16];
   fStream->Read(sizes, sizeof sizes);
   const uint64_t riffSize = LoadLE<uint64_t>(sizes);
@@ -153,12 +140,11 @@ bool TWavReader::ReadDs64(uint64_t& position) {
   if (fRf64Streamed) {
     if (fRf64DataSize == 0) fRf64DataSize = 0xFFFFFFFF;
   } else if (riffSize < 4) {
-    return Fail("Wrong file size or bad header");  // too small for the form type
+    Refuse("Wrong file size or bad header");  // too small for the form type
   } else {
     fRiffEnd = std::min(fRiffEnd, riffSize + 8);
   }
   position = ChunkEnd(body, size, "fmt ");
-  return true;
 }
 
 // nAvgBytesPerSec must equal channels * bits * rate / 8, the product taken modulo 2^32.
@@ -179,16 +165,16 @@ bool TWavReader::ChannelCountAllowed() const {
   return fHeader.nChannels >= 1 && fHeader.nChannels <= kMaxWavChannels;
 }
 
-bool TWavReader::FailChannelCount() {
-  return Fail("Only 1 to " + std::to_string(kMaxWavChannels) + " channels allowed (this file has " +
-              std::to_string(fHeader.nChannels) + ")");
+void TWavReader::RefuseChannelCount() const {
+  Refuse("Only 1 to " + std::to_string(kMaxWavChannels) + " channels allowed (this file has " +
+         std::to_string(fHeader.nChannels) + ")");
 }
 
 // Float samples would have to be rounded to integers: refused by name, before any other check,
 // so that the user learns what the file is.
-bool TWavReader::FailFloat() {
-  return Fail(std::to_string(fHeader.wBitsPerSample) +
-              "-bit float samples are not supported (NCW holds integer PCM)");
+void TWavReader::RefuseFloat() const {
+  Refuse(std::to_string(fHeader.wBitsPerSample) +
+         "-bit float samples are not supported (NCW holds integer PCM)");
 }
 
 // The fields both header forms share, from nChannels to wBitsPerSample.
@@ -200,37 +186,36 @@ void TWavReader::ReadStreamFields() {
   fHeader.wBitsPerSample = ReadU16();
 }
 
-bool TWavReader::ReadFormat(uint64_t body, uint32_t size) {
+void TWavReader::ReadFormat(uint64_t body, uint32_t size) {
   // A file cut short inside its fmt chunk has no header to trust.
-  if (body + size > fRiffEnd) return Fail("Wrong file size or bad header");
+  if (body + size > fRiffEnd) Refuse("Wrong file size or bad header");
   fStream->Seek(body);
   fHeader.wFormatTag = ReadU16();
   if (fHeader.wFormatTag == kWaveFormatPcm) return ReadPcmFormat(size);
   if (fHeader.wFormatTag == kWaveFormatFloat && size >= kPcmFmtBytes) {
     ReadStreamFields();
-    return FailFloat();
+    RefuseFloat();
   }
   // A longer extensible chunk only adds bytes that are skipped with the chunk.
   if (fHeader.wFormatTag == kWaveFormatExtensible && size >= kExtensibleFmtBytes) {
     return ReadExtensibleFormat();
   }
-  return Fail("Non supported WAV format");
+  Refuse("Non supported WAV format");
 }
 
 // Any size from 16 bytes up: many writers add cbSize (18 bytes, usually 0) or more, and the
 // bytes after wBitsPerSample say nothing about PCM samples.
-bool TWavReader::ReadPcmFormat(uint32_t size) {
+void TWavReader::ReadPcmFormat(uint32_t size) {
   fExtensible = false;
-  if (size < kPcmFmtBytes) return Fail("Wrong format or bad file header (fmt chunk size)");
+  if (size < kPcmFmtBytes) Refuse("Wrong format or bad file header (fmt chunk size)");
   ReadStreamFields();
-  if (!ByteRateMatches()) return Fail("Bad file header (AvgBytesPerSec)");
-  if (!IsContainerWidth(fHeader.wBitsPerSample)) return Fail(kWrongBitsMessage);
-  if (!ChannelCountAllowed()) return FailChannelCount();
-  if (!BlockAlignMatches()) return Fail("Bad file header (BlockAlign)");
-  return true;
+  if (!ByteRateMatches()) Refuse("Bad file header (AvgBytesPerSec)");
+  if (!IsContainerWidth(fHeader.wBitsPerSample)) Refuse(kWrongBitsMessage);
+  if (!ChannelCountAllowed()) RefuseChannelCount();
+  if (!BlockAlignMatches()) Refuse("Bad file header (BlockAlign)");
 }
 
-bool TWavReader::ReadExtensibleFormat() {
+void TWavReader::ReadExtensibleFormat() {
   fExtensible = true;
   ReadStreamFields();
   fHeader.cbSize = ReadU16();
@@ -239,21 +224,20 @@ bool TWavReader::ReadExtensibleFormat() {
   std::array<uint8_t, 16> subFormat{};
   fStream->Read(subFormat.data(), subFormat.size());
   fHeader.SubFormat = subFormat;
-  if (subFormat == kSubtypeFloat) return FailFloat();
-  if (!ByteRateMatches()) return Fail("Bad file header (AvgBytesPerSec)");
-  if (fHeader.cbSize != 22) return Fail("Bad file header (extension chink size)");
-  if (subFormat != kSubtypePcm) return Fail("Non supported format (GUID)");
+  if (subFormat == kSubtypeFloat) RefuseFloat();
+  if (!ByteRateMatches()) Refuse("Bad file header (AvgBytesPerSec)");
+  if (fHeader.cbSize != 22) Refuse("Bad file header (extension chink size)");
+  if (subFormat != kSubtypePcm) Refuse("Non supported format (GUID)");
   // The samples are read whole, as their containers hold them, so any number of significant
   // bits up to the container's width does; more, or none, is a broken header. The container
   // width itself is checked through the byte rate and the frame size.
   if (fHeader.wValidBitsPerSample == 0 || fHeader.wValidBitsPerSample > fHeader.wBitsPerSample) {
-    return Fail("Bad file header (ValidBitsPerSample)");
+    Refuse("Bad file header (ValidBitsPerSample)");
   }
-  if (!ChannelCountAllowed()) return FailChannelCount();
-  if (!BlockAlignMatches()) return Fail("Bad file header (BlockAlign)");
+  if (!ChannelCountAllowed()) RefuseChannelCount();
+  if (!BlockAlignMatches()) Refuse("Bad file header (BlockAlign)");
   NoteValidBits();
   NoteChannelMask();
-  return true;
 }
 
 // The samples keep every bit of their containers; the figure that says how many of them count
@@ -356,7 +340,7 @@ bool TWavReader::IsStreamingPlaceholder(uint32_t statedSize) const {
 // A data size that reaches past the end of the chunks was not filled in by its writer, or the
 // file was cut short: the data runs to the end, and the partial frame there is not counted.
 // Nothing is invented.
-bool TWavReader::TakeData(uint64_t body, uint32_t statedSize) {
+void TWavReader::TakeData(uint64_t body, uint32_t statedSize) {
   const uint64_t size = DataChunkSize(statedSize);
   const uint64_t available = fRiffEnd - body;
   const uint64_t present = std::min(size, available);
@@ -368,13 +352,12 @@ bool TWavReader::TakeData(uint64_t body, uint32_t statedSize) {
   fDeclaredFrames = size / fHeader.nBlockAlign;
   // Sizes and frame counts are 32-bit from here on, as in an NCW file.
   if (present > 0xFFFFFFFF) {
-    return Fail("RF64 data of " + std::to_string(present) + " bytes exceeds the 4 GiB limit");
+    Refuse("RF64 data of " + std::to_string(present) + " bytes exceeds the 4 GiB limit");
   }
   fDataOffset = body;
   fDataSize = static_cast<uint32_t>(present);
   if (size > available && EndsInPadByte()) --fDataSize;
   fFrameCount = fDataSize / fHeader.nBlockAlign;
-  return true;
 }
 
 // Data of odd length is followed by a zero pad byte, also when the writer streams and cannot
@@ -405,54 +388,48 @@ void TWavReader::NoteChunksAfterData(uint64_t body, uint32_t statedSize) {
   }
 }
 
-bool TWavReader::ParseSteps() {
-  if (!fOpened) return Fail("File not opened", fOpenFailure);
+void TWavReader::Parse() {
   fExtras = {};
   fCutShort = false;
   fStream->Seek(0);
-  if (!ReadFormType()) return Fail("Wrong format or bad file header (RIFF)");
-  if (!ReadRiffSize()) return Fail("Wrong file size or bad header");
-  if (!ReadTag("WAVE")) return Fail("Wrong format or bad file header (WAVE)");
+  if (!ReadFormType()) Refuse("Wrong format or bad file header (RIFF)");
+  if (!ReadRiffSize()) Refuse("Wrong file size or bad header");
+  if (!ReadTag("WAVE")) Refuse("Wrong format or bad file header (WAVE)");
   uint64_t fmtBody = kRiffHeaderBytes;
-  if (fRf64 && !ReadDs64(fmtBody)) return false;
+  if (fRf64) ReadDs64(fmtBody);
   uint32_t fmtSize = 0;
-  if (!FindChunk("fmt ", fmtBody, fmtSize)) {
-    return Fail("Wrong format or bad file header (fmt )");
-  }
-  if (!ReadFormat(fmtBody, fmtSize)) return false;
+  if (!FindChunk("fmt ", fmtBody, fmtSize)) Refuse("Wrong format or bad file header (fmt )");
+  ReadFormat(fmtBody, fmtSize);
   uint64_t dataBody = ChunkEnd(fmtBody, fmtSize, "data");
   uint32_t dataSize = 0;
-  if (!FindChunk("data", dataBody, dataSize)) return Fail("No data chunk found");
-  if (!TakeData(dataBody, dataSize)) return false;
+  if (!FindChunk("data", dataBody, dataSize)) Refuse("No data chunk found");
+  TakeData(dataBody, dataSize);
   NoteChunksAfterData(dataBody, dataSize);
   fStream->Seek(fDataOffset);
-  return true;
 }
 
-bool TWavReader::ParseHeader() {
+void TWavReader::ReadFrames(uint64_t firstFrame, uint8_t* dest, size_t bytes) const {
+  size_t got = 0;
   try {
-    return ParseSteps();
+    got = fStream->ReadAt(fDataOffset + firstFrame * fHeader.nBlockAlign, dest, bytes);
   } catch (const TFileError& error) {
-    SetError("Error while reading the file", error.Reason());
-    return false;
+    Refuse("Error while reading the file", error.Reason(), error.Fault());
   }
+  // Fewer than the header counted: the file was cut while it was read.
+  if (got != bytes) Refuse("Error while reading the file", "cut short while it was read");
 }
 
-bool TWavReader::ReadData(uint8_t* dest, size_t destSize) {
-  if (!fOpened) return Fail("File not opened", fOpenFailure);
-  try {
-    fStream->ReadAt(fDataOffset, dest, std::min<size_t>(fDataSize, destSize));
-    return true;
-  } catch (const TFileError& error) {
-    SetError("Error while reading the file", error.Reason());
-    return false;
-  }
-}
-
-void TWavReader::CloseFile() {
-  fOpened = false;
+void TWavReader::Close() {
   fFile = nullptr;
   fStream.reset();
+}
+
+std::span<const uint8_t> TWavReader::Head() const {
+  return fFile != nullptr ? fFile->Head() : std::span<const uint8_t>();
+}
+
+void TWavReader::ForgetHead() {
+  if (fFile != nullptr) fFile->ForgetHead();
 }
 
 TStreamDescription TWavReader::StreamDescription() const {

@@ -2,14 +2,15 @@
 // validates its header, finds the data chunk and reads the sample bytes. (TWavWriter writes
 // them.)
 //
-// The reader never raises: every failure records a message in fErrorText and returns false.
-// It reads through TByteSource, so it runs on memory as well as on files.
+// Errors are raised as TError: what the file holds or lacks is the source's fault, and so is a
+// file that cannot be opened or read, unless a resource of the system ran short. It reads
+// through TByteSource, so it runs on memory as well as on files.
 //
 // It takes every well-formed integer PCM file of 8, 16, 24 or 32 bits in one to six channels,
 // whatever other chunks it holds and wherever they lie, RF64 files whose samples fit 32-bit
 // sizes, and files whose writer could not fill in the sizes (streamed to a pipe) or that were
 // cut short: the data then runs to the end of the file. It never invents data. What a file
-// holds besides its samples is collected in fExtras, for the conversion to name.
+// holds besides its samples is collected in Extras(), for the conversion to name.
 #pragma once
 
 #include <array>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Errors.h"
 #include "platform/FileStream.h"
 
 namespace tarvix {
@@ -94,63 +96,64 @@ class TWavReader {
   TWavReader(const TWavReader&) = delete;
   TWavReader& operator=(const TWavReader&) = delete;
 
-  // Reading. With a `head`, the file's first bytes are read into it at once (see TFileSource).
-  bool OpenFile(const std::string& fileName, std::span<uint8_t> head = {});
-  // Reads from any byte source instead of a file (memory, for tests and fuzzing).
-  bool OpenSource(std::unique_ptr<TByteSource> source, const std::string& name);
-  bool ParseHeader();
-  // Reads the data chunk's bytes into `dest`, at most `destSize` of them (fDataSize bytes exist
-  // after a successful parse).
-  bool ReadData(uint8_t* dest, size_t destSize);
-  void CloseFile();
-  void SetError(const std::string& message, const std::string& reason = {});
-  // An error as SetError words it, for callers that report it without changing the reader
-  // (several threads read one file's samples at once).
-  static std::string ErrorText(const std::string& message, const std::string& reason);
-  TStreamDescription StreamDescription() const;
+  // Opens the file and parses its header. With a `head`, the file's first bytes are read into
+  // it at once (see TFileSource).
+  void Open(const std::string& fileName, std::span<uint8_t> head = {});
+  // The same on any byte source; `name` is used in messages.
+  void OpenSource(std::unique_ptr<TByteSource> source, const std::string& name);
+  // Releases the input.
+  void Close();
 
-  std::string fFileName;  // the file opened for reading
-  // The last error as it is printed: the message, then " (reason)" where the system gave one.
-  std::string fErrorText;
-  std::string fErrorMessage;  // the last error's message alone
-  std::string fErrorReason;   // the system's reason for the last error, where there is one
-  int fOpenErrorNumber = 0;   // the errno of a failed OpenFile: a lack of descriptors is no
-                              // fault of the file
-  bool fOpened = false;       // from a successful OpenFile until CloseFile
-  std::unique_ptr<TByteSource> fStream;  // the file being read
-  TFileSource* fFile = nullptr;          // fStream, when it is a file
-  TWavHeader fHeader;
-  bool fExtensible = false;
-  uint64_t fDataOffset = 0;  // position of the first sample byte
+  // What the parsed header says.
+  const TWavHeader& Header() const { return fHeader; }
+  bool Extensible() const { return fExtensible; }
+  TStreamDescription StreamDescription() const;
+  // Bytes of one frame (nBlockAlign).
+  size_t FrameBytes() const { return fHeader.nBlockAlign; }
+  // Position of the first sample byte.
+  uint64_t DataOffset() const { return fDataOffset; }
   // The data bytes that exist: the data chunk's stated size, limited to the end of the RIFF
   // chunk (or of the file, when that comes first).
-  uint32_t fDataSize = 0;
-  uint32_t fFrameCount = 0;  // fDataSize / nBlockAlign: whole frames only
+  uint32_t DataSize() const { return fDataSize; }
+  // DataSize() / FrameBytes(): whole frames only.
+  uint32_t FrameCount() const { return fFrameCount; }
   // The data chunk (or the ds64 chunk) declares more bytes than the file holds, and not as a
-  // writer that streams does: the file was cut short. fDeclaredFrames is what it declares.
-  bool fCutShort = false;
-  uint64_t fDeclaredFrames = 0;
-  TWavExtras fExtras;  // what the file holds besides its samples
+  // writer that streams does: the file was cut short. DeclaredFrames() is what it declares.
+  bool CutShort() const { return fCutShort; }
+  uint64_t DeclaredFrames() const { return fDeclaredFrames; }
+  // What the file holds besides its samples.
+  const TWavExtras& Extras() const { return fExtras; }
+
+  // The file's first bytes as read into the head at opening (empty without a head), and the
+  // end of their use by the source (see TFileSource::ForgetHead).
+  std::span<const uint8_t> Head() const;
+  void ForgetHead();
+
+  // Reads `bytes` of samples from frame `firstFrame` into `dest`. The header counted only
+  // frames the file held, so all of them must come. Safe to call from several threads.
+  void ReadFrames(uint64_t firstFrame, uint8_t* dest, size_t bytes) const;
 
  private:
   using TChunkId = char[5];
 
-  bool Fail(const std::string& message, const std::string& reason = {});
+  [[noreturn]] void Refuse(const std::string& message, const std::string& reason = {},
+                           TFault fault = TFault::kSource) const;
+  void Parse();
   bool ReadTag(const TChunkId& tag);
   uint16_t ReadU16();
   uint32_t ReadU32();
   bool ReadFormType();
   bool ReadRiffSize();
-  bool ReadDs64(uint64_t& position);
+  void ReadDs64(uint64_t& position);
   void ReadStreamFields();
-  bool ReadFormat(uint64_t body, uint32_t size);
-  bool ReadPcmFormat(uint32_t size);
-  bool ReadExtensibleFormat();
-  bool FailFloat();
+  void ReadFormat(uint64_t body, uint32_t size);
+  void ReadPcmFormat(uint32_t size);
+  void ReadExtensibleFormat();
+  [[noreturn]] void RefuseFloat() const;
   bool ByteRateMatches() const;
   bool BlockAlignMatches() const;
   bool ChannelCountAllowed() const;
-  bool FailChannelCount();
+  [[noreturn]] void RefuseChannelCount() const;
   void NoteValidBits();
   void NoteChannelMask();
   void NoteChunk(const uint8_t* id);
@@ -159,12 +162,21 @@ class TWavReader {
   uint64_t PadAfterOddChunk(uint64_t position, const TChunkId& next);
   uint64_t DataChunkSize(uint32_t statedSize) const;
   bool IsStreamingPlaceholder(uint32_t statedSize) const;
-  bool TakeData(uint64_t body, uint32_t statedSize);
+  void TakeData(uint64_t body, uint32_t statedSize);
   bool EndsInPadByte();
   void NoteChunksAfterData(uint64_t body, uint32_t statedSize);
-  bool ParseSteps();
 
-  std::string fOpenFailure;    // the system's reason why OpenFile failed
+  std::string fFileName;                 // the input's name, for messages
+  std::unique_ptr<TByteSource> fStream;  // the input
+  TFileSource* fFile = nullptr;          // fStream, when it is a file
+  TWavHeader fHeader;
+  bool fExtensible = false;
+  uint64_t fDataOffset = 0;
+  uint32_t fDataSize = 0;
+  uint32_t fFrameCount = 0;
+  bool fCutShort = false;
+  uint64_t fDeclaredFrames = 0;
+  TWavExtras fExtras;
   uint64_t fRiffEnd = 0;       // where the chunks end: the RIFF chunk's end or the file's
   bool fRf64 = false;          // an RF64 file: its true sizes are in the ds64 chunk
   uint64_t fRf64DataSize = 0;  // the data chunk's size from the ds64 chunk

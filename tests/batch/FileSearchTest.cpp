@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "support/TempDir.h"
 
@@ -12,13 +13,10 @@ namespace tarvix {
 namespace {
 
 std::vector<std::string> FindAll(const std::string& searchSpec, bool recursive) {
-  TFileSearch search;
-  search.fRecursive = recursive;
-  search.InitSearch(searchSpec);
+  TFileSearch search(searchSpec, recursive);
   std::vector<std::string> found;
-  while (search.GetNextFile()) found.push_back(search.fFoundFile);
-  EXPECT_EQ(search.fFoundFile, "");
-  EXPECT_FALSE(search.GetNextFile());  // stays at the end
+  while (std::optional<std::string> file = search.Next()) found.push_back(*file);
+  EXPECT_EQ(search.Next(), std::nullopt);  // stays at the end
   return found;
 }
 
@@ -89,16 +87,14 @@ TEST_F(FileSearchTest, FoldersThatCannotBeReadAreNotedWithTheReason) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.spec);
-    TFileSearch search;
-    search.fRecursive = c.recursive;
-    search.InitSearch(c.spec);
+    TFileSearch search(c.spec, c.recursive);
     if (c.afterTheWalk) {
       c.afterTheWalk();
-      while (search.GetNextFile()) {
+      while (search.Next()) {
       }
     }
     std::vector<std::pair<std::string, std::string>> unread;
-    for (const TUnreadFolder& folder : search.fUnreadFolders) {
+    for (const TUnreadFolder& folder : search.UnreadFolders()) {
       unread.emplace_back(folder.folder, folder.reason);
     }
     EXPECT_EQ(unread, c.unread);

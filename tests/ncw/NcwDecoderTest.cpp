@@ -8,6 +8,7 @@
 #include "platform/Errors.h"
 #include "support/NcwCodec.h"
 #include "support/TempDir.h"
+#include "support/WholeFiles.h"
 #include "wav/WavWriter.h"
 
 namespace tarvix {
@@ -214,7 +215,7 @@ TEST(NcwDecoder, DecodedRunsMakeTheWavFileByteForByte) {
     TWavWriter wav({ncw.Header.Channels, ncw.Header.SampleRate, ncw.Header.BitsPerSample,
                     ncw.Header.NumSamples, extensible},
                    sink);
-    ncw.Decode(sink, wav.HeaderBytes());
+    DecodeNcw(ncw, sink, wav.HeaderBytes());
     wav.Finish(0);
     files[extensible ? 1 : 0] = sink.Bytes();
   }
@@ -320,7 +321,7 @@ TEST(NcwDecoder, HostileAndDamagedFilesAreRefusedWithTheirReason) {
     SCOPED_TRACE(c.name);
     TNcwReader ncw;
     try {
-      ncw.OpenBytes(c.file.data(), c.file.size(), "bad.ncw");
+      OpenNcwBytes(ncw, c.file, "bad.ncw");
       test::DecodedSampleBytes(ncw);
       FAIL() << "accepted";
     } catch (const TError& error) {
@@ -335,10 +336,10 @@ TEST(NcwDecoder, LargestWavSizeIsStillAccepted) {
   TNcwImage edge = Image(32, 1, 0x3FFFFFF0);
   Bytes bytes = edge.Build();
   TNcwReader ncw;
-  EXPECT_NO_THROW(ncw.OpenBytes(bytes.data(), bytes.size(), "edge.ncw"));
+  EXPECT_NO_THROW(OpenNcwBytes(ncw, bytes, "edge.ncw"));
   TNcwImage over = Image(32, 1, 0x3FFFFFF1);
   bytes = over.Build();
-  EXPECT_THROW(ncw.OpenBytes(bytes.data(), bytes.size(), "over.ncw"), TError);
+  EXPECT_THROW(OpenNcwBytes(ncw, bytes, "over.ncw"), TError);
 }
 
 TEST(NcwDecoder, OpenFailuresNameTheFileAndTheReason) {

@@ -8,6 +8,7 @@
 #include "platform/Errors.h"
 #include "support/NcwCodec.h"
 #include "support/TempDir.h"
+#include "support/WholeFiles.h"
 
 namespace tarvix {
 namespace {

@@ -8,7 +8,9 @@
 #include <random>
 
 #include "ncw/NcwReader.h"
+#include "platform/Errors.h"
 #include "support/NcwCodec.h"
+#include "support/WholeFiles.h"
 #include "wav/WavReader.h"
 
 namespace tarvix::test {
@@ -42,14 +44,15 @@ std::string WriteWav(const TTempDir& dir, const std::string& relative, int bits,
 
 Bytes WavSampleBytes(const std::string& path) {
   TWavReader wav;
-  wav.OpenFile(path);
-  if (!wav.ParseHeader()) {
-    ADD_FAILURE() << path << ": " << wav.fErrorText;
+  try {
+    wav.Open(path);
+    Bytes data(size_t{wav.FrameCount()} * wav.FrameBytes());
+    ReadWavData(wav, data.data(), data.size());
+    return data;
+  } catch (const TError& error) {
+    ADD_FAILURE() << error.Report();
     return {};
   }
-  Bytes data(size_t{wav.fFrameCount} * wav.fHeader.nBlockAlign);
-  wav.ReadData(data.data(), data.size());
-  return data;
 }
 
 Bytes NcwSampleBytes(const std::string& path) {

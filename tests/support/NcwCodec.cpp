@@ -2,6 +2,7 @@
 
 #include "bits/SampleContainers.h"
 #include "platform/FileStream.h"
+#include "support/WholeFiles.h"
 
 namespace tarvix::test {
 
@@ -24,7 +25,7 @@ Bytes EncodeToNcwBytes(int bits, int channels, const std::vector<int64_t>& sampl
 Bytes DecodedSampleBytes(const TNcwReader& ncw) {
   if (!IsContainerWidth(ncw.Header.BitsPerSample)) return {};
   TMemorySink sink;
-  ncw.Decode(sink, 0);
+  DecodeNcw(ncw, sink, 0);
   sink.Resize(uint64_t{ncw.Header.NumSamples} * ncw.FrameBytes());
   return sink.Bytes();
 }
@@ -32,7 +33,7 @@ Bytes DecodedSampleBytes(const TNcwReader& ncw) {
 std::vector<int64_t> DecodeNcwBytes(const Bytes& ncwBytes, TNcwReader* parser) {
   TNcwReader local;
   TNcwReader& ncw = parser ? *parser : local;
-  ncw.OpenBytes(ncwBytes.data(), ncwBytes.size(), "memory.ncw");
+  OpenNcwBytes(ncw, ncwBytes, "memory.ncw");
   if (!IsContainerWidth(ncw.Header.BitsPerSample)) return {};
   return SignedSamples(ncw.Header.BitsPerSample, DecodedSampleBytes(ncw));
 }

@@ -10,6 +10,7 @@
 #include "support/Builders.h"
 #include "support/Fixtures.h"
 #include "support/TempDir.h"
+#include "support/WholeFiles.h"
 #include "wav/WavNote.h"
 
 namespace tarvix {
@@ -18,20 +19,30 @@ namespace {
 using test::Bytes;
 using test::TWavImage;
 
+// An error as the refusal of a source words it: the message, then the reason in parentheses.
+std::string Worded(const TError& error) {
+  return error.Reason().empty() ? error.Message() : error.Message() + " (" + error.Reason() + ")";
+}
+
 // Parses bytes through the same reader that reads files.
 struct TParsed {
   Bytes bytes;  // the memory the parser reads, alive as long as the parser
-  bool ok;
+  bool ok = false;
   std::string error;
+  TFault fault = TFault::kSource;
   TWavReader parser;
 };
 
 std::unique_ptr<TParsed> Parse(const Bytes& bytes) {
   auto parsed = std::make_unique<TParsed>();
   parsed->bytes = bytes;
-  parsed->parser.OpenSource(std::make_unique<TMemorySource>(parsed->bytes), "memory.wav");
-  parsed->ok = parsed->parser.ParseHeader();
-  parsed->error = parsed->parser.fErrorText;
+  try {
+    parsed->parser.OpenSource(std::make_unique<TMemorySource>(parsed->bytes), "memory.wav");
+    parsed->ok = true;
+  } catch (const TError& error) {
+    parsed->error = Worded(error);
+    parsed->fault = error.Fault();
+  }
   return parsed;
 }
 
@@ -180,6 +191,7 @@ TEST(WavReader, EveryHeaderFaultHasItsMessage) {
     EXPECT_FALSE(parsed->ok);
     EXPECT_EQ(parsed->error, c.message);
     EXPECT_EQ(parsed->error.find('\0'), std::string::npos);  // printed without NULs
+    EXPECT_EQ(parsed->fault, TFault::kSource);  // refused, never retried or ending the run
   }
 }
 
@@ -200,22 +212,28 @@ TEST(WavReader, TruncatedHeadersAreRefusedAtEveryLength) {
   }
 }
 
-TEST(WavReader, OpenFailuresAreRecordedAndTheParseSaysWhy) {
+// A file that cannot be opened is the source's fault, named with the system's reason.
+TEST(WavReader, OpenFailuresSayWhyTheFileIsNotOpen) {
   test::TTempDir dir;
-  TWavReader missing;
-  EXPECT_FALSE(missing.OpenFile(dir / "missing.wav"));
-  EXPECT_EQ(missing.fErrorText, "Can't open file (No such file or directory)");
-  EXPECT_FALSE(missing.ParseHeader());
-  EXPECT_EQ(missing.fErrorText, "File not opened (No such file or directory)");
-  TWavReader directory;
-  EXPECT_FALSE(directory.OpenFile(dir.Path()));
-  EXPECT_EQ(directory.fErrorText, "Error while opening the file (not a regular file)");
-  Bytes buffer(4);
-  EXPECT_FALSE(directory.ReadData(buffer.data(), buffer.size()));
-  EXPECT_EQ(directory.fErrorText, "File not opened (not a regular file)");
-  TWavReader never;
-  EXPECT_FALSE(never.ParseHeader());
-  EXPECT_EQ(never.fErrorText, "File not opened");
+  const struct {
+    std::string name;
+    std::string error;
+  } cases[] = {
+      {dir / "missing.wav", "File not opened (No such file or directory)"},
+      {dir.Path(), "File not opened (not a regular file)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TWavReader wav;
+    try {
+      wav.Open(c.name);
+      ADD_FAILURE() << "opened";
+    } catch (const TError& error) {
+      EXPECT_EQ(Worded(error), c.error);
+      EXPECT_EQ(error.FileName(), c.name);
+      EXPECT_EQ(error.Fault(), TFault::kSource);
+    }
+  }
 }
 
 TEST(WavReader, CanonicalFileGivesItsStreamDescription) {
@@ -224,10 +242,10 @@ TEST(WavReader, CanonicalFileGivesItsStreamDescription) {
   auto parsed = Parse(image.Build());
   ASSERT_TRUE(parsed->ok) << parsed->error;
   const TWavReader& wav = parsed->parser;
-  EXPECT_EQ(wav.fDataOffset, 44u);
-  EXPECT_EQ(wav.fDataSize, 41u);
-  EXPECT_EQ(wav.fFrameCount, 10u);
-  EXPECT_FALSE(wav.fExtensible);
+  EXPECT_EQ(wav.DataOffset(), 44u);
+  EXPECT_EQ(wav.DataSize(), 41u);
+  EXPECT_EQ(wav.FrameCount(), 10u);
+  EXPECT_FALSE(wav.Extensible());
   TStreamDescription stream = wav.StreamDescription();
   EXPECT_EQ(stream.nChannels, 2);
   EXPECT_EQ(stream.nSamplesPerSec, 44100u);
@@ -344,19 +362,19 @@ TEST(WavReader, AcceptedLayouts) {
     auto parsed = Parse(image.Build());
     ASSERT_TRUE(parsed->ok) << parsed->error;
     const TWavReader& wav = parsed->parser;
-    EXPECT_EQ(wav.fDataOffset, c.dataOffset);
-    EXPECT_EQ(wav.fDataSize, c.dataSize);
+    EXPECT_EQ(wav.DataOffset(), c.dataOffset);
+    EXPECT_EQ(wav.DataSize(), c.dataSize);
     const size_t frameBytes = size_t{image.channels} * image.bitsPerSample / 8;
-    EXPECT_EQ(wav.fFrameCount, c.dataSize / frameBytes);
-    EXPECT_EQ(wav.fCutShort, c.cutShortOf != 0);
+    EXPECT_EQ(wav.FrameCount(), c.dataSize / frameBytes);
+    EXPECT_EQ(wav.CutShort(), c.cutShortOf != 0);
     if (c.cutShortOf != 0) {
-      EXPECT_EQ(wav.fDeclaredFrames, c.cutShortOf);
+      EXPECT_EQ(wav.DeclaredFrames(), c.cutShortOf);
     }
-    EXPECT_EQ(wav.fHeader.wBitsPerSample, image.bitsPerSample);
+    EXPECT_EQ(wav.Header().wBitsPerSample, image.bitsPerSample);
     const Bytes samples(image.data.begin(),
-                        image.data.begin() + static_cast<long>(wav.fFrameCount * frameBytes));
+                        image.data.begin() + static_cast<long>(wav.FrameCount() * frameBytes));
     Bytes data(samples.size());
-    ASSERT_TRUE(parsed->parser.ReadData(data.data(), data.size()));
+    ASSERT_NO_THROW(ReadWavData(wav, data.data(), data.size()));
     EXPECT_EQ(data, samples);
     test::TTempDir dir;
     dir.WriteFile("x.wav", image.Build());
@@ -370,7 +388,7 @@ TEST(WavReader, AcceptedLayouts) {
     EXPECT_EQ(test::Lines(result.out),
               (std::vector<std::string>{
                   "[1 from 1]  x.wav...",
-                  "  WARNING: 'x.wav' is cut short: " + std::to_string(wav.fFrameCount) + " of " +
+                  "  WARNING: 'x.wav' is cut short: " + std::to_string(wav.FrameCount()) + " of " +
                       std::to_string(c.cutShortOf) + " frames are there"}));
     EXPECT_EQ(test::NcwSampleBytes(dir / "x.ncw"), samples);
   }
@@ -408,16 +426,20 @@ TEST(WavReader, FilesUpTo4GiBAreRead) {
     std::string name = dir.WriteFile("big.wav", bytes);
     std::filesystem::resize_file(name, c.length);
     TWavReader wav;
-    ASSERT_TRUE(wav.OpenFile(name));
     if (!c.error.empty()) {
-      EXPECT_FALSE(wav.ParseHeader());
-      EXPECT_EQ(wav.fErrorText, c.error);
+      try {
+        wav.Open(name);
+        ADD_FAILURE() << "opened";
+      } catch (const TError& error) {
+        EXPECT_EQ(Worded(error), c.error);
+        EXPECT_EQ(error.Fault(), TFault::kSource);
+      }
       continue;
     }
-    ASSERT_TRUE(wav.ParseHeader()) << wav.fErrorText;
-    EXPECT_EQ(wav.fDataOffset, c.rf64DataSize ? 80u : 44u);
-    EXPECT_EQ(wav.fDataSize, c.expectedDataSize);
-    EXPECT_EQ(wav.fFrameCount, c.expectedDataSize / 4);
+    ASSERT_NO_THROW(wav.Open(name));
+    EXPECT_EQ(wav.DataOffset(), c.rf64DataSize ? 80u : 44u);
+    EXPECT_EQ(wav.DataSize(), c.expectedDataSize);
+    EXPECT_EQ(wav.FrameCount(), c.expectedDataSize / 4);
   }
 }
 
@@ -513,16 +535,16 @@ TEST(WavReader, NamesWhatNcwCannotKeep) {
     ASSERT_TRUE(parsed->ok) << parsed->error;
     const std::string expected =
         c.has.empty() ? "" : "  note: 'Kit/a.wav' has " + c.has + "; NCW keeps the samples only";
-    EXPECT_EQ(WavNoteLine("Kit/a.wav", parsed->parser.fExtras), expected);
+    EXPECT_EQ(WavNoteLine("Kit/a.wav", parsed->parser.Extras()), expected);
   }
 }
 
-TEST(WavReader, ReadDataNeverWritesPastTheCallersBuffer) {
+TEST(WavReader, ReadWavDataNeverWritesPastTheCallersBuffer) {
   TWavImage image = Stereo16(100);
   auto parsed = Parse(image.Build());
   ASSERT_TRUE(parsed->ok);
   Bytes small(10);  // exactly sized: ASan reports any write beyond it
-  ASSERT_TRUE(parsed->parser.ReadData(small.data(), small.size()));
+  ASSERT_NO_THROW(ReadWavData(parsed->parser, small.data(), small.size()));
   EXPECT_EQ(small, Bytes(image.data.begin(), image.data.begin() + 10));
 }
 

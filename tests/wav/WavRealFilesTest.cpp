@@ -5,6 +5,7 @@
 #include "support/Fixtures.h"
 #include "support/Sox.h"
 #include "support/TempDir.h"
+#include "support/WholeFiles.h"
 #include "wav/WavReader.h"
 
 namespace tarvix {
@@ -79,18 +80,17 @@ TEST_P(WavRealFiles, ReadsTheSamplesTheWriterMadeAndTheyComeBack) {
   ASSERT_FALSE(raw.empty());
 
   TWavReader wav;
-  ASSERT_TRUE(wav.OpenFile(dir / "real.wav"));
-  ASSERT_TRUE(wav.ParseHeader()) << wav.fErrorText;
-  EXPECT_EQ(wav.fExtensible, c.extensible);
+  ASSERT_NO_THROW(wav.Open(dir / "real.wav"));
+  EXPECT_EQ(wav.Extensible(), c.extensible);
   TStreamDescription stream = wav.StreamDescription();
   EXPECT_EQ(stream.nChannels, c.channels);
   EXPECT_EQ(stream.wBitsPerSample, c.bits);
   EXPECT_EQ(stream.nSamplesPerSec, 22050u);
-  test::Bytes data(size_t{stream.fFrameCount} * wav.fHeader.nBlockAlign);
-  ASSERT_TRUE(wav.ReadData(data.data(), data.size()));
+  test::Bytes data(size_t{stream.fFrameCount} * wav.FrameBytes());
+  ASSERT_NO_THROW(ReadWavData(wav, data.data(), data.size()));
   EXPECT_EQ(data, raw);
-  EXPECT_FALSE(wav.fCutShort);
-  wav.CloseFile();
+  EXPECT_FALSE(wav.CutShort());
+  wav.Close();
 
   EXPECT_EQ(test::RoundTripSamples(dir, "real.wav"), raw);
 
@@ -100,11 +100,10 @@ TEST_P(WavRealFiles, ReadsTheSamplesTheWriterMadeAndTheyComeBack) {
   cut.resize(cut.size() - 1000);
   dir.WriteFile("cut.wav", cut);
   TWavReader shortened;
-  ASSERT_TRUE(shortened.OpenFile(dir / "cut.wav"));
-  ASSERT_TRUE(shortened.ParseHeader()) << shortened.fErrorText;
-  EXPECT_EQ(shortened.fCutShort, !c.piped);
+  ASSERT_NO_THROW(shortened.Open(dir / "cut.wav"));
+  EXPECT_EQ(shortened.CutShort(), !c.piped);
   if (!c.piped) {
-    EXPECT_EQ(shortened.fDeclaredFrames, stream.fFrameCount);
+    EXPECT_EQ(shortened.DeclaredFrames(), stream.fFrameCount);
   }
   test::TProcessResult result = test::RunTarvixIn(dir, {"-test", "real.wav", "cut.wav"});
   EXPECT_EQ(result.exitCode, c.piped ? 0 : 1) << result.out;
