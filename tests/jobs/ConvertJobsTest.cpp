@@ -129,6 +129,27 @@ TEST_P(TempFileKinds, PlacingNumbersOrReplacesAndLeavesNoTemporaryFile) {
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"o.ncw", "o_1.ncw"}));
 }
 
+// Which kind is made: unnamed only where the build makes unnamed files and they were not turned
+// off, else a named one that its folder lists until it is placed.
+TEST_P(TempFileKinds, ATemporaryFileHasANameExactlyWhereUnnamedOnesAreNotMade) {
+  const bool named = GetParam() || !TARVIX_TEST_UNNAMED_TEMP_FILES;
+  test::TTempDir dir;
+  TTempFile temp(dir.Path() + "/");
+  ASSERT_TRUE(temp.Created());
+  temp.Sink().WriteAt(0, "data", 4);
+  EXPECT_EQ(temp.Name().empty(), !named);
+  EXPECT_EQ(test::LeftoverTempFiles(dir).size(), named ? 1u : 0u);
+  if (named) {
+    EXPECT_EQ(temp.ReadableName(), temp.Name());
+  }
+  EXPECT_EQ(temp.ReadableName().starts_with("/proc/self/fd/"), !named);
+  temp.Close();
+  EXPECT_EQ(test::ReadFileText(temp.ReadableName()), "data");
+  EXPECT_TRUE(PlaceOutput(temp, dir / "o.ncw", TNameRule::kNumber).placed);
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"o.ncw"});
+  EXPECT_EQ(test::ReadFileText(dir / "o.ncw"), "data");
+}
+
 // Whatever lies at the output's name that is not a folder (a link that leads nowhere, a link to a
 // file, a FIFO) is taken like an existing file: numbered past without -rw, and with -rw the name
 // itself is replaced, never what a link leads to.

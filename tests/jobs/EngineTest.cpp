@@ -240,14 +240,16 @@ TEST(Threads, AFileOfVeryManyChannelsTakesNoMoreMemoryOnMoreThreads) {
 
 // Each thread costs little address space and every buffer counts against one budget: a file
 // converts with 64 threads, -verify too, under the same limit of 512 MiB that one thread needs
-// far less than, and the memory it takes is not much more than one thread's.
+// far less than, and the memory it takes is not much more than one thread's. The address space
+// is trimmed by calls only Linux has; a build without them keeps the system's defaults (as on
+// macOS, which does not enforce such a limit anyway), so only the memory taken is checked there.
 TEST(Threads, MemoryDoesNotGrowWithTheThreads) {
   test::TTempDir dir;
   test::WriteWav(dir, "a.wav", 16, 2, 44100, 4'000'000);  // 16 MB: sixteen runs
   ASSERT_EQ(test::RunTarvixIn(dir, {"a.wav", "a.ncw"}).exitCode, 0);
   test::TProcessOptions limited;
   limited.workingDirectory = dir.Path();
-  limited.limits = {{RLIMIT_AS, 512u << 20}};
+  if (TARVIX_TEST_LEAN_THREADS) limited.limits = {{RLIMIT_AS, 512u << 20}};
   for (const std::string source : {"a.wav", "a.ncw"}) {
     const std::string output = source == "a.wav" ? "b.ncw" : "b.wav";
     long oneThread = 0;

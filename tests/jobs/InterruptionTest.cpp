@@ -171,7 +171,9 @@ TEST_F(InterruptionTest, ARerunWithSkipCompletesAnInterruptedTree) {
 
 // The destination moved away mid-run, at random moments: whatever the moment, every source is
 // converted once, into the moved folder (placed before) or the one made anew under its name,
-// with its samples, and nothing is left half made.
+// with its samples, and nothing is left half made. Where temporary files have names (builds
+// without unnamed ones, as on macOS), one that moved away with its folder is out of the run's
+// reach: it may stay there, and only there.
 TEST_F(InterruptionTest, ADestinationMovedAwayMidRunStillGetsEverySource) {
   std::mt19937 rng(99);
   MeasureRun({"-j2", "-w2n", "-rec", "Src", "Ncw"});
@@ -188,7 +190,11 @@ TEST_F(InterruptionTest, ADestinationMovedAwayMidRunStillGetsEverySource) {
     fs::rename(fDir / "Ncw", fDir / "Moved", notYet);
     const test::TProcessResult result = child.Wait();
     EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
-    EXPECT_EQ(test::LeftoverTempFiles(fDir), std::vector<std::string>{});
+    std::vector<std::string> leftovers = test::LeftoverTempFiles(fDir);
+    if (!TARVIX_TEST_UNNAMED_TEMP_FILES) {
+      std::erase_if(leftovers, [](const std::string& name) { return name.starts_with("Moved/"); });
+    }
+    EXPECT_EQ(leftovers, std::vector<std::string>{});
     for (const auto& [key, samples] : fSources) {
       const fs::path moved = fDir / ("Moved/" + key + ".ncw");
       const fs::path made = fDir / ("Ncw/" + key + ".ncw");

@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,6 +87,26 @@ TEST_F(FileSystemTest, RenameReplacingSwapsContentAtomically) {
   EXPECT_TRUE(RenameReplacing(from, taken).Ok());
   EXPECT_EQ(test::ReadFileText(taken), "new");
   EXPECT_EQ(RenameReplacing(taken, fSubdir).Reason(), "Is a directory");
+}
+
+// Where the build may ask which cores the process may run on, only those count; elsewhere (the
+// portable build, macOS) every core that is on does.
+TEST(AvailableCores, TheCoresThisProcessMayUseWhereTheSystemTells) {
+  cpu_set_t saved;
+  ASSERT_EQ(::sched_getaffinity(0, sizeof saved, &saved), 0);
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &saved)) {
+      CPU_SET(cpu, &one);
+      break;
+    }
+  }
+  ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+  const int cores = AvailableCores();
+  ::sched_setaffinity(0, sizeof saved, &saved);
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  EXPECT_EQ(cores, TARVIX_TEST_CORE_AFFINITY ? 1 : online);
 }
 
 // A folder that exists already (another run made it meanwhile) is success; anything else in

@@ -1,15 +1,22 @@
 #include "platform/FileSystem.h"
 
+#include "PosixFeatures.h"
+
 #include <fcntl.h>
-#include <malloc.h>
 #include <pthread.h>
-#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if TARVIX_HAVE_MALLOPT
+#include <malloc.h>
+#endif
+#if TARVIX_HAVE_SCHED_GETAFFINITY
+#include <sched.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -88,12 +95,24 @@ TSystemResult RenameReplacing(const std::string& from, const std::string& to) {
 
 namespace {
 
+// The rename that fails on an existing target in one step; ENOSYS where the system has none.
+int RenameExclusively(const std::string& from, const std::string& to) {
+#if TARVIX_HAVE_RENAMEAT2
+  return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0
+                                                                                          : errno;
+#else
+  (void)from;
+  (void)to;
+  return ENOSYS;
+#endif
+}
+
 int RenameNoReplaceCode(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  int error = errno;
+  int error = RenameExclusively(from, to);
+  if (error == 0) return 0;
   if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return error;
-  // The file system cannot rename without replacing; a hard link fails on an existing target
-  // just the same, and the temporary name is dropped after it.
+  // The system or the file system cannot rename without replacing; a hard link fails on an
+  // existing target just the same, and the temporary name is dropped after it.
   if (::link(from.c_str(), to.c_str()) == 0) {
     ::unlink(from.c_str());
     return 0;
@@ -131,13 +150,34 @@ TSystemResult CreateTempFile(const std::string& dir, std::string& name, TFileHan
   return TSystemResult::FromSystemCode(error);
 }
 
+namespace {
+
+// A stat's times to the nanosecond, under either system's member names.
+const timespec& AccessTime(const struct stat& info) {
+#if TARVIX_HAVE_STAT_TIMESPEC
+  return info.st_atimespec;
+#else
+  return info.st_atim;
+#endif
+}
+
+const timespec& ModifyTime(const struct stat& info) {
+#if TARVIX_HAVE_STAT_TIMESPEC
+  return info.st_mtimespec;
+#else
+  return info.st_mtim;
+#endif
+}
+
+}  // namespace
+
 TSystemResult ReadFileTimes(const std::string& name, TFileTimes& times) {
   struct stat info;
   if (::stat(name.c_str(), &info) != 0) return TSystemResult::FromSystemCode(errno);
-  times.accessSeconds = info.st_atim.tv_sec;
-  times.accessNanoseconds = info.st_atim.tv_nsec;
-  times.modifySeconds = info.st_mtim.tv_sec;
-  times.modifyNanoseconds = info.st_mtim.tv_nsec;
+  times.accessSeconds = AccessTime(info).tv_sec;
+  times.accessNanoseconds = AccessTime(info).tv_nsec;
+  times.modifySeconds = ModifyTime(info).tv_sec;
+  times.modifyNanoseconds = ModifyTime(info).tv_nsec;
   return {};
 }
 
@@ -154,12 +194,18 @@ std::string TempFolder() {
 }
 
 int AvailableCores() {
+#if TARVIX_HAVE_SCHED_GETAFFINITY
   cpu_set_t set;
   if (::sched_getaffinity(0, sizeof set, &set) == 0) {
     int count = CPU_COUNT(&set);
     if (count > 0) return count;
   }
   return 1;
+#else
+  // Without a way to ask which cores this process may use, every core that is on counts.
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(std::min<long>(online, INT_MAX)) : 1;
+#endif
 }
 
 size_t DescriptorLimit() {
@@ -170,21 +216,27 @@ size_t DescriptorLimit() {
   return static_cast<size_t>(limit.rlim_cur);
 }
 
+// Where the system has neither call, its own defaults stand: that is how macOS runs, whose
+// allocator keeps no arena per thread and whose threads start with stacks of 512 KiB.
 void PrepareForManyThreads() {
+#if TARVIX_HAVE_MALLOPT
   constexpr int kArenas = 4;
-  constexpr size_t kStackBytes = size_t{1} << 20;
   ::mallopt(M_ARENA_MAX, kArenas);
   // Buffers of a run and more are mapped and unmapped on their own: memory a thread gives back
   // then leaves the process, instead of staying in an arena where the budget no longer sees it
   // (the default threshold rises to the size of the first such buffer freed).
   constexpr int kMappedFrom = 256 << 10;
   ::mallopt(M_MMAP_THRESHOLD, kMappedFrom);
+#endif
+#if TARVIX_HAVE_PTHREAD_SETATTR_DEFAULT_NP
+  constexpr size_t kStackBytes = size_t{1} << 20;
   pthread_attr_t attributes;
   if (::pthread_attr_init(&attributes) != 0) return;
   if (::pthread_attr_setstacksize(&attributes, kStackBytes) == 0) {
     ::pthread_setattr_default_np(&attributes);
   }
   ::pthread_attr_destroy(&attributes);
+#endif
 }
 
 bool IsWritableFile(const std::string& name) {

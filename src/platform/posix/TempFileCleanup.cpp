@@ -1,11 +1,16 @@
 #include "platform/TempFileCleanup.h"
 
+#include "PosixFeatures.h"
+
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if TARVIX_HAVE_SENDFILE
+#include <sys/sendfile.h>
+#endif
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -41,8 +46,8 @@ std::atomic<int> gCreating{0};
 std::atomic<int> gDying{0};
 
 // Set once an unnamed file could not be given a name here (an old kernel, no /proc): from then
-// on temporary files are named from the start.
-std::atomic<bool> gNamedOnly{false};
+// on temporary files are named from the start. A system without unnamed files starts so.
+std::atomic<bool> gNamedOnly{!TARVIX_HAVE_O_TMPFILE};
 
 sigset_t CleanupSignalSet() {
   sigset_t set;
@@ -98,17 +103,50 @@ class TSignalsHeld {
   sigset_t fSaved;
 };
 
-// Copies the whole of one open file into another, in the kernel.
+// Copies the whole of one open file into another, in the kernel where it can.
 int CopyFileData(int from, int to) {
   struct stat info;
   if (::fstat(from, &info) != 0) return errno;
   off_t offset = 0;
+#if TARVIX_HAVE_SENDFILE
   while (offset < info.st_size) {
     ssize_t n = ::sendfile(to, from, &offset, static_cast<size_t>(info.st_size - offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return n < 0 ? errno : EIO;
   }
+#else
+  // By position, as the file's own offset may be anywhere.
+  TAlignedBuffer buffer;
+  buffer.Reserve(kPipeChunkBytes);
+  while (offset < info.st_size) {
+    const size_t chunk = static_cast<size_t>(
+        std::min<off_t>(info.st_size - offset, static_cast<off_t>(buffer.Capacity())));
+    const ssize_t n = ::pread(from, buffer.Data(), chunk, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t written =
+          ::pwrite(to, buffer.Data() + done, static_cast<size_t>(n - done), offset + done);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return written < 0 ? errno : EIO;
+      done += written;
+    }
+    offset += n;
+  }
+#endif
   return 0;
+}
+
+// A file in the folder's file system that no folder lists yet; -1 with EOPNOTSUPP where the
+// system makes no such files.
+int OpenUnnamed(const std::string& dir) {
+#if TARVIX_HAVE_O_TMPFILE
+  return ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+#else
+  (void)dir;
+  errno = EOPNOTSUPP;
+  return -1;
+#endif
 }
 
 }  // namespace
@@ -143,8 +181,7 @@ void BlockCleanupSignalsInThisThread() {
 TTempFile::TTempFile(const std::string& dir, const std::string& displayName)
     : fDir(dir), fDisplayName(displayName) {
   if (!gNamedOnly.load()) {
-    // O_TMPFILE: a file in the folder's file system that no folder lists yet.
-    fFd = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    fFd = OpenUnnamed(dir);
     if (fFd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
       fCreation = TSystemResult::FromSystemCode(errno);  // no such folder
       return;
@@ -194,7 +231,7 @@ std::unique_ptr<TFileSource> TTempFile::OpenForReading() const {
 }
 
 std::string TTempFile::ReadableName() {
-  // An unnamed file is reached through its descriptor's entry.
+  // An unnamed file (made on Linux only) is reached through its descriptor's entry.
   return fName.empty() ? "/proc/self/fd/" + std::to_string(fFd) : fName;
 }
 
@@ -249,8 +286,10 @@ void TTempFile::CopyInto(TFileHandle fd, const std::string& targetName) {
 // else through its entry in /proc.
 int TTempFileSystem::LinkUnnamed(const TTempFile& file, const std::string& target) {
   const int fd = static_cast<int>(file.fFd);
+#if TARVIX_HAVE_AT_EMPTY_PATH
   if (::linkat(fd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) return 0;
   if (errno == EEXIST) return EEXIST;
+#endif
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
   if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
   return errno;
