@@ -98,8 +98,9 @@ size_t DescriptorLimit();
 
 // Keeps what each further thread costs in address space small: threads share a few memory
 // arenas instead of reserving one each, and their stacks are 1 MiB (their deepest frames take
-// a few kilobytes). Many threads then fit an address-space limit that one thread fits. Called
-// once at start, before any thread.
+// a few kilobytes). Many threads then fit an address-space limit that one thread fits. Where the
+// C library offers no such settings (Windows, macOS) the system's defaults stand. Called once
+// at start, before any thread.
 void PrepareForManyThreads();
 
 // True when an existing file may be written: the process may write it and it has a write
