@@ -58,9 +58,14 @@ class Programs:
         self.linux = linux
 
     def run_windows(self, args, cwd, stdin=None):
-        done = subprocess.run(["wine", self.windows] + args, cwd=cwd, env=WINE_ENV,
-                              input=stdin, capture_output=True, timeout=600)
-        return done.returncode, done.stdout, done.stderr
+        # Output goes to files, not pipes: Wine's helper processes, started by the first program
+        # that needs them, inherit its handles and could keep a pipe open long after it ended.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            done = subprocess.run(["wine", self.windows] + args, cwd=cwd, env=WINE_ENV,
+                                  input=stdin, stdout=out, stderr=err, timeout=600)
+            out.seek(0)
+            err.seek(0)
+            return done.returncode, out.read(), err.read()
 
     def run_linux(self, args, cwd, stdin=None):
         done = subprocess.run([self.linux] + args, cwd=cwd, input=stdin, capture_output=True,
